@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite under Wine. Extra arguments go to
+# ctest (e.g. scripts/test.sh -R CommandLineArgs). The exit code is the tests' result.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="${QM_BUILD_DIR:-$here/build}"
+
+start=$(date +%s)
+bash "$here/scripts/setup.sh"
+QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh"
+
+# shellcheck source=wine-env.sh
+source "$here/scripts/wine-env.sh"
+trap qm_wine_down EXIT
+qm_wine_up "$build_dir"
+
+status=0
+(cd "$build_dir" && ctest --output-on-failure -j "${QM_TEST_JOBS:-2}" "$@") || status=$?
+echo "test.sh: $(( $(date +%s) - start )) s"
+exit $status
