@@ -1,0 +1,50 @@
+#include "common/Locks.h"
+
+namespace base {
+
+CriticalSection::CriticalSection() { ::InitializeCriticalSection(&section_); }
+CriticalSection::~CriticalSection() { ::DeleteCriticalSection(&section_); }
+void CriticalSection::Lock() { ::EnterCriticalSection(&section_); }
+void CriticalSection::Unlock() { ::LeaveCriticalSection(&section_); }
+bool CriticalSection::TryLock() { return ::TryEnterCriticalSection(&section_) == TRUE; }
+
+void SrwLock::Lock() { ::AcquireSRWLockExclusive(&lock_); }
+void SrwLock::Unlock() { ::ReleaseSRWLockExclusive(&lock_); }
+bool SrwLock::TryLock() { return ::TryAcquireSRWLockExclusive(&lock_) != 0; }
+
+// owner_ is written only by the thread that holds the SRW lock; another thread reading it can only
+// see a value that is not its own id, which is all the comparison needs.
+void RecursiveSrwLock::Lock() {
+    const uint32_t self = ::GetCurrentThreadId();
+    if (owner_ == self) {
+        ++count_;
+        return;
+    }
+    SrwLock::Lock();
+    owner_ = self;
+    count_ = 1;
+}
+
+bool RecursiveSrwLock::TryLock() {
+    const uint32_t self = ::GetCurrentThreadId();
+    if (owner_ == self) {
+        ++count_;
+        return true;
+    }
+    if (!SrwLock::TryLock()) return false;
+    owner_ = self;
+    count_ = 1;
+    return true;
+}
+
+void RecursiveSrwLock::Unlock() {
+    const uint32_t self = ::GetCurrentThreadId();
+    if (owner_ == 0 || owner_ != self) return;
+    if (--count_ <= 0) {
+        owner_ = 0;
+        count_ = 0;
+        SrwLock::Unlock();
+    }
+}
+
+}  // namespace base

@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+
+#include <deque>
+
+namespace base {
+
+// A locked queue of row pointers. It owns none of them: whoever pops a pointer disposes of it.
+class ThreadSafeQueue {
+public:
+    ThreadSafeQueue();
+    ~ThreadSafeQueue();
+    ThreadSafeQueue(const ThreadSafeQueue&) = delete;
+    ThreadSafeQueue& operator=(const ThreadSafeQueue&) = delete;
+
+    void Push(wchar_t* item);
+    wchar_t* Pop();
+    bool SwapOut(ThreadSafeQueue& other);
+    // Written under the lock, read without it: a hint.
+    bool IsEmpty() const { return empty_; }
+
+private:
+    volatile bool empty_ = true;
+    std::deque<wchar_t*> items_;
+    CRITICAL_SECTION lock_;
+};
+
+}  // namespace base

@@ -1,0 +1,1 @@
+#include "crash/OverlayException.h"
