@@ -1,0 +1,67 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/WorkerThread.h"
+#include "core/IOOPManager.h"
+#include "plugins/ProcessWatchDog.h"
+
+// Exit codes of Init's steps.
+enum InitResult : int {
+    kInitOk = 0,
+    kInitCommandLine = -999,
+    kInitWindow = -998,
+    kInitD3D = -997,
+    kInitHooksStart = -996,
+    kInitHooks = -995,
+};
+
+// The overlay manager base: Init, the main loop and Shutdown shared by every manager.
+class OOPManager : public IOOPManager, public base::process::ProcessWatchDog::Delegate {
+public:
+    OOPManager();
+    virtual ~OOPManager();
+    OOPManager(const OOPManager&) = delete;
+    OOPManager& operator=(const OOPManager&) = delete;
+
+    int Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
+
+    virtual int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd);
+    virtual void Shutdown();
+    virtual uint32_t GetWindowExStyle() { return 0x08080008; }
+    virtual bool ShouldRenderFrame();
+    virtual bool Update();
+    virtual uint32_t GetTargetFrameRate() { return 60; }
+
+    void ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) override;
+
+    bool ProcessCommandLine(const CommandLineArgs* cmd);
+
+    uint32_t GamePid() const { return gamePid_; }
+    uint32_t ClientPid() const { return clientPid_; }
+    const std::wstring& GameProcessName() const { return gameProcessName_; }
+    Common::Utils::WorkerThread* Worker() const { return worker_.get(); }
+    bool StopRequested() const { return stopRequested_; }
+    void RequestStop() { stopRequested_ = true; }
+
+    static OOPManager* Current() { return current_; }
+
+protected:
+    HINSTANCE instance_ = nullptr;
+    std::atomic<bool> stopRequested_{false};
+    bool clickThrough_ = true;
+    bool minimized_ = true;
+    uint32_t backgroundColor_ = 0;
+
+    std::wstring gameProcessName_;
+    uint32_t gamePid_ = 0;
+    uint32_t clientPid_ = 0;
+    std::unique_ptr<Common::Utils::WorkerThread> worker_;
+
+private:
+    static OOPManager* current_;
+};

@@ -1,0 +1,21 @@
+#include <windows.h>
+
+#include "core/CommandLineArgs.h"
+#include "core/ManagerFactory.h"
+#include "logging/FlushLogger.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/) {
+    ::SetErrorMode(SEM_FAILCRITICALERRORS);
+    ::DisableProcessWindowsGhosting();
+
+    // The full command line, program path included, is what the parser expects.
+    if (!CommandLineArgs::Instance) {
+        CommandLineArgs::Instance = new CommandLineArgs();
+        CommandLineArgs::Instance->Parse(::GetCommandLineW());
+    }
+
+    IOOPManager* manager = CreateManager(SelectManagerType());
+    if (!manager) return 1;
+    // The manager is never destroyed: its threads may still run until the process is gone.
+    return manager->Run(instance, &gLogger, CommandLineArgs::Instance);
+}

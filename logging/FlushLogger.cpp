@@ -1,0 +1,3 @@
+#include "logging/FlushLogger.h"
+
+FlushLogger gLogger;

@@ -1,0 +1,14 @@
+#include "plugins/GoopOOPManager.h"
+
+#include "core/CommandLineArgs.h"
+
+namespace {
+constexpr int kGoopPluginFailed = -992;
+}  // namespace
+
+// Plug-in loading is not built into this host yet: every plug-in is reported as not loaded.
+int GoopOOPManager::Init(HINSTANCE instance, FlushLogger* /*logger*/, CommandLineArgs* cmd) {
+    instance_ = instance;
+    if (!ProcessCommandLine(cmd)) return kInitCommandLine;
+    return kGoopPluginFailed;
+}

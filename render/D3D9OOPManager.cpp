@@ -1,0 +1,1 @@
+#include "render/D3D9OOPManager.h"
