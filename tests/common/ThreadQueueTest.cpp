@@ -1,0 +1,166 @@
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/Event.h"
+#include "common/ThreadName.h"
+#include "common/ThreadQueue.h"
+#include "crash/OverlayException.h"
+
+using Common::Utils::ThreadQueue;
+
+namespace {
+// Posts a task that signals `done`, and waits for it: everything posted before has run by then.
+bool Drain(ThreadQueue& q) {
+    base::Event done;
+    done.Create();
+    if (!q.Post([&done] { done.Signal(); })) return false;
+    return done.Wait(10000);
+}
+}  // namespace
+
+TEST(ThreadQueue, RunsTasksInOrderOnItsOwnThread) {
+    ThreadQueue q;
+    ASSERT_TRUE(q.Start("Logger"));
+    EXPECT_FALSE(q.Start("Logger"));  // one thread only
+    EXPECT_EQ(q.Name(), "Logger");
+
+    std::vector<int> order;
+    std::atomic<DWORD> taskThread{0};
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(q.Post([&order, &taskThread, i] {
+            order.push_back(i);
+            taskThread = ::GetCurrentThreadId();
+        }));
+    }
+    ASSERT_TRUE(Drain(q));
+    ASSERT_EQ(order.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
+    EXPECT_EQ(taskThread.load(), q.ThreadId());
+    EXPECT_NE(taskThread.load(), ::GetCurrentThreadId());
+
+    EXPECT_TRUE(q.Stop());
+    EXPECT_FALSE(q.HasThread());
+    EXPECT_EQ(q.ThreadId(), 0u);
+}
+
+TEST(ThreadQueue, TasksMayPostFurtherTasks) {
+    ThreadQueue q;
+    ASSERT_TRUE(q.Start("Logger"));
+    std::atomic<int> count{0};
+    base::Event done;
+    done.Create();
+    std::function<void()> step = [&] {
+        if (++count < 50) {
+            q.Post(step);
+        } else {
+            done.Signal();
+        }
+    };
+    ASSERT_TRUE(q.Post(step));
+    EXPECT_TRUE(done.Wait(10000));
+    EXPECT_EQ(count.load(), 50);
+    EXPECT_TRUE(q.Stop());
+}
+
+TEST(ThreadQueue, PostingWithoutThreadOrAfterStopIsDropped) {
+    ThreadQueue q;
+    EXPECT_FALSE(q.Post([] {}));
+    EXPECT_TRUE(q.Stop());  // nothing to stop
+
+    ASSERT_TRUE(q.Start("Logger"));
+    EXPECT_TRUE(q.Stop());
+    bool ran = false;
+    EXPECT_FALSE(q.Post([&ran] { ran = true; }));
+    EXPECT_FALSE(ran);
+
+    // A stopped queue can be started again and works as new.
+    ASSERT_TRUE(q.Start("Logger"));
+    EXPECT_TRUE(Drain(q));
+    EXPECT_TRUE(q.Stop());
+}
+
+TEST(ThreadQueue, StopFromInsideATaskEndsTheLoopAndDropsTheRest) {
+    ThreadQueue q;
+    ASSERT_TRUE(q.Start("Logger"));
+    base::Event gate;
+    gate.Create();
+    std::atomic<bool> laterRan{false};
+    std::atomic<bool> stopResult{false};
+    // Hold the thread until all three are queued.
+    ASSERT_TRUE(q.Post([&] { gate.Wait(10000); }));
+    ASSERT_TRUE(q.Post([&] { stopResult = q.Stop(); }));
+    ASSERT_TRUE(q.Post([&] { laterRan = true; }));
+    gate.Signal();
+
+    for (int i = 0; i < 500 && q.HasThread(); ++i) ::Sleep(10);
+    EXPECT_FALSE(q.HasThread());
+    EXPECT_TRUE(stopResult.load());
+    EXPECT_FALSE(laterRan.load());
+    EXPECT_FALSE(q.Post([] {}));
+}
+
+TEST(ThreadQueue, KillEndsATaskThatNeverReturns) {
+    auto q = std::make_unique<ThreadQueue>();
+    ASSERT_TRUE(q->Start("Logger"));
+    std::atomic<bool> entered{false};
+    ASSERT_TRUE(q->Post([&entered] {
+        entered = true;
+        for (;;) ::Sleep(1000);
+    }));
+    for (int i = 0; i < 500 && !entered; ++i) ::Sleep(10);
+    ASSERT_TRUE(entered.load());
+
+    const DWORD before = ::GetTickCount();
+    EXPECT_FALSE(q->Stop());  // gives up after 100 ms
+    EXPECT_LT(::GetTickCount() - before, 3000u);
+    EXPECT_TRUE(q->HasThread());
+    q->Kill();
+    EXPECT_FALSE(q->HasThread());
+    q.reset();
+}
+
+TEST(ThreadQueue, ThrowingTasksAreDroppedAndTheThreadGoesOn) {
+    ThreadQueue q;
+    ASSERT_TRUE(q.Start("Logger"));
+    std::atomic<int> ran{0};
+    ASSERT_TRUE(q.Post([] { throw Overlay::Common::StructuredException("x caused y (0x00000000)"); }));
+    ASSERT_TRUE(q.Post([] { throw std::runtime_error(""); }));
+    ASSERT_TRUE(q.Post([] { throw 42; }));
+    ASSERT_TRUE(q.Post([&ran] { ++ran; }));
+    ASSERT_TRUE(Drain(q));
+    EXPECT_EQ(ran.load(), 1);
+    EXPECT_TRUE(q.Stop());
+}
+
+TEST(ThreadQueue, DestroyingItDiscardsQueuedTasksUnrun) {
+    auto marker = std::make_shared<int>(0);
+    std::atomic<bool> ran{false};
+    base::Event gate;  // outlives the queue: the held task must still be waiting when it goes
+    gate.Create();
+    {
+        ThreadQueue q;
+        ASSERT_TRUE(q.Start("Logger"));
+        std::atomic<bool> holding{false};
+        ASSERT_TRUE(q.Post([&] {
+            holding = true;
+            gate.Wait(INFINITE);
+        }));
+        for (int i = 0; i < 500 && !holding; ++i) ::Sleep(10);
+        ASSERT_TRUE(q.Post([marker, &ran] { ran = true; }));
+        EXPECT_EQ(marker.use_count(), 2);
+        EXPECT_EQ(q.PendingTaskCount(), 1u);
+    }  // the held thread is killed, the queued task destroyed
+    EXPECT_EQ(marker.use_count(), 1);
+    EXPECT_FALSE(ran.load());
+}
+
+TEST(ThreadName, NamingAThreadWithoutDebuggerIsHarmless) {
+    base::SetCurrentThreadName("qm test thread");
+    std::thread([] { base::SetCurrentThreadName("qm other thread"); }).join();
+    SUCCEED();
+}

@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "common/ThreadSafeQueue.h"
+
+using base::ThreadSafeQueue;
+
+TEST(ThreadSafeQueue, KeepsOrderAndTheEmptyFlag) {
+    ThreadSafeQueue q;
+    wchar_t a[] = L"a";
+    wchar_t b[] = L"b";
+    EXPECT_TRUE(q.IsEmpty());
+    EXPECT_EQ(q.Pop(), nullptr);
+    q.Push(a);
+    q.Push(b);
+    EXPECT_FALSE(q.IsEmpty());
+    EXPECT_EQ(q.Pop(), a);
+    EXPECT_FALSE(q.IsEmpty());
+    EXPECT_EQ(q.Pop(), b);
+    EXPECT_TRUE(q.IsEmpty());
+}
+
+TEST(ThreadSafeQueue, SwapOutHandsOverEverythingOnce) {
+    ThreadSafeQueue shared;
+    ThreadSafeQueue mine;
+    wchar_t rows[3][2] = {L"1", L"2", L"3"};
+    EXPECT_FALSE(shared.SwapOut(mine));
+    for (auto& r : rows) shared.Push(r);
+    ASSERT_TRUE(shared.SwapOut(mine));
+    EXPECT_TRUE(shared.IsEmpty());
+    EXPECT_EQ(shared.Pop(), nullptr);
+    EXPECT_FALSE(mine.IsEmpty());
+    EXPECT_EQ(mine.Pop(), rows[0]);
+    EXPECT_EQ(mine.Pop(), rows[1]);
+    EXPECT_EQ(mine.Pop(), rows[2]);
+    EXPECT_TRUE(mine.IsEmpty());
+    EXPECT_FALSE(shared.SwapOut(mine));
+}

@@ -1,0 +1,130 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "tests/TestSupport.h"
+
+namespace {
+std::wstring Quoted(const std::wstring& s) { return Overlay::Common::QuoteArgument(s); }
+
+int32_t RunOverlay(const std::wstring& arguments) {
+    int32_t code = 0;
+    bool timedOut = false;
+    const bool ok = test::RunThroughRunner(Quoted(test::InExeDir(L"qm-overlay.exe")) + L" " + arguments, 60000,
+                                           &code, &timedOut);
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(timedOut);
+    return code;
+}
+
+// Names of the image's exports, read from its export directory.
+std::vector<std::string> ExportNames(HMODULE module) {
+    std::vector<std::string> names;
+    auto* base = reinterpret_cast<const BYTE*>(module);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (dir.VirtualAddress == 0) return names;
+    auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        names.emplace_back(reinterpret_cast<const char*>(base + nameRvas[i]));
+    }
+    return names;
+}
+}  // namespace
+
+TEST(ExitCodeRunner, ReportsTheFullSignedCode) {
+    const std::wstring child = Quoted(test::InExeDir(L"test-child.exe"));
+    struct Case {
+        const wchar_t* arg;
+        int32_t code;
+    } cases[] = {{L"0", 0}, {L"-999", -999}, {L"256", 256}, {L"-2147483648", INT32_MIN},
+                 {L"0xC0000005", static_cast<int32_t>(0xC0000005u)}};
+    for (const Case& c : cases) {
+        int32_t code = 1;
+        bool timedOut = true;
+        ASSERT_TRUE(test::RunThroughRunner(child + L" exit " + c.arg, 30000, &code, &timedOut));
+        EXPECT_FALSE(timedOut);
+        EXPECT_EQ(code, c.code) << c.arg;
+    }
+}
+
+TEST(ExitCodeRunner, EndsAProgramThatOverstaysItsTimeout) {
+    int32_t code = 0;
+    bool timedOut = false;
+    const DWORD start = ::GetTickCount();
+    ASSERT_TRUE(test::RunThroughRunner(Quoted(test::InExeDir(L"test-child.exe")) + L" sleep 60000", 500, &code,
+                                       &timedOut));
+    EXPECT_TRUE(timedOut);
+    EXPECT_LT(::GetTickCount() - start, 20000u);
+}
+
+TEST(ExitCodeRunner, RejectsABadCommandLine) {
+    const test::ProcessResult r = test::RunProcess(Quoted(test::InExeDir(L"qm-run.exe")) + L" --bogus", 30000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 2u);
+    EXPECT_NE(r.output.find("usage"), std::string::npos);
+    const test::ProcessResult missing =
+        test::RunProcess(Quoted(test::InExeDir(L"qm-run.exe")) + L" -- C:\\no\\such\\program.exe", 30000);
+    ASSERT_TRUE(missing.finished);
+    EXPECT_EQ(missing.exitCode, 2u);
+}
+
+// The real executable, started the way the client starts it, ends with the documented codes.
+TEST(OverlayExecutable, EndsWithTheDocumentedCodes) {
+    EXPECT_EQ(RunOverlay(L""), -999);  // no keys: the command line is rejected
+    EXPECT_EQ(RunOverlay(L"--game-pid=1 --qm-pid=2 --game-process=game.exe"), -999);
+    EXPECT_EQ(RunOverlay(L"--qm-client=C:\\qm --game-pid=0 --qm-pid=2"), -999);
+    EXPECT_EQ(RunOverlay(L"--qm-client=C:\\qm --game-pid=abc --qm-pid=2"), -999);
+    EXPECT_EQ(RunOverlay(L"\"--qm-client=C:\\Program Files\\QM\\\\\" --game-pid=1 --qm-pid=2"), -997);
+    EXPECT_EQ(RunOverlay(L"--oopg --qm-client=C:\\qm --game-pid=1 --qm-pid=2 --plugin=C:\\no\\such.dll"), -993);
+    EXPECT_EQ(RunOverlay(L"--oopo-type=1 --qm-client=C:\\qm --game-pid=1 --qm-pid=2"), -993);
+    EXPECT_EQ(RunOverlay(L"/GOOP --qm-client=C:\\qm --game-pid=1 --qm-pid=2"), -992);
+    EXPECT_EQ(RunOverlay(L"--oopo-type=2 -- --oopg"), -999);
+}
+
+TEST(OverlayExecutable, IsA64BitGuiProgramWithVersionAndManifest) {
+    const std::wstring path = test::InExeDir(L"qm-overlay.exe");
+    HMODULE image = ::LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(image, nullptr);
+    auto* base = reinterpret_cast<const BYTE*>(image);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+
+    // The executable exports the lock that loaded libraries share with it.
+    bool exportsCriticalSection = false;
+    for (const std::string& name : ExportNames(image)) {
+        if (name.find("CriticalSection") != std::string::npos && name.find("base") != std::string::npos) {
+            exportsCriticalSection = true;
+        }
+    }
+    EXPECT_TRUE(exportsCriticalSection);
+
+    HRSRC res = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(res, nullptr);
+    const char* text = static_cast<const char*>(::LockResource(::LoadResource(image, res)));
+    const std::string manifest(text, ::SizeofResource(image, res));
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAwareness"), std::string::npos);
+    ::FreeLibrary(image);
+
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+    EXPECT_EQ(fixed->dwFileVersionMS, (2u << 16) | 2u);
+    EXPECT_EQ(fixed->dwFileVersionLS, (300u << 16) | 10u);
+    EXPECT_EQ(fixed->dwProductVersionMS, (2u << 16) | 2u);
+    EXPECT_EQ(fixed->dwProductVersionLS, (300u << 16) | 10u);
+}

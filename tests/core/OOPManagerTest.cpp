@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "core/OOPManager.h"
+#include "logging/FlushLogger.h"
+
+namespace {
+// A manager whose steps the tests script: Init's result, and what Update does on its n-th pass.
+class ScriptedManager : public OOPManager {
+public:
+    int initResult = 0;
+    int quitOnPass = -1;     // post WM_QUIT with quitCode on this pass
+    int quitCode = 0;
+    int stopOnPass = -1;     // set the stop flag on this pass
+    int passes = 0;
+    int shutdowns = 0;
+
+    int GetManagerType() override { return kManagerD3D11; }
+    bool InitD3D() override { return true; }
+    void ShutdownD3D() override { ++shutdowns; }
+    bool ResetD3D(uint32_t, uint32_t) override { return true; }
+    bool Render() override { return true; }
+    int Init(HINSTANCE, FlushLogger*, CommandLineArgs*) override { return initResult; }
+    bool Update() override {
+        ++passes;
+        if (passes == quitOnPass) ::PostQuitMessage(quitCode);
+        if (passes == stopOnPass) RequestStop();
+        return true;
+    }
+};
+
+CommandLineArgs Parsed(const std::wstring& text) {
+    CommandLineArgs cmd;
+    cmd.Parse(text);
+    return cmd;
+}
+}  // namespace
+
+TEST(OOPManagerRun, WmQuitEndsTheLoopWithItsSignedCode) {
+    ScriptedManager m;
+    m.quitOnPass = 3;
+    m.quitCode = -12345;
+    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), -12345);
+    EXPECT_EQ(m.passes, 3);
+    EXPECT_EQ(m.shutdowns, 1);
+}
+
+TEST(OOPManagerRun, StopRequestEndsTheLoopWithZero) {
+    ScriptedManager m;
+    m.stopOnPass = 5;
+    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
+    EXPECT_EQ(m.passes, 5);
+    EXPECT_EQ(m.shutdowns, 1);
+}
+
+TEST(OOPManagerRun, FailingInitSkipsLoopAndShutdown) {
+    ScriptedManager m;
+    m.initResult = -998;
+    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), -998);
+    EXPECT_EQ(m.passes, 0);
+    EXPECT_EQ(m.shutdowns, 0);
+}
+
+TEST(OOPManagerRun, ClientExitStopsTheLoop) {
+    ScriptedManager m;
+    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=20");
+    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
+    m.ProcessClosed(nullptr, 21, 0);
+    EXPECT_FALSE(m.StopRequested());
+    m.ProcessClosed(nullptr, 20, 0);
+    EXPECT_TRUE(m.StopRequested());
+    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
+    EXPECT_EQ(m.passes, 0);
+    EXPECT_EQ(m.shutdowns, 1);
+}
+
+TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
+    struct Case {
+        const wchar_t* line;
+        bool ok;
+    } cases[] = {
+        {L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=20", true},
+        {L"x --game-pid=10 --qm-pid=20", false},
+        {L"x --qm-client= --game-pid=10 --qm-pid=20", false},
+        {L"x --qm-client=C:\\qm --qm-pid=20", false},
+        {L"x --qm-client=C:\\qm --game-pid=0 --qm-pid=20", false},
+        {L"x --qm-client=C:\\qm --game-pid=abc --qm-pid=20", false},
+        {L"x --qm-client=C:\\qm --game-pid=99999999999 --qm-pid=20", false},
+        {L"x --qm-client=C:\\qm --game-pid=10", false},
+        {L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=", false},
+        {L"x", false},
+    };
+    for (const Case& c : cases) {
+        ScriptedManager m;
+        CommandLineArgs cmd = Parsed(c.line);
+        EXPECT_EQ(m.ProcessCommandLine(&cmd), c.ok) << std::string(c.line, c.line + wcslen(c.line));
+        EXPECT_EQ(m.Worker() != nullptr, c.ok);
+    }
+    ScriptedManager m;
+    EXPECT_FALSE(m.ProcessCommandLine(nullptr));
+}
+
+TEST(ProcessCommandLine, StoresTheFieldsAndStartsTheWorker) {
+    ScriptedManager m;
+    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm \"--game-pid= 12 34\" --qm-pid=-2 \"--game-process=My Game.exe\"");
+    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
+    EXPECT_EQ(m.GamePid(), 12u);
+    EXPECT_EQ(m.ClientPid(), 0xFFFFFFFEu);  // negative ids are kept as given
+    EXPECT_EQ(m.GameProcessName(), L"My Game.exe");
+    ASSERT_NE(m.Worker(), nullptr);
+    EXPECT_TRUE(m.Worker()->HasThread());
+    EXPECT_EQ(m.Worker()->Name(), "worker thread");
+
+    // A second run replaces the worker.
+    Common::Utils::WorkerThread* first = m.Worker();
+    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
+    EXPECT_NE(m.Worker(), nullptr);
+    EXPECT_TRUE(m.Worker()->HasThread());
+    (void)first;
+}
+
+TEST(FrameGate, SpacesFramesByTheTargetRate) {
+    ScriptedManager m;  // 60 per second: one frame every 16 ms at most
+    int frames = 0;
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < 500) {
+        if (m.ShouldRenderFrame()) ++frames;
+    }
+    EXPECT_GE(frames, 15);
+    EXPECT_LE(frames, 33);
+}
