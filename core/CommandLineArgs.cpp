@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <climits>
 
 CommandLineArgs* CommandLineArgs::Instance = nullptr;
 
@@ -142,25 +141,6 @@ std::wstring QuoteArgument(const std::wstring& text) {
     }
     quoted += L'"';
     return quoted;
-}
-
-std::optional<int32_t> ParseInt32(const std::wstring& text) {
-    size_t i = 0;
-    while (i < text.size() && iswspace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-        negative = text[i] == L'-';
-        ++i;
-    }
-    if (i >= text.size() || text[i] < L'0' || text[i] > L'9') return std::nullopt;
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        value = value * 10 + (text[i] - L'0');
-        if (value > static_cast<int64_t>(INT32_MAX) + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-    return static_cast<int32_t>(value);
 }
 
 int32_t GetIntValue(const CommandLineArgs& cmd, const std::wstring& key) {

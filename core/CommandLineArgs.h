@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/StringUtils.h"
+
 // The parsed command line. One process-wide instance, made and parsed by the entry point.
 class CommandLineArgs {
 public:
@@ -35,11 +37,6 @@ private:
 };
 
 namespace Overlay::Common {
-
-// Decimal conversion of a command-line value, as the standard string-to-int conversion reads it
-// (blanks skipped, optional sign, digits up to the first non-digit). Empty when nothing numeric
-// starts the text or the number does not fit in 32 signed bits.
-std::optional<int32_t> ParseInt32(const std::wstring& text);
 
 // The value of `key` as a number; 0 when missing or not a number.
 int32_t GetIntValue(const CommandLineArgs& cmd, const std::wstring& key);
