@@ -1,12 +1,11 @@
 #include "common/MemoryPool.h"
 
-#include <cstdlib>
 #include <new>
 
 namespace base {
 
 MemoryPool::MemoryPool() {
-    slab_ = static_cast<uint8_t*>(std::malloc(kSlabSize));
+    slab_ = static_cast<uint8_t*>(::operator new(kSlabSize, std::nothrow));
     if (!slab_) return;
     // Build the stack so that the first block is popped first.
     for (size_t i = kBlockCount; i-- > 0;) {
@@ -17,7 +16,7 @@ MemoryPool::MemoryPool() {
     }
 }
 
-MemoryPool::~MemoryPool() { std::free(slab_); }
+MemoryPool::~MemoryPool() { ::operator delete(slab_); }
 
 bool MemoryPool::OwnsBlock(const void* block) const {
     const auto* p = static_cast<const uint8_t*>(block);
@@ -34,7 +33,16 @@ void* MemoryPool::Allocate(size_t size) {
             return header + 1;
         }
     }
-    return std::malloc(size == 0 ? 1 : size);
+    return ::operator new(size == 0 ? 1 : size, std::nothrow);
+}
+
+void* MemoryPool::TryAllocateBlock() {
+    ScopedLock<RecursiveSrwLock> guard(lock_);
+    if (!freeList_) return nullptr;
+    BlockHeader* header = freeList_;
+    freeList_ = header->next;
+    header->next = nullptr;
+    return header + 1;
 }
 
 void MemoryPool::Free(void* block) {
@@ -46,7 +54,7 @@ void MemoryPool::Free(void* block) {
         freeList_ = header;
         return;
     }
-    std::free(block);
+    ::operator delete(block);
 }
 
 size_t MemoryPool::FreeBlockCount() {

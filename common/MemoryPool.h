@@ -28,6 +28,8 @@ public:
     MemoryPool& operator=(const MemoryPool&) = delete;
 
     void* Allocate(size_t size);
+    // A block from the slab, or null when none is free (no heap fallback).
+    void* TryAllocateBlock();
     void Free(void* block);
 
     // For tests and diagnostics.

@@ -1,3 +1,681 @@
 #include "logging/FlushLogger.h"
 
-FlushLogger gLogger;
+#include <cstring>
+#include <cwchar>
+
+#include "common/Event.h"
+#include "common/MemoryPool.h"
+#include "common/RegistrySettings.h"
+#include "common/StringUtils.h"
+#include "common/ThreadQueue.h"
+#include "common/ThreadSafeQueue.h"
+#include "common/UniqueHandle.h"
+
+#if defined(_MSC_VER)
+// The logger's statics come before every other static object of the program.
+#pragma warning(disable : 4073)
+#pragma init_seg(lib)
+#define QM_INIT_FIRST
+#define QM_INIT_SECOND
+#else
+#define QM_INIT_FIRST __attribute__((init_priority(101)))
+#define QM_INIT_SECOND __attribute__((init_priority(102)))
+#endif
+
+namespace {
+
+constexpr const wchar_t* kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
+constexpr const wchar_t* kConfigFileName = L"QMLog.cfg";
+constexpr const wchar_t* kLimitNotice = L"---- STOP ADDING LOG LINES DUE TO DEFINE LIMIT ----";
+constexpr const wchar_t* kRowEnd = L"</td></tr>\r\n";
+constexpr size_t kRowEndChars = 12;
+
+constexpr const wchar_t* kHeaderTop =
+    L"<html>\t<head>\t\t\t<title>%s</title>\t\t<style type=\"text/css\">table.gridtable {\tfont-family: "
+    L"verdana,arial,sans-serif;\tfont-size:11px;\tcolor:#333333;\tborder-width: 1px;\tborder-color: "
+    L"#666666;\tborder-collapse: collapse;}table.gridtable th {\tborder-width: 1px;\tpadding: "
+    L"8px;\tpadding-right:2px;\tpadding-left:2px;\tborder-style: solid;\tborder-color: #666666;\tbackground-color: "
+    L"#dedede;\tfont-size:9px;}table.gridtable td {\tbackground: #ffffff;\tcolor:#000000;\tborder-width: "
+    L"10px;\tpadding: 1px;\tpadding-right:14px;\tpadding-left:14px;\tborder-style: solid;\tborder-color: #666666;}";
+constexpr const wchar_t* kRowStyleFormat =
+    L"tr.%s td {background: %s;color:#000000;border-width: 0px;padding: 1px;border-style: solid;border-color: "
+    L"#666666;padding-right:6px;padding-left:6px;}";
+constexpr const wchar_t* kRowBackgrounds[] = {L"#f7f7f7", L"#aaaaaa", L"#ffffff", L"#ffff00", L"#ff0000", L"#FF7700"};
+constexpr const wchar_t* kHeaderEnd =
+    L"</style></head>\t<body bgcolor=\"#ffffff\" leftmargin=\"0\" topmargin=\"0\" marginwidth=\"0\" "
+    L"marginheight=\"0\"></body><table class=\"gridtable\">\n<tr><th>Time</th><th>Thread</th><th>Line</th><th>"
+    L"Function</th><th>Message</th></tr>\n";
+constexpr const wchar_t* kFooter = L"<tr><th></th><th></th><th></th><th></th><th></th></tr>\t</table>\t</html>";
+
+// One value for the process: the second of the last wake-up of a writer.
+std::atomic<int64_t> gLastWakeUpSecond{0};
+
+// Bounded formatting that always terminates and never reports more than it wrote.
+size_t FormatInto(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
+    if (capacity == 0) return 0;
+    const int n = _vsnwprintf(out, capacity - 1, format, args);
+    const size_t written = (n < 0 || static_cast<size_t>(n) >= capacity - 1) ? capacity - 1 : static_cast<size_t>(n);
+    out[written] = L'\0';
+    return written;
+}
+
+size_t FormatInto(wchar_t* out, size_t capacity, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const size_t n = FormatInto(out, capacity, format, args);
+    va_end(args);
+    return n;
+}
+
+// The row's time: "HH:MM:SS" of local time and the milliseconds. Converting to local time costs
+// more than the rest of a row, so the text is kept for the second it belongs to and shared by all
+// threads through a sequence counter (an odd count: being rewritten).
+class RowClock {
+public:
+    struct Reading {
+        int64_t second;         // since 1601, UTC
+        uint32_t milliseconds;
+        wchar_t text[8];        // HH:MM:SS, not terminated
+    };
+
+    void Read(Reading* r) {
+        FILETIME ft;
+        ::GetSystemTimePreciseAsFileTime(&ft);
+        const uint64_t t = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        r->second = static_cast<int64_t>(t / 10000000ULL);
+        r->milliseconds = static_cast<uint32_t>((t / 10000ULL) % 1000ULL);
+
+        const uint32_t seq = sequence_.load(std::memory_order_acquire);
+        if ((seq & 1) == 0 && second_.load(std::memory_order_relaxed) == r->second) {
+            const uint64_t a = text_[0].load(std::memory_order_relaxed);
+            const uint64_t b = text_[1].load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (sequence_.load(std::memory_order_relaxed) == seq) {
+                std::memcpy(r->text, &a, sizeof(a));
+                std::memcpy(r->text + 4, &b, sizeof(b));
+                return;
+            }
+        }
+        FILETIME local;
+        SYSTEMTIME st{};
+        ::FileTimeToLocalFileTime(&ft, &local);
+        ::FileTimeToSystemTime(&local, &st);
+        const unsigned parts[3] = {st.wHour, st.wMinute, st.wSecond};
+        for (int i = 0; i < 3; ++i) {
+            r->text[i * 3] = static_cast<wchar_t>(L'0' + parts[i] / 10 % 10);
+            r->text[i * 3 + 1] = static_cast<wchar_t>(L'0' + parts[i] % 10);
+            if (i < 2) r->text[i * 3 + 2] = L':';
+        }
+        uint32_t expected = seq;
+        if ((seq & 1) == 0 && sequence_.compare_exchange_strong(expected, seq + 1, std::memory_order_acquire)) {
+            uint64_t a = 0;
+            uint64_t b = 0;
+            std::memcpy(&a, r->text, sizeof(a));
+            std::memcpy(&b, r->text + 4, sizeof(b));
+            text_[0].store(a, std::memory_order_relaxed);
+            text_[1].store(b, std::memory_order_relaxed);
+            second_.store(r->second, std::memory_order_relaxed);
+            sequence_.store(seq + 2, std::memory_order_release);
+        }
+    }
+
+private:
+    std::atomic<uint32_t> sequence_{0};
+    std::atomic<int64_t> second_{-1};
+    std::atomic<uint64_t> text_[2] = {};
+};
+static_assert(sizeof(wchar_t) == 2, "the time text is kept as two 64-bit words of UTF-16");
+
+RowClock gRowClock;
+
+// Bounded appends for the row prefix: plain text, decimal and upper-case hex.
+struct RowWriter {
+    wchar_t* out;
+    size_t capacity;  // including the terminator
+    size_t n = 0;
+
+    void Put(wchar_t c) {
+        if (n + 1 < capacity) out[n++] = c;
+    }
+    void Text(const wchar_t* s) {
+        while (*s && n + 1 < capacity) out[n++] = *s++;
+    }
+    void Text(const wchar_t* s, size_t length) {
+        for (size_t i = 0; i < length && n + 1 < capacity; ++i) out[n++] = s[i];
+    }
+    void Unsigned(uint64_t v) {
+        wchar_t digits[20];
+        int k = 0;
+        do {
+            digits[k++] = static_cast<wchar_t>(L'0' + v % 10);
+            v /= 10;
+        } while (v);
+        while (k) Put(digits[--k]);
+    }
+    void Signed(int32_t v) {
+        if (v < 0) {
+            Put(L'-');
+            Unsigned(static_cast<uint64_t>(-static_cast<int64_t>(v)));
+        } else {
+            Unsigned(static_cast<uint64_t>(v));
+        }
+    }
+    void Hex(uint32_t v, int minDigits) {
+        wchar_t digits[8];
+        int k = 0;
+        do {
+            digits[k++] = L"0123456789ABCDEF"[v & 15];
+            v >>= 4;
+        } while (v);
+        for (int pad = k; pad < minDigits; ++pad) Put(L'0');
+        while (k) Put(digits[--k]);
+    }
+    void Terminate() { out[n < capacity ? n : capacity - 1] = L'\0'; }
+};
+
+// One row: "<tr class=...><td>time</td><td>thread</td><td>line</td><td>function</td>
+// <td style=...>message</td></tr>\r\n" into `row` (kRowChars). Returns its length.
+size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint32_t colour, const wchar_t* function,
+                 uint32_t line, const wchar_t* format, va_list args) {
+    RowWriter w{row, FlushLogger::kRowChars};
+    w.Text(L"<tr class=\"");
+    w.Text(kLevelNames[level]);
+    w.Text(L"\"><td>");
+    w.Text(now.text, 8);
+    w.Put(L'.');
+    w.Unsigned(now.milliseconds);
+    w.Text(L"</td><td>");
+    w.Hex(::GetCurrentThreadId(), 1);
+    w.Text(L"</td><td>");
+    w.Signed(static_cast<int32_t>(line));
+    w.Text(L"</td><td>");
+    w.Text(function ? function : L"");
+    w.Text(L"</td><td style=\"background-color:");
+    w.Hex(colour, 6);
+    w.Text(L"\">");
+    size_t n = w.n;
+    // The message goes straight into the row: at most 2047 characters, and never past the room
+    // that the row's closing markup needs.
+    if (n + kRowEndChars + 1 < FlushLogger::kRowChars) {
+        const size_t room = FlushLogger::kRowChars - n - kRowEndChars;
+        n += FormatInto(row + n, room < FlushLogger::kMessageChars ? room : FlushLogger::kMessageChars,
+                        format ? format : L"", args);
+        wmemcpy(row + n, kRowEnd, kRowEndChars + 1);
+        return n + kRowEndChars;
+    }
+    w.Terminate();
+    return w.n;
+}
+
+bool EqualsNoCase(const wchar_t* a, size_t la, const wchar_t* b, size_t lb) {
+    return ::CompareStringOrdinal(a, static_cast<int>(la), b, static_cast<int>(lb), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring Lower(std::wstring s) {
+    if (!s.empty()) ::CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+
+// Walks "QMLog.cfg" the way a 128-character line buffer reads it: a line ends after its line feed
+// or after 127 characters, whichever comes first.
+class ConfigLines {
+public:
+    explicit ConfigLines(const std::wstring& path)
+        : file_(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+    // The next line (not terminated), or false at the end of the file.
+    bool Next(const wchar_t** line, size_t* length) {
+        if (!file_) return false;
+        size_t n = 0;
+        while (n < FlushLogger::kConfigLineChars - 1) {
+            if (pos_ == end_ && !Fill()) break;
+            const wchar_t c = buffer_[pos_++];
+            line_[n++] = c;
+            if (c == L'\n') break;
+        }
+        if (n == 0) return false;
+        // A NUL ends the text of the line, as it would for a C string.
+        size_t text = 0;
+        while (text < n && line_[text] != L'\0') ++text;
+        *line = line_;
+        *length = text;
+        return true;
+    }
+
+private:
+    bool Fill() {
+        DWORD got = 0;
+        if (carry_) {
+            reinterpret_cast<char*>(buffer_)[0] = carryByte_;
+        }
+        char* dst = reinterpret_cast<char*>(buffer_) + (carry_ ? 1 : 0);
+        if (!::ReadFile(file_.Get(), dst, static_cast<DWORD>(sizeof(buffer_) - (carry_ ? 1 : 0)), &got, nullptr) ||
+            got == 0) {
+            return false;  // a trailing odd byte is not a character
+        }
+        const size_t bytes = got + (carry_ ? 1 : 0);
+        carry_ = (bytes % 2) != 0;
+        if (carry_) carryByte_ = reinterpret_cast<char*>(buffer_)[bytes - 1];
+        pos_ = 0;
+        end_ = bytes / 2;
+        return end_ > 0 || Fill();
+    }
+
+    base::UniqueHandle file_;
+    wchar_t buffer_[16384];
+    wchar_t line_[FlushLogger::kConfigLineChars];
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    bool carry_ = false;
+    char carryByte_ = 0;
+};
+
+void AppendUtf16(const std::wstring& path, const std::wstring& text) {
+    base::UniqueHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    DWORD written = 0;
+    ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+}
+
+}  // namespace
+
+// The open log file: UTF-8 text, every line feed stored as CR LF, written through a buffer that
+// only the writer thread (or the stopping thread, once the writer is gone) touches.
+class FlushLogger::OutputFile {
+public:
+    explicit OutputFile(HANDLE h) : handle_(h) {}
+
+    void Write(const wchar_t* text, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            if (used_ + 5 > sizeof(buffer_)) Flush();
+            uint32_t c = static_cast<uint16_t>(text[i]);
+            if (c == L'\n') {
+                buffer_[used_++] = '\r';
+                buffer_[used_++] = '\n';
+                continue;
+            }
+            if (c < 0x80) {
+                buffer_[used_++] = static_cast<char>(c);
+                continue;
+            }
+            const size_t pair = (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) ? 2 : 1;
+            used_ += Overlay::Common::Utf16ToUtf8(text + i, pair, buffer_ + used_, sizeof(buffer_) - used_);
+            i += pair - 1;
+        }
+    }
+
+    void Flush() {
+        size_t done = 0;
+        while (done < used_) {
+            DWORD written = 0;
+            if (!::WriteFile(handle_.Get(), buffer_ + done, static_cast<DWORD>(used_ - done), &written, nullptr) ||
+                written == 0) {
+                break;  // write failures are ignored
+            }
+            done += written;
+        }
+        used_ = 0;
+    }
+
+private:
+    base::UniqueHandle handle_;
+    size_t used_ = 0;
+    char buffer_[65536];
+};
+
+FlushLogger::FlushLogger() : FlushLogger(LoggerOptions{}) {}
+
+FlushLogger::FlushLogger(const LoggerOptions& options) : options_(options) {
+    configuredFolder_ = options_.configuredFolder;
+    Construct();
+    constructed_ = kConstructedMark;
+}
+
+FlushLogger::~FlushLogger() { Stop(); }
+
+void FlushLogger::Construct() {
+    if (!scratch_) scratch_.reset(new wchar_t[kScratchChars]);
+    PrepareFolder();
+    SeedConfiguration();
+    ReadConfiguration();
+}
+
+std::wstring FlushLogger::ExecutablePath() const {
+    if (!options_.executablePath.empty()) return options_.executablePath;
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    return std::wstring(path, n);
+}
+
+void FlushLogger::PrepareFolder() {
+    if (!configuredFolder_.empty()) {
+        logFolder_ = configuredFolder_;
+    } else {
+        wchar_t shell[FolderHandler::kShellFolderChars];
+        FolderHandler::getShellFolder(options_.shellFolderValue.c_str(), shell);
+        logFolder_ = std::wstring(shell) + L"\\QuillMar\\Log";
+    }
+    // Every level in turn; the ones that exist already just fail.
+    const size_t first = logFolder_.find(L'\\');
+    for (size_t at = first == std::wstring::npos ? std::wstring::npos : logFolder_.find(L'\\', first + 1);
+         at != std::wstring::npos; at = logFolder_.find(L'\\', at + 1)) {
+        ::CreateDirectoryW(logFolder_.substr(0, at).c_str(), nullptr);
+    }
+    ::CreateDirectoryW(logFolder_.c_str(), nullptr);
+}
+
+// The client's own programs bring their configuration along: it is copied over the log folder's.
+void FlushLogger::SeedConfiguration() {
+    const std::wstring exe = ExecutablePath();
+    wchar_t drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {}, name[_MAX_FNAME] = {}, ext[_MAX_EXT] = {};
+    if (_wsplitpath_s(exe.c_str(), drive, dir, name, ext) != 0) return;
+    const size_t nameLength = wcslen(name);
+    const bool seeded = EqualsNoCase(name, nameLength, L"quillmar", 8) ||
+                        EqualsNoCase(name, nameLength, L"Quillmar.Overlay.Testers.WPF", 28);
+    if (!seeded || logFolder_.empty()) return;
+
+    std::wstring source = std::wstring(drive) + dir + kConfigFileName;
+    base::UniqueHandle probe(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe) {
+        HMODULE self = nullptr;
+        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             reinterpret_cast<LPCWSTR>(&gLogger), &self);
+        wchar_t modulePath[MAX_PATH * 2] = {};
+        ::GetModuleFileNameW(self, modulePath, static_cast<DWORD>(std::size(modulePath)));
+        std::wstring folder(modulePath);
+        const size_t slash = folder.find_last_of(L'\\');
+        folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+        source = folder + kConfigFileName;
+    }
+    probe.Reset();
+    const std::wstring target = logFolder_ + L"\\" + kConfigFileName;
+    if (::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        FormatInto(scratch_.get(), kScratchChars, L"[%s]\t\t%s%s\r\n", name, drive, dir);
+        AppendUtf16(target, scratch_.get());
+    }
+}
+
+void FlushLogger::ReadConfiguration() {
+    auto number = [this](const wchar_t* key) {
+        wchar_t value[kMaxValueChars] = {};
+        if (GetConfigValue(key, value, kMaxValueChars) == 0) return -1;
+        const auto n = Overlay::Common::ParseInt32(value, wcslen(value));
+        return (n && *n >= 0) ? *n : -1;
+    };
+    maxLinesPerFile_ = number(L"[MaxLinesPerFile]");
+    maxLogFiles_ = number(L"[MaxLogFiles]");
+    measurements_ = number(L"[Measurements]");
+    criticalFlags_ = GetOutputFlags(L"CRITICAL");
+    errorFlags_ = GetOutputFlags(L"ERROR");
+    warningFlags_ = GetOutputFlags(L"WARNING");
+    const struct {
+        const wchar_t* key;
+        uint32_t bit;
+    } severities[] = {{L"SEVERITY_LOW", kSeverityLow},
+                      {L"SEVERITY_NORMAL", kSeverityNormal},
+                      {L"SEVERITY_MEDIUM", kSeverityMedium},
+                      {L"SEVERITY_HIGH", kSeverityHigh},
+                      {L"SEVERITY_CRITICAL", kSeverityCritical}};
+    for (const auto& s : severities) {
+        if (GetConfigValue(s.key, nullptr, 0) == L'+') severityMask_ |= s.bit;
+    }
+}
+
+wchar_t FlushLogger::GetConfigValue(const wchar_t* key, wchar_t* out, uint32_t outChars) {
+    if (out && outChars > 0) out[0] = L'\0';
+    if (logFolder_.empty() || !key) return 0;
+    const std::wstring path = logFolder_ + L"\\" + kConfigFileName;
+    const size_t keyLength = wcslen(key);
+    {
+        ConfigLines lines(path);
+        const wchar_t* line = nullptr;
+        size_t n = 0;
+        while (lines.Next(&line, &n)) {
+            size_t i = 0;
+            while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
+            const size_t keyStart = i;
+            while (i < n && static_cast<uint16_t>(line[i]) > 32) ++i;
+            const size_t lineKeyLength = i - keyStart;
+            if (lineKeyLength == 0 || lineKeyLength >= kMaxKeyChars) continue;
+            if (!EqualsNoCase(line + keyStart, lineKeyLength, key, keyLength)) continue;
+            while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
+            const size_t valueStart = i;
+            while (i < n && static_cast<uint16_t>(line[i]) >= 32) ++i;
+            size_t valueLength = i - valueStart;
+            if (valueLength >= kMaxValueChars) valueLength = 0;
+            if (out && valueLength < outChars) {
+                wmemcpy(out, line + valueStart, valueLength);
+                out[valueLength] = L'\0';
+            }
+            return valueLength == 0 ? L'\0' : line[valueStart];
+        }
+    }
+    AppendUtf16(path, std::wstring(key) + L"\r\n");
+    return 0;
+}
+
+uint32_t FlushLogger::GetOutputFlags(const wchar_t* key) {
+    switch (GetConfigValue(key, nullptr, 0)) {
+        case L'A':
+        case L'a': return 3;
+        case L'H':
+        case L'h': return 1;
+        case L'V':
+        case L'v': return 2;
+        default: return 0;
+    }
+}
+
+int FlushLogger::Start(const wchar_t* suffix) {
+    if (IsRunning()) return 0;
+    const bool folderWasEmpty = logFolder_.empty();
+    pool_ = std::make_shared<base::MemoryPool>();
+    OpenLogFile(suffix);
+    stopping_ = false;
+    rows_ = std::make_shared<base::ThreadSafeQueue>();
+    pending_ = std::make_shared<base::ThreadSafeQueue>();
+    writer_ = std::make_shared<Common::Utils::ThreadQueue>();
+    writer_->Start("Logger");
+    wakeUp_ = std::make_shared<base::Event>();
+    wakeUp_->Create();
+    writer_->Post([this] { WriteQueuedLines(); });
+    if (folderWasEmpty) Construct();
+    return 1;
+}
+
+bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
+    const std::wstring exe = ExecutablePath();
+    const size_t slash = exe.find_last_of(L'\\');
+    const size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
+    const size_t dot = exe.find_last_of(L'.');
+    const size_t nameEnd = (dot == std::wstring::npos || dot < nameStart) ? exe.size() : dot;
+    std::wstring name = exe.substr(nameStart, nameEnd - nameStart);
+    suffix_ = suffix ? suffix : L"";
+    name += suffix_;
+
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    wchar_t stamp[64];
+    FormatInto(stamp, std::size(stamp), L"_%02u/%02u/%02u_%02u:%02u:%02u", now.wMonth, now.wDay, now.wYear % 100,
+               now.wHour, now.wMinute, now.wSecond);
+    name += stamp;
+    name += name.find(L"QMServer") != std::wstring::npos ? L".Server" : L".Game";
+    renameToHtmlOnClose_ = Lower(name).find(L"fortnite") != std::wstring::npos;
+    name += renameToHtmlOnClose_ ? L".log" : L".html";
+    for (wchar_t& c : name) {
+        if (c == L'/' || c == L':') c = L'-';
+    }
+    fileName_ = name;
+    filePath_ = logFolder_ + L"\\" + name;
+
+    HANDLE h = ::CreateFileW(filePath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    auto* file = new OutputFile(h);
+
+    wchar_t* scratch = scratch_.get();
+    file->Write(scratch, FormatInto(scratch, kScratchChars, kHeaderTop, fileName_.c_str()));
+    file->Flush();
+    size_t used = 0;
+    for (size_t level = 0; level < std::size(kLevelNames); ++level) {
+        used += FormatInto(scratch + used, kScratchChars - used, kRowStyleFormat, kLevelNames[level],
+                           kRowBackgrounds[level]);
+    }
+    file->Write(scratch, used);
+    file->Flush();
+    file->Write(scratch, FormatInto(scratch, kScratchChars, L"%s", kHeaderEnd));
+    file->Flush();
+    file_ = file;
+    return true;
+}
+
+void FlushLogger::Log(uint32_t severityMask, int32_t level, uint32_t colour, uint32_t outputFlags,
+                      const wchar_t* function, uint32_t line, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogV(severityMask, level, colour, outputFlags, function, line, format, args);
+    va_end(args);
+}
+
+void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, uint32_t outputFlags,
+                       const wchar_t* function, uint32_t line, const wchar_t* format, va_list args) {
+    if ((severityMask & severityMask_) == 0 || !IsRunning()) return;
+    if ((outputFlags & 1) == 0) return;
+    if (maxLinesPerFile_ != -1 && linesWritten_ >= maxLinesPerFile_) {
+        if (linesWritten_ == maxLinesPerFile_) {
+            maxLinesPerFile_ = -1;
+            Log(kSeverityAll, kLogInfo, 0xFFFFFF, 0xFFFFFFFF, L"", static_cast<uint32_t>(-1), L"%s", kLimitNotice);
+            maxLinesPerFile_ = 0;
+        }
+        return;
+    }
+
+    RowClock::Reading now;
+    gRowClock.Read(&now);
+    if (level < kLogDebug || level > kLogCritical) level = kLogInfo;
+
+    // Into a pooled block; with the pool empty, onto the heap at the row's own size, which the
+    // heap serves far faster than a block's.
+    wchar_t* row = static_cast<wchar_t*>(pool_->TryAllocateBlock());
+    if (row) {
+        FormatRow(row, now, level, colour, function, line, format, args);
+    } else {
+        row = FormatHeapRow(&now, level, colour, function, line, format, args);
+        if (!row) return;
+    }
+    const int64_t second = now.second;
+
+    if (base::ThreadSafeQueue* rows = rows_.get()) {
+        rows->Push(row);
+        const int64_t last = gLastWakeUpSecond.load();
+        if (second - last >= 1 || last - second >= 1) {
+            gLastWakeUpSecond = second;
+            if (base::Event* wake = wakeUp_.get()) wake->Signal();
+        }
+    } else {
+        WriteRowAndRelease(row, true);
+    }
+    ++linesWritten_;
+}
+
+wchar_t* FlushLogger::FormatHeapRow(const void* clock, int32_t level, uint32_t colour, const wchar_t* function,
+                                    uint32_t line, const wchar_t* format, va_list args) {
+    wchar_t local[kRowChars];
+    const size_t n = FormatRow(local, *static_cast<const RowClock::Reading*>(clock), level, colour, function, line,
+                               format, args);
+    auto* row = static_cast<wchar_t*>(pool_->Allocate((n + 1) * sizeof(wchar_t)));
+    if (row) wmemcpy(row, local, n + 1);
+    return row;
+}
+
+void FlushLogger::WriteRowAndRelease(wchar_t* row, bool release) {
+    if (OutputFile* file = file_.load()) file->Write(row, wcslen(row));
+    if (release) pool_->Free(row);
+}
+
+void FlushLogger::WriteQueuedLines() {
+    const std::shared_ptr<base::Event> wake = wakeUp_;
+    const std::shared_ptr<base::ThreadSafeQueue> rows = rows_;
+    const std::shared_ptr<base::ThreadSafeQueue> batch = pending_;
+    if (!wake || !rows || !batch) return;
+    bool flushPending = false;
+    while (IsRunning() && !stopping_) {
+        const int32_t before = linesWritten_;
+        wake->Wait(3000);
+        OutputFile* file = file_.load();
+        if (!file) break;
+        if (rows->IsEmpty()) {
+            if (flushPending || before != linesWritten_) {
+                file->Flush();
+                flushPending = false;
+            }
+            continue;
+        }
+        rows->SwapOut(*batch);
+        // What is left in the batch when stopping is written by Stop, before the newer rows.
+        while (!stopping_) {
+            wchar_t* row = batch->Pop();
+            if (!row) break;
+            WriteRowAndRelease(row, true);
+        }
+        if (!stopping_) {
+            file->Flush();
+            flushPending = true;
+        }
+    }
+}
+
+void FlushLogger::Flush() {
+    if (!IsRunning()) return;
+    if (base::Event* wake = wakeUp_.get()) wake->Signal();
+}
+
+void FlushLogger::Stop() {
+    OutputFile* file = file_.load();
+    if (!file) return;
+    stopping_ = true;
+    if (wakeUp_) {
+        wakeUp_->Reset();
+        // Wakes the writer out of its wait, so that it sees the stop at once.
+        if (HANDLE cancel = wakeUp_->CancelHandle()) ::SetEvent(cancel);
+    }
+    bool killed = false;
+    if (writer_ && !writer_->Stop()) {
+        writer_->Kill();
+        killed = true;
+    }
+    // A writer ended by force may have held the pool's lock or the heap's: its blocks then stay
+    // where they are, which at this point costs nothing.
+    for (base::ThreadSafeQueue* queue : {pending_.get(), rows_.get()}) {
+        if (!queue) continue;
+        while (wchar_t* row = queue->Pop()) WriteRowAndRelease(row, !killed);
+    }
+    file->Flush();
+    file->Write(scratch_.get(), FormatInto(scratch_.get(), kScratchChars, L"%s", kFooter));
+    file->Flush();
+    file_ = nullptr;
+    delete file;
+    if (renameToHtmlOnClose_) ::MoveFileW(filePath_.c_str(), (filePath_ + L".html").c_str());
+}
+
+FlushLogger gLogger QM_INIT_FIRST;
+
+namespace {
+LogFlagWords ReadFlagWords() {
+    LogFlagWords words;
+    gLogger.GetOutputFlags(L"FlushLogger");
+    gLogger.GetOutputFlags(L"FlushLogger_Fast");
+    words.folderHandler = gLogger.GetOutputFlags(L"FolderHandler");
+    gLogger.GetOutputFlags(L"FolderHandler_Fast");
+    words.hooksManager = gLogger.GetOutputFlags(L"OOPOHooksManager");
+    gLogger.GetOutputFlags(L"OOPOHooksManager_Fast");
+    words.inputBlockerProxy = gLogger.GetOutputFlags(L"InputBlockerProxy");
+    gLogger.GetOutputFlags(L"InputBlockerProxy_Fast");
+    return words;
+}
+}  // namespace
+
+LogFlagWords gLogFlagWords QM_INIT_SECOND = ReadFlagWords();

@@ -1,15 +1,148 @@
 #pragma once
+#include <windows.h>
 
-// The process-wide HTML logger. Until it writes files, it is the object that the entry point hands
-// to the manager and that the manager flushes on its way out.
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace base {
+class MemoryPool;
+class ThreadSafeQueue;
+class Event;
+}  // namespace base
+namespace Common::Utils {
+class ThreadQueue;
+}
+
+// Row levels: the index into the level-name table, which is also the row's CSS class.
+enum LogLevel : int32_t {
+    kLogDebug = 0,
+    kLogNote = 1,
+    kLogInfo = 2,
+    kLogWarning = 3,
+    kLogError = 4,
+    kLogCritical = 5,
+};
+
+// Severity bits that the configuration enables ("SEVERITY_LOW" ... "SEVERITY_CRITICAL").
+enum LogSeverity : uint32_t {
+    kSeverityLow = 1,
+    kSeverityNormal = 2,
+    kSeverityMedium = 4,
+    kSeverityHigh = 8,
+    kSeverityCritical = 16,
+    kSeverityAll = 31,
+};
+
+// Where a logger looks for things. Defaults are the real ones; tests point them elsewhere.
+struct LoggerOptions {
+    std::wstring configuredFolder;     // empty: the user's Local AppData + "\QuillMar\Log"
+    std::wstring executablePath;       // empty: this process's executable
+    std::wstring shellFolderValue = L"Local AppData";
+};
+
+// The process-wide HTML log. Rows are formatted on the caller's thread into pooled blocks and
+// written in batches by the "Logger" thread; "QMLog.cfg" in the log folder says what is logged.
 class FlushLogger {
 public:
-    FlushLogger() = default;
+    static constexpr size_t kScratchChars = 2048;
+    static constexpr size_t kMessageChars = 2048;
+    static constexpr size_t kRowChars = 2308;
+    static constexpr size_t kConfigLineChars = 128;
+    static constexpr size_t kMaxKeyChars = 64;
+    static constexpr size_t kMaxValueChars = 1024;
+
+    FlushLogger();
+    explicit FlushLogger(const LoggerOptions& options);
+    virtual ~FlushLogger();
     FlushLogger(const FlushLogger&) = delete;
     FlushLogger& operator=(const FlushLogger&) = delete;
 
-    // Wakes the writer and flushes the file.
-    void Flush() {}
+    void Log(uint32_t severityMask, int32_t level, uint32_t colour, uint32_t outputFlags, const wchar_t* function,
+             uint32_t line, const wchar_t* format, ...);
+    void LogV(uint32_t severityMask, int32_t level, uint32_t colour, uint32_t outputFlags, const wchar_t* function,
+              uint32_t line, const wchar_t* format, va_list args);
+
+    // 1 when it ran, 0 when logging was already running.
+    int Start(const wchar_t* suffix);
+    void Stop();
+    // Wakes the writer so that what is queued reaches the file now.
+    void Flush();
+
+    // First character of the key's value (0: missing or empty); `out` gets the whole value when it
+    // fits. A missing key is appended to the configuration file.
+    wchar_t GetConfigValue(const wchar_t* key, wchar_t* out, uint32_t outChars);
+    // 'A' 3, 'H' 1, 'V' 2, anything else 0.
+    uint32_t GetOutputFlags(const wchar_t* key);
+
+    // False until the constructor has run: static storage starts zeroed.
+    bool IsConstructed() const { return constructed_ == kConstructedMark; }
+    bool IsRunning() const { return file_.load() != nullptr; }
+    uint32_t SeverityMask() const { return severityMask_; }
+    int32_t MaxLinesPerFile() const { return maxLinesPerFile_; }
+    int32_t MaxLogFiles() const { return maxLogFiles_; }
+    int32_t Measurements() const { return measurements_; }
+    int32_t LinesWritten() const { return linesWritten_; }
+    uint32_t ErrorFlags() const { return errorFlags_; }
+    uint32_t WarningFlags() const { return warningFlags_; }
+    uint32_t CriticalFlags() const { return criticalFlags_; }
+    const std::wstring& LogFolder() const { return logFolder_; }
+    const std::wstring& FilePath() const { return filePath_; }
+    const std::wstring& FileName() const { return fileName_; }
+    const std::wstring& Suffix() const { return suffix_; }
+
+private:
+    class OutputFile;
+
+    void Construct();
+    void PrepareFolder();
+    void SeedConfiguration();
+    void ReadConfiguration();
+    bool OpenLogFile(const wchar_t* suffix);
+    void WriteQueuedLines();
+    void WriteRowAndRelease(wchar_t* row, bool release);
+    // The row when the pool is empty: formatted locally, then copied to the heap at its own size.
+    wchar_t* FormatHeapRow(const void* clock, int32_t level, uint32_t colour, const wchar_t* function, uint32_t line,
+                           const wchar_t* format, va_list args);
+    std::wstring ExecutablePath() const;
+
+    LoggerOptions options_;
+    std::wstring configuredFolder_;
+    std::wstring logFolder_;
+    std::wstring suffix_;
+    std::unique_ptr<wchar_t[]> scratch_;
+    uint32_t severityMask_ = 0;
+    volatile int32_t maxLinesPerFile_ = -1;
+    std::atomic<int32_t> linesWritten_{0};
+    int32_t measurements_ = -1;
+    int32_t maxLogFiles_ = -1;
+    std::atomic<OutputFile*> file_{nullptr};
+    std::wstring filePath_;
+    std::wstring fileName_;
+    uint32_t warningFlags_ = 0;
+    uint32_t errorFlags_ = 0;
+    uint32_t criticalFlags_ = 0;
+    std::atomic<bool> stopping_{true};
+    std::shared_ptr<base::MemoryPool> pool_;
+    std::shared_ptr<Common::Utils::ThreadQueue> writer_;
+    std::shared_ptr<base::ThreadSafeQueue> rows_;
+    std::shared_ptr<base::ThreadSafeQueue> pending_;  // the writer's current batch
+    std::shared_ptr<base::Event> wakeUp_;
+    bool renameToHtmlOnClose_ = false;
+    static constexpr uint32_t kConstructedMark = 0x51AC0106;
+    uint32_t constructed_ = 0;
 };
 
+// The one logger of the process, constructed before every other static object.
 extern FlushLogger gLogger;
+
+// Flag words that other parts of the host pass with their rows, read from the configuration
+// right after the logger is constructed.
+struct LogFlagWords {
+    uint32_t folderHandler = 0;
+    uint32_t hooksManager = 0;      // "OOPOHooksManager"
+    uint32_t inputBlockerProxy = 0; // "InputBlockerProxy"
+};
+extern LogFlagWords gLogFlagWords;

@@ -1,0 +1,483 @@
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/StringUtils.h"
+#include "logging/FlushLogger.h"
+#include "logging/Log.h"
+#include "tests/TestSupport.h"
+
+using Overlay::Common::ToUtf8;
+
+namespace {
+
+// Whether the process-wide logger was already constructed when this file's statics were: it must
+// come before every other static object.
+const bool gLoggerReadyBeforeOtherStatics = gLogger.IsConstructed();
+
+// The file's header and footer as they are stored: UTF-8 with every line feed as CR LF.
+const std::string kHeader =
+    "<html>\t<head>\t\t\t<title>@TITLE@</title>\t\t<style type=\"text/css\">table.gridtable {\tfont-family: "
+    "verdana,arial,sans-serif;\tfont-size:11px;\tcolor:#333333;\tborder-width: 1px;\tborder-color: #666666;\t"
+    "border-collapse: collapse;}table.gridtable th {\tborder-width: 1px;\tpadding: 8px;\tpadding-right:2px;\t"
+    "padding-left:2px;\tborder-style: solid;\tborder-color: #666666;\tbackground-color: #dedede;\tfont-size:9px;}"
+    "table.gridtable td {\tbackground: #ffffff;\tcolor:#000000;\tborder-width: 10px;\tpadding: 1px;\t"
+    "padding-right:14px;\tpadding-left:14px;\tborder-style: solid;\tborder-color: #666666;}"
+    "tr.debug td {background: #f7f7f7;color:#000000;border-width: 0px;padding: 1px;border-style: solid;"
+    "border-color: #666666;padding-right:6px;padding-left:6px;}"
+    "tr.note td {background: #aaaaaa;color:#000000;border-width: 0px;padding: 1px;border-style: solid;"
+    "border-color: #666666;padding-right:6px;padding-left:6px;}"
+    "tr.info td {background: #ffffff;color:#000000;border-width: 0px;padding: 1px;border-style: solid;"
+    "border-color: #666666;padding-right:6px;padding-left:6px;}"
+    "tr.warning td {background: #ffff00;color:#000000;border-width: 0px;padding: 1px;border-style: solid;"
+    "border-color: #666666;padding-right:6px;padding-left:6px;}"
+    "tr.error td {background: #ff0000;color:#000000;border-width: 0px;padding: 1px;border-style: solid;"
+    "border-color: #666666;padding-right:6px;padding-left:6px;}"
+    "tr.critical td {background: #FF7700;color:#000000;border-width: 0px;padding: 1px;border-style: solid;"
+    "border-color: #666666;padding-right:6px;padding-left:6px;}"
+    "</style></head>\t<body bgcolor=\"#ffffff\" leftmargin=\"0\" topmargin=\"0\" marginwidth=\"0\" "
+    "marginheight=\"0\"></body><table class=\"gridtable\">\r\n<tr><th>Time</th><th>Thread</th><th>Line</th>"
+    "<th>Function</th><th>Message</th></tr>\r\n";
+const std::string kFooter = "<tr><th></th><th></th><th></th><th></th><th></th></tr>\t</table>\t</html>";
+
+const std::wstring kExe = L"C:\\Program Files\\Quillmar\\qm-overlay.exe";
+
+LoggerOptions In(const test::TempDir& dir, const std::wstring& exe = kExe) {
+    LoggerOptions o;
+    o.configuredFolder = dir.Path();
+    o.executablePath = exe;
+    return o;
+}
+
+void WriteConfig(const test::TempDir& dir, const std::wstring& text) {
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"QMLog.cfg", test::Utf16Bytes(text)));
+}
+
+std::string HeaderFor(const std::wstring& fileName) {
+    std::string h = kHeader;
+    h.replace(h.find("@TITLE@"), 7, ToUtf8(fileName));
+    return h;
+}
+
+// The rows between header and footer of a stopped logger's file.
+std::vector<std::string> Rows(const std::string& file) {
+    std::vector<std::string> rows;
+    static const std::regex row("<tr class=[\\s\\S]*?</tr>\\r\\r\\n");
+    for (auto it = std::sregex_iterator(file.begin(), file.end(), row); it != std::sregex_iterator(); ++it) {
+        rows.push_back(it->str());
+    }
+    return rows;
+}
+
+size_t Count(const std::string& haystack, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+constexpr const wchar_t* kEnableAll =
+    L"SEVERITY_LOW +\r\nSEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\nSEVERITY_CRITICAL +\r\n"
+    L"ERROR H\r\n";
+
+}  // namespace
+
+TEST(FlushLogger, TheProcessLoggerIsConstructedBeforeOtherStatics) {
+    EXPECT_TRUE(gLoggerReadyBeforeOtherStatics);
+    EXPECT_TRUE(gLogger.IsConstructed());
+}
+
+TEST(FlushLogger, WithoutConfigurationWritesOnlyHeaderAndFooterAndListsTheKeys) {
+    test::TempDir dir;
+    std::wstring path;
+    std::wstring name;
+    {
+        FlushLogger logger(In(dir));
+        EXPECT_EQ(logger.SeverityMask(), 0u);
+        EXPECT_EQ(logger.MaxLinesPerFile(), -1);
+        EXPECT_EQ(logger.MaxLogFiles(), -1);
+        EXPECT_EQ(logger.Measurements(), -1);
+        EXPECT_EQ(logger.ErrorFlags(), 0u);
+        ASSERT_EQ(logger.Start(L"_game.exe_1234"), 1);
+        EXPECT_EQ(logger.Start(L"_other"), 0);
+        ASSERT_TRUE(logger.IsRunning());
+        logger.Log(kSeverityAll, kLogError, 0xFFFFFF, 3, L"T::F", 1, L"not enabled");
+        path = logger.FilePath();
+        name = logger.FileName();
+    }  // the destructor stops it
+    EXPECT_EQ(test::ReadFileBytes(path), HeaderFor(name) + kFooter);
+    EXPECT_EQ(test::ReadFileBytes(dir / L"QMLog.cfg"),
+              test::Utf16Bytes(L"[MaxLinesPerFile]\r\n[MaxLogFiles]\r\n[Measurements]\r\nCRITICAL\r\nERROR\r\n"
+                               L"WARNING\r\nSEVERITY_LOW\r\nSEVERITY_NORMAL\r\nSEVERITY_MEDIUM\r\nSEVERITY_HIGH\r\n"
+                               L"SEVERITY_CRITICAL\r\n"));
+}
+
+TEST(FlushLogger, FileNameCarriesSuffixLocalTimeAndKind) {
+    test::TempDir dir;
+    SYSTEMTIME before;
+    ::GetLocalTime(&before);
+    FlushLogger logger(In(dir));
+    ASSERT_EQ(logger.Start(L"_game.exe_1234"), 1);
+    const std::string name = ToUtf8(logger.FileName());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(name, m, std::regex(R"(qm-overlay_game\.exe_1234_(\d\d)-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)\.Game\.html)")))
+        << name;
+    EXPECT_EQ(std::stoi(m[1]), before.wMonth);
+    EXPECT_EQ(std::stoi(m[3]), before.wYear % 100);
+    EXPECT_EQ(logger.FilePath(), dir.Path() + L"\\" + logger.FileName());
+    EXPECT_TRUE(test::FileExists(logger.FilePath()));
+    logger.Stop();
+    EXPECT_TRUE(test::FileExists(logger.FilePath()));
+
+    test::TempDir server;
+    FlushLogger serverLogger(In(server, L"C:\\qm\\QMServer.Host.exe"));
+    serverLogger.Start(nullptr);
+    EXPECT_TRUE(std::regex_match(ToUtf8(serverLogger.FileName()),
+                                 std::regex(R"(QMServer\.Host_\d\d-\d\d-\d\d_\d\d-\d\d-\d\d\.Server\.html)")))
+        << ToUtf8(serverLogger.FileName());
+}
+
+TEST(FlushLogger, FortniteLogsAreRenamedToHtmlAtStop) {
+    test::TempDir dir;
+    FlushLogger logger(In(dir));
+    ASSERT_EQ(logger.Start(L"_FORTNITEClient-Win64-Shipping.exe_77"), 1);
+    const std::wstring path = logger.FilePath();
+    EXPECT_EQ(path.substr(path.size() - 9), L".Game.log");
+    EXPECT_TRUE(test::FileExists(path));
+    logger.Stop();
+    EXPECT_FALSE(test::FileExists(path));
+    EXPECT_TRUE(test::FileExists(path + L".html"));
+    EXPECT_EQ(test::ReadFileBytes(path + L".html"), HeaderFor(logger.FileName()) + kFooter);
+}
+
+TEST(FlushLogger, RowsHaveTheirMarkupAndUtf8Text) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    ASSERT_EQ(logger.Start(L"_g_1"), 1);
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFF00, 1, L"OOPManager::Init", 77, L"initializing %s %d",
+               L"\u30B2\u30FC\u30E0 caf\u00E9", -5);
+    logger.Log(kSeverityHigh, kLogError, 0x00A400, logger.ErrorFlags(), L"A::B", 12, L"line\nbreak");
+    const std::wstring path = logger.FilePath();
+    logger.Stop();
+
+    const std::string file = test::ReadFileBytes(path);
+    const std::vector<std::string> rows = Rows(file);
+    ASSERT_EQ(rows.size(), 2u) << file;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(rows[0], m,
+                                 std::regex("<tr class=\"info\"><td>(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d{1,3})</td>"
+                                            "<td>([0-9A-F]+)</td><td>77</td><td>OOPManager::Init</td>"
+                                            "<td style=\"background-color:FFFF00\">initializing "
+                                            "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 caf\xC3\xA9 -5</td></tr>\r\r\n")))
+        << rows[0];
+    EXPECT_EQ(std::stoul(m[5].str(), nullptr, 16), ::GetCurrentThreadId());
+    // Milliseconds are printed as a plain number: no leading zero.
+    EXPECT_TRUE(m[4].str() == "0" || m[4].str()[0] != '0') << m[4].str();
+    EXPECT_NE(rows[1].find("<td style=\"background-color:00A400\">line\r\nbreak</td>"), std::string::npos) << rows[1];
+    EXPECT_EQ(file.substr(file.size() - kFooter.size()), kFooter);
+}
+
+TEST(FlushLogger, SeverityAndOutputFlagsDecideWhatIsWritten) {
+    test::TempDir dir;
+    WriteConfig(dir, L"SEVERITY_NORMAL\t+\r\nseverity_high +\r\nERROR V\r\n");
+    {
+        FlushLogger logger(In(dir));
+        EXPECT_EQ(logger.SeverityMask(), static_cast<uint32_t>(kSeverityNormal | kSeverityHigh));
+        EXPECT_EQ(logger.ErrorFlags(), 2u);
+        logger.Start(L"_a");
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"info-one");
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 2, L"F", 1, L"info-two-flags");
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 0, L"F", 1, L"info-zero-flags");
+        logger.Log(kSeverityMedium, kLogWarning, 0xFFFFFF, 1, L"F", 1, L"warning-disabled");
+        logger.Log(kSeverityHigh, kLogError, 0xFFFFFF, logger.ErrorFlags(), L"F", 1, L"error-V");
+        logger.Log(kSeverityHigh | kSeverityMedium, kLogError, 0xFFFFFF, 3, L"F", 1, L"error-mixed");
+        const std::wstring path = logger.FilePath();
+        logger.Stop();
+        const std::string file = test::ReadFileBytes(path);
+        EXPECT_EQ(Rows(file).size(), 2u);
+        EXPECT_NE(file.find(">info-one<"), std::string::npos);
+        EXPECT_NE(file.find(">error-mixed<"), std::string::npos);
+        EXPECT_EQ(file.find("flags<"), std::string::npos);
+        EXPECT_EQ(file.find("disabled"), std::string::npos);
+        EXPECT_EQ(file.find("error-V"), std::string::npos);
+    }
+    for (const auto& [word, flags] : std::vector<std::pair<std::wstring, uint32_t>>{
+             {L"H", 1}, {L"hidden", 1}, {L"A", 3}, {L"all", 3}, {L"v", 2}, {L"x", 0}, {L"+", 0}}) {
+        test::TempDir d;
+        WriteConfig(d, L"SEVERITY_HIGH +\r\nError " + word + L"\r\n");
+        FlushLogger logger(In(d));
+        EXPECT_EQ(logger.ErrorFlags(), flags) << ToUtf8(word);
+        logger.Start(L"_b");
+        logger.Log(kSeverityHigh, kLogError, 0xFFFFFF, logger.ErrorFlags(), L"F", 1, L"error-row");
+        const std::wstring path = logger.FilePath();
+        logger.Stop();
+        EXPECT_EQ(test::ReadFileBytes(path).find("error-row") != std::string::npos, (flags & 1) != 0);
+    }
+}
+
+TEST(FlushLogger, LineLimitAcceptsThatManyRowsThenOneNotice) {
+    for (int limit : {0, 3}) {
+        test::TempDir dir;
+        WriteConfig(dir, std::wstring(L"SEVERITY_NORMAL +\r\n[MaxLinesPerFile] ") + std::to_wstring(limit) + L"\r\n");
+        FlushLogger logger(In(dir));
+        EXPECT_EQ(logger.MaxLinesPerFile(), limit);
+        logger.Start(L"_c");
+        for (int i = 0; i < 10; ++i) logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 5, L"row %d", i);
+        const std::wstring path = logger.FilePath();
+        logger.Stop();
+        const std::vector<std::string> rows = Rows(test::ReadFileBytes(path));
+        ASSERT_EQ(rows.size(), static_cast<size_t>(limit) + 1) << limit;
+        for (int i = 0; i < limit; ++i) EXPECT_NE(rows[i].find(">row " + std::to_string(i) + "<"), std::string::npos);
+        EXPECT_TRUE(std::regex_match(
+            rows.back(), std::regex("<tr class=\"info\"><td>[0-9:.]+</td><td>[0-9A-F]+</td><td>-1</td><td></td>"
+                                    "<td style=\"background-color:FFFFFF\">---- STOP ADDING LOG LINES DUE TO "
+                                    "DEFINE LIMIT ----</td></tr>\r\r\n")))
+            << rows.back();
+    }
+    test::TempDir negative;
+    WriteConfig(negative, L"[MaxLinesPerFile] -4\r\n[MaxLogFiles] 12\r\n[Measurements] abc\r\n");
+    FlushLogger logger(In(negative));
+    EXPECT_EQ(logger.MaxLinesPerFile(), -1);
+    EXPECT_EQ(logger.MaxLogFiles(), 12);
+    EXPECT_EQ(logger.Measurements(), -1);
+}
+
+TEST(FlushLogger, LongMessagesAreCutTo2047Characters) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    logger.Start(L"_d");
+    const std::wstring longText(5000, L'x');
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"%s", longText.c_str());
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"after");
+    const std::wstring path = logger.FilePath();
+    logger.Stop();
+    const std::vector<std::string> rows = Rows(test::ReadFileBytes(path));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(rows[0].find(">" + std::string(2047, 'x') + "</td></tr>"), std::string::npos);
+    EXPECT_EQ(rows[0].find(std::string(2048, 'x')), std::string::npos);
+    EXPECT_NE(rows[1].find(">after<"), std::string::npos);
+}
+
+TEST(FlushLogger, NothingHappensBeforeStartOrAfterStop) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"early");
+    logger.Stop();
+    logger.Flush();
+    EXPECT_TRUE(test::ListFiles(dir.Path(), L"*.html").empty());
+    logger.Start(L"_e");
+    const std::wstring path = logger.FilePath();
+    logger.Stop();
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"late");
+    logger.Stop();
+    EXPECT_EQ(test::ReadFileBytes(path), HeaderFor(logger.FileName()) + kFooter);
+}
+
+TEST(FlushLogger, RowsFromTwoThreadsAllReachTheFileInTheirOrder) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    logger.Start(L"_f");
+    constexpr int kRows = 5000;  // well past the pool's blocks
+    auto produce = [&logger](int id) {
+        for (int i = 0; i < kRows; ++i) logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", id, L"t%d-%d", id, i);
+    };
+    std::thread a(produce, 1), b(produce, 2);
+    a.join();
+    b.join();
+    logger.Flush();
+    const std::wstring path = logger.FilePath();
+    logger.Stop();
+    const std::string file = test::ReadFileBytes(path);
+    EXPECT_EQ(Rows(file).size(), static_cast<size_t>(2 * kRows));
+    for (int id : {1, 2}) {
+        size_t last = 0;
+        for (int i = 0; i < kRows; i += 499) {
+            const size_t at = file.find(">t" + std::to_string(id) + "-" + std::to_string(i) + "<");
+            ASSERT_NE(at, std::string::npos) << id << " " << i;
+            EXPECT_GT(at, last);
+            last = at;
+        }
+    }
+    EXPECT_EQ(Count(file, kFooter), 1u);
+    EXPECT_EQ(logger.LinesWritten(), 2 * kRows);
+}
+
+TEST(FlushLogger, RowsReachTheFileWhileRunning) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    logger.Start(L"_g");
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"first-row");
+    // The writer wakes at most once per second of row time, and at least every 3 s.
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        ::Sleep(100);
+        seen = test::ReadFileBytes(logger.FilePath()).find("first-row") != std::string::npos;
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST(FlushLoggerConfig, ValuesKeysAndFirstMatch) {
+    test::TempDir dir;
+    const std::wstring key63(63, L'K');
+    const std::wstring key64(64, L'L');
+    WriteConfig(dir, L"  name   two words here\tcut\r\nNAME second\r\n" + key63 + L" ok63\r\n" + key64 +
+                         L" ok64\r\nempty\r\nlong " + std::wstring(100, L'v') + L"\r\n");
+    FlushLogger logger(In(dir));
+    wchar_t value[1024];
+    EXPECT_EQ(logger.GetConfigValue(L"Name", value, 1024), L't');
+    EXPECT_STREQ(value, L"two words here");
+    EXPECT_EQ(logger.GetConfigValue(key63.c_str(), value, 1024), L'o');
+    EXPECT_STREQ(value, L"ok63");
+    EXPECT_EQ(logger.GetConfigValue(key64.c_str(), value, 1024), 0);  // too long a key: never matches
+    EXPECT_EQ(logger.GetConfigValue(L"empty", value, 1024), 0);
+    EXPECT_STREQ(value, L"");
+    EXPECT_EQ(logger.GetConfigValue(L"long", value, 50), L'v');  // does not fit: only the first character
+    EXPECT_STREQ(value, L"");
+    EXPECT_EQ(logger.GetConfigValue(L"long", value, 101), L'v');
+    EXPECT_EQ(std::wstring(value), std::wstring(100, L'v'));
+    EXPECT_EQ(logger.GetConfigValue(L"absent", nullptr, 0), 0);
+    const std::string file = test::ReadFileBytes(dir / L"QMLog.cfg");
+    EXPECT_EQ(file.substr(file.size() - 16), test::Utf16Bytes(L"absent\r\n"));
+}
+
+TEST(FlushLoggerConfig, LinesAreReadIn127CharacterPieces) {
+    test::TempDir dir;
+    // The second piece of this line starts with the key.
+    WriteConfig(dir, std::wstring(127, L'#') + L"SEVERITY_NORMAL +\r\n");
+    FlushLogger logger(In(dir));
+    EXPECT_EQ(logger.SeverityMask(), static_cast<uint32_t>(kSeverityNormal));
+}
+
+TEST(FlushLoggerConfig, BadFilesNeverStopTheLogger) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        uint32_t mask;
+    };
+    std::string garbage;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 70000; ++i) {
+        seed = seed * 1103515245 + 12345;
+        garbage.push_back(static_cast<char>(seed >> 16));
+    }
+    std::string big;
+    const std::string junkLine = test::Utf16Bytes(L"junk line of some length that nobody reads\r\n");
+    while (big.size() < 10 * 1024 * 1024) big += junkLine;
+    big += test::Utf16Bytes(L"SEVERITY_NORMAL +\r\n");
+    const Case cases[] = {
+        {"byte-order mark", test::Utf16Bytes(L"\uFEFFSEVERITY_HIGH +\r\nSEVERITY_NORMAL +\r\n"), kSeverityNormal},
+        {"binary garbage", garbage, 0},
+        {"odd length", test::Utf16Bytes(L"SEVERITY_NORMAL +\r\n") + "x", kSeverityNormal},
+        {"NUL characters", test::Utf16Bytes(std::wstring(L"SEVERITY_NORMAL +\r\nX\0\0Y\r\n", 25)), kSeverityNormal},
+        {"narrow text", "SEVERITY_NORMAL +\r\n", 0},
+        {"ten megabytes", big, kSeverityNormal},
+        {"empty", "", 0},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        ASSERT_TRUE(test::WriteFileBytes(dir / L"QMLog.cfg", c.bytes));
+        const DWORD start = ::GetTickCount();
+        FlushLogger logger(In(dir));
+        EXPECT_LT(::GetTickCount() - start, 30000u) << c.name;
+        EXPECT_EQ(logger.SeverityMask() & kSeverityAll, c.mask) << c.name;
+        ASSERT_EQ(logger.Start(L"_h"), 1) << c.name;
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"still-works");
+        const std::wstring path = logger.FilePath();
+        logger.Stop();
+        EXPECT_EQ(test::ReadFileBytes(path).find("still-works") != std::string::npos, (c.mask & kSeverityNormal) != 0)
+            << c.name;
+    }
+}
+
+TEST(FlushLoggerFolder, UnusableFoldersLeaveTheLoggerOff) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"a-file", "x"));
+    for (const std::wstring& folder : {dir / L"a-file", dir / L"a-file\\below", dir / L"bad<>|name"}) {
+        LoggerOptions o;
+        o.configuredFolder = folder;
+        o.executablePath = kExe;
+        FlushLogger logger(o);
+        EXPECT_EQ(logger.Start(L"_x"), 1);
+        EXPECT_FALSE(logger.IsRunning());
+        logger.Log(kSeverityAll, kLogError, 0xFFFFFF, 3, L"F", 1, L"nowhere");
+        logger.Flush();
+        logger.Stop();
+    }
+}
+
+TEST(FlushLoggerFolder, LocalAppDataDecidesTheFolder) {
+    test::TempDir profile;
+    wchar_t saved[MAX_PATH] = {};
+    const DWORD had = ::GetEnvironmentVariableW(L"USERPROFILE", saved, MAX_PATH);
+    ::SetEnvironmentVariableW(L"USERPROFILE", profile.Path().c_str());
+    {
+        LoggerOptions o;
+        o.executablePath = kExe;
+        FlushLogger logger(o);
+        EXPECT_EQ(logger.LogFolder(), profile.Path() + L"\\AppData\\Local\\QuillMar\\Log");
+        EXPECT_TRUE(test::DirectoryExists(logger.LogFolder()));
+        EXPECT_TRUE(test::FileExists(logger.LogFolder() + L"\\QMLog.cfg"));
+    }
+    ::SetEnvironmentVariableW(L"USERPROFILE", had ? saved : nullptr);
+
+    // Without the value the folder is "\QuillMar\Log" on the current drive.
+    wchar_t cwd[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, cwd);
+    ASSERT_TRUE(::SetCurrentDirectoryW(L"C:\\"));
+    {
+        LoggerOptions o;
+        o.executablePath = kExe;
+        o.shellFolderValue = L"QM No Such Shell Folder";
+        FlushLogger logger(o);
+        EXPECT_EQ(logger.LogFolder(), L"\\QuillMar\\Log");
+        EXPECT_TRUE(test::DirectoryExists(L"C:\\QuillMar\\Log"));
+    }
+    ::SetCurrentDirectoryW(cwd);
+}
+
+TEST(FlushLoggerFolder, TheClientsProgramsSeedTheirConfiguration) {
+    test::TempDir install;
+    ASSERT_TRUE(test::WriteFileBytes(install / L"QMLog.cfg", test::Utf16Bytes(L"SEVERITY_HIGH +\r\n")));
+    test::TempDir logs;
+    FlushLogger seeded(In(logs, install / L"QUILLMAR.exe"));
+    EXPECT_EQ(seeded.SeverityMask(), static_cast<uint32_t>(kSeverityHigh));
+    const std::string cfg = test::ReadFileBytes(logs / L"QMLog.cfg");
+    const std::wstring dirPart = install.Path().substr(2) + L"\\";  // without the drive
+    const std::string head = test::Utf16Bytes(L"SEVERITY_HIGH +\r\n[QUILLMAR]\t\t");
+    EXPECT_EQ(cfg.substr(0, head.size()), head);
+    EXPECT_NE(cfg.find(test::Utf16Bytes(install.Path().substr(0, 2) + dirPart + L"\r\n")), std::string::npos);
+
+    test::TempDir other;
+    FlushLogger plain(In(other, install / L"qm-overlay.exe"));
+    EXPECT_EQ(plain.SeverityMask(), 0u);
+}
+
+TEST(FlushLoggerConfig, TheFirstLineCountsLikeAnyOther) {
+    test::TempDir dir;
+    WriteConfig(dir, L"SEVERITY_NORMAL +\r\nSEVERITY_HIGH +\r\nERROR H\r\n");
+    FlushLogger logger(In(dir));
+    EXPECT_EQ(logger.SeverityMask(), static_cast<uint32_t>(kSeverityNormal | kSeverityHigh));
+    EXPECT_EQ(logger.ErrorFlags(), 1u);
+}
+
+TEST(FlushLogger, StoppingRightAfterLoggingLosesNothing) {
+    for (int round = 0; round < 60; ++round) {
+        test::TempDir dir;
+        WriteConfig(dir, kEnableAll);
+        FlushLogger logger(In(dir));
+        logger.Start(L"_r");
+        for (int i = 0; i < 4; ++i) logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"row-%d", i);
+        if (round % 3 == 1) ::Sleep(1);
+        const std::wstring path = logger.FilePath();
+        logger.Stop();
+        const std::string file = test::ReadFileBytes(path);
+        ASSERT_EQ(Rows(file).size(), 4u) << "round " << round << "\n" << file;
+    }
+}
