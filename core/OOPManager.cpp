@@ -1,7 +1,10 @@
 #include "core/OOPManager.h"
 
+#include "common/RegistrySettings.h"
 #include "core/CommandLineArgs.h"
-#include "logging/FlushLogger.h"
+#include "logging/Log.h"
+
+namespace Registry = Overlay::Common::Registry;
 
 OOPManager* OOPManager::current_ = nullptr;
 
@@ -9,20 +12,46 @@ OOPManager::OOPManager() { current_ = this; }
 
 OOPManager::~OOPManager() {
     worker_.reset();
+    watchdog_.reset();
     if (current_ == this) current_ = nullptr;
 }
 
-int OOPManager::Init(HINSTANCE instance, FlushLogger* /*logger*/, CommandLineArgs* cmd) {
+void OOPManager::StartLogging(FlushLogger* logger, const CommandLineArgs* cmd) {
+    if (!logger || !cmd) return;
+    const std::wstring suffix = L"_" + cmd->GetValue(L"game-process") + L"_" + cmd->GetValue(L"game-pid");
+    logger->Start(suffix.c_str());
+}
+
+int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
+    constexpr const wchar_t* kFn = L"OOPManager::Init";
     instance_ = instance;
-    if (!ProcessCommandLine(cmd)) return kInitCommandLine;
-    if (!InitD3D()) return kInitD3D;
+    StartLogging(logger, cmd);
+    QM_LOG_INFO(kFn, 1, L"initializing oopo manager");
+    if (!ProcessCommandLine(cmd)) {
+        QM_LOG_ERROR(kFn, L"fail to process command line");
+        return kInitCommandLine;
+    }
+
+    QM_LOG_INFO(kFn, 1, L"initialize d3d");
+    if (Registry::ReadSwitch(Registry::kOverlayKey, Registry::kShowBackgroundWindow)) backgroundColor_ = 0x0F7F0000;
+    if (!InitD3D()) {
+        QM_LOG_ERROR(kFn, L"init D3D error");
+        return kInitD3D;
+    }
+    const int simulated = static_cast<int>(Registry::ReadDword(Registry::kOverlayKey, Registry::kSimulateInitError));
+    if (simulated != 0) {
+        QM_LOG_ERROR(kFn, L"simulate initialization error %d", simulated);
+        return simulated;
+    }
     return kInitOk;
 }
 
 int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
+    constexpr const wchar_t* kFn = L"OOPManager::Run";
     const int r = Init(instance, logger, cmd);
     if (r != kInitOk) return r;
 
+    QM_LOG_INFO(kFn, 1, L"Starting");
     int exitCode = 0;
     MSG msg{};
     while (!stopRequested_) {
@@ -37,24 +66,44 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
             Update();
         }
     }
+    QM_LOG_INFO(kFn, 1, L"shutting down: %d", exitCode);
     Shutdown();
+    QM_LOG_INFO(kFn, 1, L"exit");
     if (logger) logger->Flush();
     return exitCode;
 }
 
 bool OOPManager::ProcessCommandLine(const CommandLineArgs* cmd) {
+    constexpr const wchar_t* kFn = L"OOPManager::ProcessCommandLine";
     using Overlay::Common::GetIntValue;
-    if (!cmd) return false;
-    if (cmd->GetValue(L"qm-client").empty()) return false;
+    if (!cmd) {
+        QM_LOG_ERROR(kFn, L"empty command line");
+        return false;
+    }
+    QM_LOG_INFO(kFn, 1, L"Process command line: %s", cmd->JoinedArguments().c_str());
+    if (cmd->GetValue(L"qm-client").empty()) {
+        QM_LOG_ERROR(kFn, L"qmclient is missing");
+        return false;
+    }
     gamePid_ = static_cast<uint32_t>(GetIntValue(*cmd, L"game-pid"));
-    if (gamePid_ == 0) return false;
+    if (gamePid_ == 0) {
+        QM_LOG_ERROR(kFn, L"process id is missing");
+        return false;
+    }
     clientPid_ = static_cast<uint32_t>(GetIntValue(*cmd, L"qm-pid"));
-    if (clientPid_ == 0) return false;
+    if (clientPid_ == 0) {
+        QM_LOG_ERROR(kFn, L"qm process id is missing");
+        return false;
+    }
     gameProcessName_ = cmd->GetValue(L"game-process");
 
-    auto worker = std::make_unique<Common::Utils::WorkerThread>();
-    worker_ = std::move(worker);
+    // The client's end is reported to ProcessClosed. Whether the client could be opened is not
+    // checked: without it the host simply runs until it is told to stop.
+    watchdog_ = std::make_unique<base::process::ProcessWatchDog>(this);
+    watchdog_->Watch(clientPid_, nullptr);
+
     // A worker that cannot get its events stays without a thread; that does not fail the step.
+    worker_ = std::make_unique<Common::Utils::WorkerThread>();
     worker_->Start("worker thread");
     return true;
 }
@@ -84,6 +133,9 @@ bool OOPManager::Update() {
 
 void OOPManager::Shutdown() { ShutdownD3D(); }
 
-void OOPManager::ProcessClosed(base::process::ProcessWatchDog* /*watchdog*/, uint32_t pid, uint32_t /*exitCode*/) {
-    if (pid == clientPid_) stopRequested_ = true;
+void OOPManager::ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t /*exitCode*/) {
+    if (pid == clientPid_ || (watchdog && watchdog == watchdog_.get())) {
+        QM_LOG_WARNING(L"OOPManager::ProcessClosed", L"Quillmar terminated, stopping oopo");
+        stopRequested_ = true;
+    }
 }

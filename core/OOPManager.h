@@ -40,11 +40,15 @@ public:
     void ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) override;
 
     bool ProcessCommandLine(const CommandLineArgs* cmd);
+    // The logger's file-name suffix is "_" + game process name + "_" + game process id.
+    static void StartLogging(FlushLogger* logger, const CommandLineArgs* cmd);
 
     uint32_t GamePid() const { return gamePid_; }
     uint32_t ClientPid() const { return clientPid_; }
     const std::wstring& GameProcessName() const { return gameProcessName_; }
     Common::Utils::WorkerThread* Worker() const { return worker_.get(); }
+    base::process::ProcessWatchDog* ClientWatchDog() const { return watchdog_.get(); }
+    uint32_t BackgroundColor() const { return backgroundColor_; }
     bool StopRequested() const { return stopRequested_; }
     void RequestStop() { stopRequested_ = true; }
 
@@ -60,6 +64,7 @@ protected:
     std::wstring gameProcessName_;
     uint32_t gamePid_ = 0;
     uint32_t clientPid_ = 0;
+    std::unique_ptr<base::process::ProcessWatchDog> watchdog_;
     std::unique_ptr<Common::Utils::WorkerThread> worker_;
 
 private:

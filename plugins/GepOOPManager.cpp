@@ -1,6 +1,8 @@
 #include "plugins/GepOOPManager.h"
 
+#include "common/RegistrySettings.h"
 #include "core/CommandLineArgs.h"
+#include "logging/Log.h"
 
 namespace {
 constexpr int kGepPluginMissing = -993;
@@ -8,10 +10,20 @@ constexpr int kGepPluginFailed = -991;
 }  // namespace
 
 // Plug-in loading is not built into this host yet: a plug-in that exists is reported as not loaded.
-int GepOOPManager::Init(HINSTANCE instance, FlushLogger* /*logger*/, CommandLineArgs* cmd) {
+int GepOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
+    constexpr const wchar_t* kFn = L"GepOOPManager::Init";
+    namespace Registry = Overlay::Common::Registry;
     instance_ = instance;
-    if (!ProcessCommandLine(cmd)) return kInitCommandLine;
+    if (Registry::ReadDword(Registry::kOverlayKey, Registry::kEnableOOPGLog) != 0) StartLogging(logger, cmd);
+    if (!ProcessCommandLine(cmd)) {
+        QM_LOG_ERROR(kFn, L"fail to process command line");
+        return kInitCommandLine;
+    }
     const std::wstring path = cmd->GetValue(L"plugin");
-    if (path.empty() || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return kGepPluginMissing;
+    if (path.empty() || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        QM_LOG_ERROR(kFn, L"file not found: %s", path.c_str());
+        return kGepPluginMissing;
+    }
+    QM_LOG_ERROR(kFn, L"gep plugin initialization error");
     return kGepPluginFailed;
 }

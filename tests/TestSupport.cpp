@@ -1,5 +1,6 @@
 #include "tests/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -18,7 +19,35 @@ std::wstring ExeDir() {
 
 std::wstring InExeDir(const std::wstring& name) { return ExeDir() + L"\\" + name; }
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
+namespace {
+// Our environment block with `overrides` set on top, sorted as CreateProcess expects.
+std::wstring EnvironmentBlock(const Environment& overrides) {
+    std::vector<std::wstring> entries;
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) entries.emplace_back(p);
+    ::FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : overrides) {
+        const std::wstring prefix = name + L"=";
+        std::erase_if(entries, [&](const std::wstring& e) {
+            return ::CompareStringOrdinal(e.c_str(), static_cast<int>(std::min(e.size(), prefix.size())),
+                                          prefix.c_str(), static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+        });
+        entries.push_back(prefix + value);
+    }
+    std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+        return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    });
+    std::wstring out;
+    for (const std::wstring& e : entries) {
+        out += e;
+        out += L'\0';
+    }
+    out += L'\0';
+    return out;
+}
+}  // namespace
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const Environment& environment) {
     ProcessResult result;
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     HANDLE readRaw = nullptr;
@@ -36,8 +65,9 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
     si.hStdInput = nullptr;
     PROCESS_INFORMATION pi{};
     std::wstring line = commandLine;
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                          &pi)) {
+    std::wstring env = environment.empty() ? std::wstring() : EnvironmentBlock(environment);
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                          env.empty() ? nullptr : env.data(), nullptr, &si, &pi)) {
         return result;
     }
     result.started = true;
@@ -63,10 +93,11 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
     return result;
 }
 
-bool RunThroughRunner(const std::wstring& arguments, DWORD timeoutMs, int32_t* exitCode, bool* timedOut) {
+bool RunThroughRunner(const std::wstring& arguments, DWORD timeoutMs, int32_t* exitCode, bool* timedOut,
+                      const Environment& environment) {
     const std::wstring runner = Overlay::Common::QuoteArgument(InExeDir(L"qm-run.exe"));
     const std::wstring line = runner + L" --timeout " + std::to_wstring(timeoutMs) + L" -- " + arguments;
-    const ProcessResult r = RunProcess(line, timeoutMs + 30000);
+    const ProcessResult r = RunProcess(line, timeoutMs + 30000, environment);
     if (!r.finished) return false;
     *timedOut = r.output.find("timeout") != std::string::npos;
     const size_t at = r.output.find("exit=");
@@ -75,6 +106,114 @@ bool RunThroughRunner(const std::wstring& arguments, DWORD timeoutMs, int32_t* e
         return true;
     }
     return *timedOut;
+}
+
+ChildProcess::ChildProcess(const std::wstring& commandLine) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::wstring line = commandLine;
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+        ::CloseHandle(pi.hThread);
+        process_ = pi.hProcess;
+        pid_ = pi.dwProcessId;
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!process_) return;
+    if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process_, 1);
+        ::WaitForSingleObject(process_, 5000);
+    }
+    ::CloseHandle(process_);
+}
+
+std::wstring ChildCommand(const std::wstring& arguments) {
+    return Overlay::Common::QuoteArgument(InExeDir(L"test-child.exe")) + L" " + arguments;
+}
+
+TempDir::TempDir() {
+    static LONG counter = 0;
+    wchar_t base[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, base);
+    for (;;) {
+        path_ = std::wstring(base) + L"qm-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(::InterlockedIncrement(&counter));
+        if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+}
+
+namespace {
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+}  // namespace
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+bool FileExists(const std::wstring& path) {
+    const DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string out;
+    if (!file) return out;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) out.append(buffer, got);
+    return out;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::string Utf16Bytes(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(data.cFileName);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace test

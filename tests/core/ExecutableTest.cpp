@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -11,11 +12,11 @@
 namespace {
 std::wstring Quoted(const std::wstring& s) { return Overlay::Common::QuoteArgument(s); }
 
-int32_t RunOverlay(const std::wstring& arguments) {
+int32_t RunOverlay(const std::wstring& arguments, const test::Environment& environment = {}) {
     int32_t code = 0;
     bool timedOut = false;
     const bool ok = test::RunThroughRunner(Quoted(test::InExeDir(L"qm-overlay.exe")) + L" " + arguments, 60000,
-                                           &code, &timedOut);
+                                           &code, &timedOut, environment);
     EXPECT_TRUE(ok);
     EXPECT_FALSE(timedOut);
     return code;
@@ -127,4 +128,49 @@ TEST(OverlayExecutable, IsA64BitGuiProgramWithVersionAndManifest) {
     EXPECT_EQ(fixed->dwFileVersionLS, (300u << 16) | 10u);
     EXPECT_EQ(fixed->dwProductVersionMS, (2u << 16) | 2u);
     EXPECT_EQ(fixed->dwProductVersionLS, (300u << 16) | 10u);
+}
+
+// The real executable logs into the user's Local AppData: each run here gets a profile of its own.
+TEST(OverlayExecutable, ListsEveryLogKeyInLookupOrderOnItsFirstRun) {
+    test::TempDir profile;
+    EXPECT_EQ(RunOverlay(L"--game-pid=1 --qm-pid=2 --game-process=game.exe", {{L"USERPROFILE", profile.Path()}}), -999);
+    const std::wstring folder = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
+    EXPECT_EQ(test::ReadFileBytes(folder + L"\\QMLog.cfg"),
+              test::Utf16Bytes(L"[MaxLinesPerFile]\r\n[MaxLogFiles]\r\n[Measurements]\r\nCRITICAL\r\nERROR\r\n"
+                               L"WARNING\r\nSEVERITY_LOW\r\nSEVERITY_NORMAL\r\nSEVERITY_MEDIUM\r\nSEVERITY_HIGH\r\n"
+                               L"SEVERITY_CRITICAL\r\nFlushLogger\r\nFlushLogger_Fast\r\nFolderHandler\r\n"
+                               L"FolderHandler_Fast\r\nOOPOHooksManager\r\nOOPOHooksManager_Fast\r\n"
+                               L"InputBlockerProxy\r\nInputBlockerProxy_Fast\r\n"));
+    const std::vector<std::wstring> logs = test::ListFiles(folder, L"*.html");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].rfind(L"qm-overlay_game.exe_1_", 0), 0u);
+    EXPECT_EQ(logs[0].substr(logs[0].size() - 10), L".Game.html");
+}
+
+TEST(OverlayExecutable, LogsWhyTheCommandLineWasRejected) {
+    test::TempDir profile;
+    const std::wstring folder = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
+    ASSERT_TRUE(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) == ERROR_SUCCESS);
+    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\QMLog.cfg",
+                                     test::Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_HIGH +\r\nERROR H\r\n")));
+    EXPECT_EQ(RunOverlay(L"--game-pid=1234 --QM-PID=2 \"--game-process=my game.exe\"", {{L"USERPROFILE", profile.Path()}}),
+              -999);
+    const std::vector<std::wstring> logs = test::ListFiles(folder, L"qm-overlay_my game.exe_1234_*.Game.html");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string file = test::ReadFileBytes(folder + L"\\" + logs[0]);
+    const char* expected[] = {
+        "<td>OOPManager::Init</td><td style=\"background-color:FFFFFF\">initializing oopo manager</td>",
+        "<td>OOPManager::ProcessCommandLine</td><td style=\"background-color:FFFFFF\">Process command line: "
+        "--game-pid=1234 --qm-pid=2 --game-process=\"my game.exe\"</td>",
+        "<tr class=\"error\">",
+        "<td>OOPManager::ProcessCommandLine</td><td style=\"background-color:FFFFFF\">qmclient is missing</td>",
+        "<td>OOPManager::Init</td><td style=\"background-color:FFFFFF\">fail to process command line</td>",
+    };
+    size_t at = 0;
+    for (const char* text : expected) {
+        const size_t found = file.find(text, at);
+        EXPECT_NE(found, std::string::npos) << text << "\n" << file;
+        if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(file.substr(file.size() - 5), "html>");
 }

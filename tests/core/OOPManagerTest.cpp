@@ -3,6 +3,7 @@
 #include "core/CommandLineArgs.h"
 #include "core/OOPManager.h"
 #include "logging/FlushLogger.h"
+#include "tests/TestSupport.h"
 
 namespace {
 // A manager whose steps the tests script: Init's result, and what Update does on its n-th pass.
@@ -128,4 +129,29 @@ TEST(FrameGate, SpacesFramesByTheTargetRate) {
     }
     EXPECT_GE(frames, 15);
     EXPECT_LE(frames, 33);
+}
+
+TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
+    test::ChildProcess client(test::ChildCommand(L"sleep 300"));
+    ASSERT_TRUE(client.Started());
+    ScriptedManager m;
+    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=" + std::to_wstring(client.Pid()));
+    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
+    ASSERT_NE(m.ClientWatchDog(), nullptr);
+    EXPECT_TRUE(m.ClientWatchDog()->IsWatching());
+    EXPECT_FALSE(m.StopRequested());
+    ASSERT_TRUE(client.WaitExit(20000));
+    for (int i = 0; i < 500 && !m.StopRequested(); ++i) ::Sleep(10);
+    EXPECT_TRUE(m.StopRequested());
+    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
+}
+
+TEST(ProcessCommandLine, AClientThatCannotBeWatchedDoesNotFailTheStep) {
+    ScriptedManager m;
+    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=4294967280");
+    EXPECT_FALSE(m.ProcessCommandLine(&cmd));  // out of range: missing
+    cmd.Parse(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=-16");
+    EXPECT_TRUE(m.ProcessCommandLine(&cmd));
+    EXPECT_FALSE(m.ClientWatchDog()->IsWatching());
+    EXPECT_FALSE(m.StopRequested());
 }

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks under Wine; each prints its own figures.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="${QM_BUILD_DIR:-$here/build}"
+bash "$here/scripts/setup.sh"
+QM_BUILD_DIR="$build_dir" QM_BUILD_TYPE=Release bash "$here/scripts/build.sh"
+# shellcheck source=wine-env.sh
+source "$here/scripts/wine-env.sh"
+trap qm_wine_down EXIT
+qm_wine_up "$build_dir"
+for b in "$build_dir"/bin/*_bench.exe; do
+  echo "== $(basename "$b")"
+  "$here/scripts/wine-exec.sh" "$b"
+done
