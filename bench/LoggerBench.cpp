@@ -135,14 +135,16 @@ private:
     FILE* file_ = nullptr;
 };
 
-Stats MeasureCalls(int threads, int callsPerThread, FlushLogger& logger) {
+// Times every call of `call(i)` made by `threads` threads, `callsPerThread` each.
+template <class Call>
+std::vector<int64_t> TimeCalls(int threads, int callsPerThread, Call call) {
     std::vector<std::vector<int64_t>> perThread(threads, std::vector<int64_t>(callsPerThread));
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
             for (int i = 0; i < callsPerThread; ++i) {
                 const int64_t start = Now();
-                TypicalRow(logger, i);
+                call(i);
                 perThread[t][i] = Now() - start;
             }
         });
@@ -150,26 +152,7 @@ Stats MeasureCalls(int threads, int callsPerThread, FlushLogger& logger) {
     for (auto& w : workers) w.join();
     std::vector<int64_t> all;
     for (auto& v : perThread) all.insert(all.end(), v.begin(), v.end());
-    return Summarise(all);
-}
-
-Stats MeasureBaseline(int threads, int callsPerThread, SyncLogger& logger) {
-    std::vector<std::vector<int64_t>> perThread(threads, std::vector<int64_t>(callsPerThread));
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            for (int i = 0; i < callsPerThread; ++i) {
-                const int64_t start = Now();
-                logger.Log(412, L"OOPManager::Update", L"needs reset, try to reset device [%d, %d]", 1920 + (i & 7),
-                           1080);
-                perThread[t][i] = Now() - start;
-            }
-        });
-    }
-    for (auto& w : workers) w.join();
-    std::vector<int64_t> all;
-    for (auto& v : perThread) all.insert(all.end(), v.begin(), v.end());
-    return Summarise(all);
+    return all;
 }
 
 LoggerOptions Options(const std::wstring& folder) {
@@ -196,34 +179,26 @@ int main() {
         {
             FlushLogger logger(Options(folder));
             logger.Start((L"_pooled_" + std::to_wstring(threads)).c_str());
+            const auto row = [&logger](int i) { TypicalRow(logger, i); };
             std::vector<int64_t> all;
             for (int burst = 0; burst < bursts; ++burst) {
-                std::vector<std::vector<int64_t>> perThread(threads, std::vector<int64_t>(perBurst));
-                std::vector<std::thread> workers;
-                for (int t = 0; t < threads; ++t) {
-                    workers.emplace_back([&, t] {
-                        for (int i = 0; i < perBurst; ++i) {
-                            const int64_t start = Now();
-                            TypicalRow(logger, i);
-                            perThread[t][i] = Now() - start;
-                        }
-                    });
-                }
-                for (auto& w : workers) w.join();
-                if (burst >= 10) {
-                    for (auto& v : perThread) all.insert(all.end(), v.begin(), v.end());
-                }
+                const std::vector<int64_t> ticks = TimeCalls(threads, perBurst, row);
+                if (burst >= 10) all.insert(all.end(), ticks.begin(), ticks.end());
                 logger.Flush();
                 ::Sleep(3);
             }
             pooled = Summarise(all);
-            exhausted = MeasureCalls(threads, 20000 / threads, logger);
+            std::vector<int64_t> dry = TimeCalls(threads, 20000 / threads, row);
+            exhausted = Summarise(dry);
             logger.Stop();
         }
         Stats baseline;
         {
             SyncLogger sync(folder + L"\\baseline_" + std::to_wstring(threads) + L".html");
-            baseline = MeasureBaseline(threads, 20000 / threads, sync);
+            std::vector<int64_t> ticks = TimeCalls(threads, 20000 / threads, [&sync](int i) {
+                sync.Log(412, L"OOPManager::Update", L"needs reset, try to reset device [%d, %d]", 1920 + (i & 7), 1080);
+            });
+            baseline = Summarise(ticks);
         }
         std::printf("%d logging thread%s:\n", threads, threads == 1 ? "" : "s");
         std::printf("  FlushLogger::Log, pool has blocks   median %8.0f ns   p99 %8.0f ns\n", pooled.medianNs,
