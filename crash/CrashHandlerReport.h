@@ -1,0 +1,49 @@
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Writes what a structured exception on a task runner's thread leaves behind: "ERRORLOG.TXT" and
+// "Crash.json" in a folder of its own under Local AppData\Quillmar\Crashes (when the client asks
+// for them), and "CrashDump.dmp" with another "ERRORLOG.TXT" in Local AppData\Quillmar\CrashDumps
+// (when QA asks for them). Every step is best effort.
+class CrashHandlerReport {
+public:
+    // What the OS-name table reads; the real values come from the system, tests bring their own.
+    struct OsVersion {
+        uint32_t major = 0;
+        uint32_t minor = 0;
+        uint32_t build = 0;
+        uint32_t platformId = 0;
+        char servicePack[128] = {};
+        uint16_t suiteMask = 0;
+        uint8_t productType = 0;     // 1: workstation
+        uint16_t architecture = 0;   // PROCESSOR_ARCHITECTURE_*
+        uint32_t productInfo = 0;    // GetProductInfo's edition (major 6 only)
+        bool serverR2 = false;       // GetSystemMetrics(SM_SERVERR2)
+    };
+
+    static constexpr size_t kOsNameChars = 256;
+    static constexpr const char* kVersion = "2.2.300.10";
+
+    // The runtime's translator: reports, then throws StructuredException. Never returns.
+    static void Translate(unsigned int code, EXCEPTION_POINTERS* pointers);
+    // Translate's report without the throw; returns the summary line ("preview"), which is also
+    // the message of the exception that follows.
+    static std::string Report(uint32_t code, EXCEPTION_POINTERS* pointers);
+
+    static bool WriteErrorLog(EXCEPTION_POINTERS* pointers, const char* folder, char* summary, size_t summarySize);
+    static bool WriteDump(const char* folder, EXCEPTION_POINTERS* pointers);
+    static bool GetOsName(char* name, size_t size);
+    static bool FormatOsName(const OsVersion& version, char* name, size_t size);
+    static const char* GetExceptionName(uint32_t code);
+
+    // "%s caused %s (0x%08x)" with the executable's file name.
+    static std::string SummaryLine(uint32_t code);
+    // Crash.json's text for the given preview, date text and OS name.
+    static std::wstring CrashJson(const std::string& preview, const std::wstring& date, const std::string& osName);
+    // MD5 of the bytes as 32 lower-case hex digits, from the platform's hashing service.
+    static std::string Md5Hex(const std::string& bytes);
+};
