@@ -1,5 +1,6 @@
 #pragma once
 #include <exception>
+#include <type_traits>
 
 #include "crash/OverlayException.h"
 
@@ -9,20 +10,10 @@
 
 namespace Overlay::Common {
 
-// Installed around the guarded steps of the task runners (thread naming, discarding tasks): while
-// one lives on a thread, a structured exception on that thread is handed to the crash-report
-// writer and comes back as a StructuredException. Until the writer is linked in, it only swaps
-// the terminate handler, so the steps already run in their final frame.
-class TranslatorScope {
-public:
-    TranslatorScope() : previousTerminate_(std::set_terminate(nullptr)) {}
-    ~TranslatorScope() { std::set_terminate(previousTerminate_); }
-    TranslatorScope(const TranslatorScope&) = delete;
-    TranslatorScope& operator=(const TranslatorScope&) = delete;
-
-private:
-    std::terminate_handler previousTerminate_;
-};
+// Runs fn(context) with the crash-report writer installed as this thread's structured-exception
+// translator: a processor or system fault inside it is reported and comes out of this call as a
+// thrown StructuredException. The previous translator is back when it returns or throws.
+void RunTranslated(void (*fn)(void*), void* context);
 
 // Whatever the step throws is dropped, distinguished in the order: our own exceptions, a COM
 // error, a standard exception, anything else. Nothing escapes to the thread's caller.
@@ -39,12 +30,12 @@ void DropExceptions(Step&& step) noexcept {
     }
 }
 
-// A guarded step: exceptions dropped, and structured exceptions reported on the way.
+// A guarded step of a task runner: faults are reported, and nothing escapes.
 template <class Step>
 void RunGuardedStep(Step&& step) noexcept {
+    using StepType = std::remove_reference_t<Step>;
     DropExceptions([&step] {
-        TranslatorScope scope;
-        step();
+        RunTranslated([](void* p) { (*static_cast<StepType*>(p))(); }, const_cast<void*>(static_cast<const void*>(&step)));
     });
 }
 

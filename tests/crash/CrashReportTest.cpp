@@ -1,0 +1,365 @@
+#include <windows.h>
+#include <dbghelp.h>
+#include <shlobj.h>
+
+#include <json/json.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "crash/CrashHandlerReport.h"
+#include "crash/GuardedStep.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+// Sets the two crash switches for one test and removes them afterwards.
+class CrashSwitches {
+public:
+    CrashSwitches(bool sendExceptions, bool createDumps) {
+        Set(L"Software\\Quillmar\\Quillmar", L"OverlaySendExceptions", sendExceptions);
+        Set(L"Software\\QuillmarQA\\Overlay", L"CreateCrashDumps", createDumps);
+    }
+    ~CrashSwitches() {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Quillmar\\Quillmar", L"OverlaySendExceptions");
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QuillmarQA\\Overlay", L"CreateCrashDumps");
+    }
+
+private:
+    static void Set(const wchar_t* key, const wchar_t* name, bool on) {
+        const DWORD value = on ? 1 : 0;
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &value, sizeof(value));
+    }
+};
+
+std::wstring LocalAppData() {
+    wchar_t folder[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return folder;
+}
+
+std::vector<std::wstring> Subfolders(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return names;
+}
+
+// Faulting children. Reports go to the prefix's own Local AppData (the system resolves it from the
+// user's profile, not from anything a test could point elsewhere), so a test looks at what its
+// children add there: the crash tests run one at a time.
+struct Crash {
+    std::wstring appData = LocalAppData();
+    std::wstring crashes = appData + L"\\Quillmar\\Crashes";
+    std::wstring dumps = appData + L"\\Quillmar\\CrashDumps";
+    std::vector<std::wstring> before = Subfolders(crashes);
+
+    Crash() {
+        ::DeleteFileW((dumps + L"\\CrashDump.dmp").c_str());
+        ::DeleteFileW((dumps + L"\\ERRORLOG.TXT").c_str());
+    }
+    test::ProcessResult Run(const std::wstring& kind, const std::wstring& where) {
+        return test::RunProcess(
+            Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" " + kind + L" " + where, 60000);
+    }
+    // The report folders that this test's children made.
+    std::vector<std::wstring> ReportFolders() const {
+        std::vector<std::wstring> added;
+        for (const std::wstring& name : Subfolders(crashes)) {
+            if (std::find(before.begin(), before.end(), name) == before.end()) added.push_back(name);
+        }
+        return added;
+    }
+};
+
+std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
+
+const char* kPreview = "crash-child.exe caused an Access Violation (0xc0000005)";
+
+}  // namespace
+
+TEST(CrashReport, WithBothSwitchesOffNothingIsWrittenAndTheFaultStillBecomesAnException) {
+    CrashSwitches switches(false, false);
+    Crash crash;
+    const test::ProcessResult direct = crash.Run(L"write", L"direct");
+    ASSERT_TRUE(direct.finished);
+    EXPECT_EQ(direct.exitCode, 0u);
+    EXPECT_NE(direct.output.find("type=StructuredException"), std::string::npos) << direct.output;
+    EXPECT_NE(direct.output.find(std::string("what=") + kPreview), std::string::npos) << direct.output;
+
+    const test::ProcessResult queue = crash.Run(L"write", L"queue");
+    ASSERT_TRUE(queue.finished);
+    EXPECT_EQ(queue.exitCode, 0u);
+    EXPECT_NE(queue.output.find("thread-exit=0"), std::string::npos) << queue.output;
+    EXPECT_TRUE(crash.ReportFolders().empty());
+    EXPECT_FALSE(test::FileExists(crash.dumps + L"\\ERRORLOG.TXT"));
+    EXPECT_FALSE(test::FileExists(crash.dumps + L"\\CrashDump.dmp"));
+}
+
+TEST(CrashReport, EachCrashGetsAFolderWithTheLogAndTheRecord) {
+    CrashSwitches switches(true, false);
+    Crash crash;
+    ASSERT_TRUE(crash.Run(L"read", L"queue").output.find("thread-exit=0") != std::string::npos);
+    ASSERT_TRUE(crash.Run(L"read", L"direct").output.find("type=StructuredException") != std::string::npos);
+    const std::vector<std::wstring> folders = crash.ReportFolders();
+    ASSERT_EQ(folders.size(), 2u);
+    for (const std::wstring& name : folders) {
+        EXPECT_TRUE(std::regex_match(Narrow(name), std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
+            << Narrow(name);
+        const std::wstring folder = crash.crashes + L"\\" + name;
+        const std::string log = test::ReadFileBytes(folder + L"\\ERRORLOG.TXT");
+        EXPECT_EQ(log.rfind(std::string(kPreview) + "\r\nProcessId=", 0), 0u) << log.substr(0, 200);
+        const size_t system = log.find("\r\nError occurred at ");
+        const size_t av = log.find("Read from location 00000000 caused an access violation.\r\n");
+        EXPECT_NE(system, std::string::npos);
+        EXPECT_NE(av, std::string::npos);
+        EXPECT_LT(system, av);
+        EXPECT_NE(log.find("\r\nContext:\r\nRAX="), std::string::npos);
+        EXPECT_NE(log.find("code at the instruction pointer isn't available under x64.\r\nstack dump isn't available "
+                           "under x64.\r\n"),
+                  std::string::npos);
+        const std::string end = "\r\n===== [end of ERRORLOG.TXT] =====\r\n";
+        ASSERT_GT(log.size(), end.size());
+        EXPECT_EQ(log.substr(log.size() - end.size()), end);
+
+        const std::string text = test::ReadFileBytes(folder + L"\\Crash.json");
+        Json::Value json;
+        std::string errors;
+        std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+        ASSERT_TRUE(reader->parse(text.data(), text.data() + text.size(), &json, &errors)) << errors << text;
+        EXPECT_EQ(json["Preview"].asString(), kPreview);
+        EXPECT_EQ(json["ExceptionHash"].asString(), "c09d3d253b41fc68487c62fdf358c3a7");  // MD5 of the preview
+        EXPECT_TRUE(std::regex_match(json["ExceptionDate"].asString(),
+                                     std::regex(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+            << json["ExceptionDate"].asString();
+        EXPECT_EQ(json["Version"].asString(), "2.2.300.10");
+        EXPECT_EQ(json["SubSystem"].asString(), "Overlay");
+        EXPECT_EQ(json["Username"].asString(), "");
+        EXPECT_TRUE(json["IsUnique"].asBool());
+        EXPECT_EQ(json["FailedCount"].asInt(), 0);
+        EXPECT_EQ(json["Status"].asInt(), 1);
+        EXPECT_TRUE(json["LastSendAttempt"].isNull());
+        EXPECT_EQ(json["CustomValues"]["OS"].asString().rfind("Microsoft ", 0), 0u);
+        EXPECT_EQ(text.find("ALIAS_"), std::string::npos);
+    }
+}
+
+TEST(CrashReport, TwoThreadsFailingAtOnceGetWholeReports) {
+    CrashSwitches switches(true, false);
+    Crash crash;
+    const test::ProcessResult r = crash.Run(L"write", L"pair");
+    EXPECT_EQ(r.exitCode, 0u);
+    size_t caught = 0;
+    for (size_t at = r.output.find("what="); at != std::string::npos; at = r.output.find("what=", at + 1)) ++caught;
+    EXPECT_EQ(caught, 2u) << r.output;
+    const std::vector<std::wstring> folders = crash.ReportFolders();
+    ASSERT_EQ(folders.size(), 2u);
+    for (const std::wstring& name : folders) {
+        const std::string log = test::ReadFileBytes(crash.crashes + L"\\" + name + L"\\ERRORLOG.TXT");
+        EXPECT_EQ(log.rfind(std::string(kPreview) + "\r\nProcessId=", 0), 0u);
+        size_t ends = 0;
+        for (size_t at = log.find("===== [end of"); at != std::string::npos; at = log.find("===== [end of", at + 1)) ++ends;
+        EXPECT_EQ(ends, 1u);
+        size_t contexts = 0;
+        for (size_t at = log.find("Context:"); at != std::string::npos; at = log.find("Context:", at + 1)) ++contexts;
+        EXPECT_EQ(contexts, 1u);
+    }
+}
+
+TEST(CrashReport, DumpsAreReplacedOnEveryCrashAndReadable) {
+    CrashSwitches switches(false, true);
+    Crash crash;
+    ASSERT_NE(crash.Run(L"write", L"queue").output.find("thread-exit=0"), std::string::npos);
+    const std::string firstLog = test::ReadFileBytes(crash.dumps + L"\\ERRORLOG.TXT");
+    ASSERT_NE(crash.Run(L"unknown", L"direct").output.find("type=StructuredException"), std::string::npos);
+    EXPECT_TRUE(crash.ReportFolders().empty());
+
+    const std::string log = test::ReadFileBytes(crash.dumps + L"\\ERRORLOG.TXT");
+    EXPECT_NE(firstLog.find("an Access Violation (0xc0000005)"), std::string::npos);
+    EXPECT_EQ(log.rfind("crash-child.exe caused an Unknown exception type (0xe0001234)\r\n", 0), 0u)
+        << log.substr(0, 120);
+    EXPECT_EQ(log.find("access violation"), std::string::npos);
+
+    const std::wstring dump = crash.dumps + L"\\CrashDump.dmp";
+    const std::string bytes = test::ReadFileBytes(dump);
+    ASSERT_GT(bytes.size(), 32u);
+    EXPECT_EQ(bytes.substr(0, 4), "MDMP");
+    HANDLE file = ::CreateFileW(dump.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    MINIDUMP_DIRECTORY* dir = nullptr;
+    void* stream = nullptr;
+    ULONG size = 0;
+    EXPECT_TRUE(::MiniDumpReadDumpStream(view, ExceptionStream, &dir, &stream, &size));
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(static_cast<MINIDUMP_EXCEPTION_STREAM*>(stream)->ExceptionRecord.ExceptionCode, 0xE0001234u);
+    EXPECT_TRUE(::MiniDumpReadDumpStream(view, ModuleListStream, &dir, &stream, &size));
+    ::UnmapViewOfFile(view);
+    ::CloseHandle(mapping);
+    ::CloseHandle(file);
+}
+
+TEST(CrashReport, BreakpointsAndDivisionsEndTheStepButOnlyFaultsAreReported) {
+    CrashSwitches switches(true, true);
+    Crash crash;
+    const test::ProcessResult breakpoint = crash.Run(L"breakpoint", L"direct");
+    EXPECT_NE(breakpoint.output.find("what=crash-child.exe caused a Breakpoint (0x80000003)"), std::string::npos)
+        << breakpoint.output;
+    EXPECT_NE(crash.Run(L"breakpoint", L"queue").output.find("thread-exit=0"), std::string::npos);
+    EXPECT_TRUE(crash.ReportFolders().empty());
+    EXPECT_FALSE(test::FileExists(crash.dumps + L"\\CrashDump.dmp"));
+
+    const test::ProcessResult divide = crash.Run(L"divide", L"direct");
+    EXPECT_NE(divide.output.find("what=crash-child.exe caused an Integer Divide by Zero (0xc0000094)"),
+              std::string::npos)
+        << divide.output;
+    EXPECT_EQ(crash.ReportFolders().size(), 1u);
+}
+
+TEST(CrashReport, FaultsOutsideGuardedStepsAreNotSwallowed) {
+    CrashSwitches switches(true, false);
+    Crash crash;
+    const test::ProcessResult r = crash.Run(L"write", L"outside");
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0xC0000005u);
+    EXPECT_EQ(r.output.find("survived"), std::string::npos);
+    EXPECT_TRUE(crash.ReportFolders().empty());
+}
+
+TEST(CrashReport, ExceptionNamesFollowTheTable) {
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0xC0000005), "an Access Violation");
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0xC00000FD), "a Stack Overflow");
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0xC000008C), "a Array Bounds Exceeded");
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0xE06D7363), "a Microsoft C++ Exception");
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0x40010005), "a Control-C");
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0), "an Unknown exception type");
+    EXPECT_STREQ(CrashHandlerReport::GetExceptionName(0xC0000094 + 0x100), "an Unknown exception type");
+}
+
+TEST(CrashReport, RegistersAreWrittenInTheirBlock) {
+    test::TempDir dir;
+    CONTEXT context{};
+    context.Rax = 0x1;
+    context.Rbx = 0xAB;
+    context.R8 = 0x8888888888888888ull;
+    context.R15 = 0xFEDCBA9876543210ull;
+    context.EFlags = 0x246;
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = 0xC0000005;
+    record.NumberParameters = 2;
+    record.ExceptionInformation[0] = 1;
+    record.ExceptionInformation[1] = 0x123456789ABCull;
+    EXCEPTION_POINTERS pointers{&record, &context};
+    char summary[256] = "";
+    ASSERT_TRUE(CrashHandlerReport::WriteErrorLog(&pointers, Narrow(dir.Path()).c_str(), summary, sizeof(summary)));
+    EXPECT_STREQ(summary, "crash_tests.exe caused an Access Violation (0xc0000005)");
+    const std::string log = test::ReadFileBytes(dir / L"ERRORLOG.TXT");
+    const std::string z = "0000000000000000";
+    const std::string expected =
+        "Write to location 56789abc caused an access violation.\r\n\r\nContext:\r\n"
+        "RAX=0000000000000001  RBX=00000000000000AB  RCX=" + z + "  RDX=" + z + "  RSI=" + z + "\n"
+        " RDI=" + z + "  RBP=" + z + "  RSP=" + z + "  RIP=" + z + "  FLG=0000000000000246\n"
+        " R8=8888888888888888   R9=" + z + "  R10=" + z + "  R11=" + z + "  R12=" + z + "\n"
+        "R13=" + z + "  R14=" + z + "  R15=FEDCBA9876543210"
+        "code at the instruction pointer isn't available under x64.\r\n";
+    EXPECT_NE(log.find(expected), std::string::npos) << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex("\r\nProcessId=\\d+ \\(0x[0-9a-f]+\\) ThreadId=\\d+ \\(0x[0-9a-f]+\\)\r\n")));
+    EXPECT_TRUE(std::regex_search(log, std::regex("\r\nError occurred at \\d+/\\d+/\\d{4} \\d\\d:\\d\\d:\\d[02468]\\.\r\n")));
+    EXPECT_TRUE(std::regex_search(log, std::regex("\\d+ processor\\(s\\), type \\d+\\.\r\n\\d+% memory in use\\.\r\n"
+                                                  "\\d+ MBytes physical memory\\.\r\n")));
+    // Modules of the lowest 4 GiB, when any are there, carry their headers and version fields.
+    for (size_t at = log.find("Module 1\r\n"); at != std::string::npos; at = std::string::npos) {
+        EXPECT_TRUE(std::regex_search(log.substr(at), std::regex("Module 1\r\n.+\r\nImage Base: 0x[0-9a-f]{8}  Image "
+                                                                 "Size: 0x[0-9a-f]{8}\r\nChecksum:   0x[0-9a-f]{8}  "
+                                                                 "Time Stamp: 0x[0-9a-f]{8}\r\nFile Size:  ")));
+    }
+}
+
+TEST(CrashReport, OsNamesFollowTheTable) {
+    struct Case {
+        uint32_t major, minor, build;
+        uint8_t productType;
+        uint16_t suite, architecture;
+        uint32_t productInfo;
+        bool r2;
+        const char* servicePack;
+        const char* expected;
+    } cases[] = {
+        {6, 1, 7601, 1, 0, PROCESSOR_ARCHITECTURE_AMD64, 1, false, "Service Pack 1",
+         "Microsoft Windows 7 Ultimate Edition Service Pack 1 (build 7601) 64-bit"},
+        {6, 1, 7600, 3, 0, PROCESSOR_ARCHITECTURE_AMD64, 8, false, "",
+         "Microsoft Windows Server 2008 R2 Datacenter Edition (build 7600) 64-bit"},
+        {6, 0, 6002, 1, 0, PROCESSOR_ARCHITECTURE_INTEL, 3, false, "",
+         "Microsoft Windows Vista Home Premium Edition (build 6002) 32-bit"},
+        {6, 3, 9600, 1, 0, PROCESSOR_ARCHITECTURE_AMD64, 48, false, "", "Microsoft Windows 8.1 Professional (build 9600) 64-bit"},
+        {6, 3, 9600, 2, 0, PROCESSOR_ARCHITECTURE_AMD64, 99, false, "", "Microsoft Windows Server 2012 (build 9600) 64-bit"},
+        {6, 4, 9841, 1, 0, PROCESSOR_ARCHITECTURE_ARM, 4, false, "", "Microsoft  Enterprise Edition (build 9841)"},
+        {10, 0, 19045, 1, 0, PROCESSOR_ARCHITECTURE_AMD64, 48, false, "", "Microsoft  (build 19045) 64-bit"},
+        {5, 2, 3790, 3, VER_SUITE_DATACENTER, PROCESSOR_ARCHITECTURE_AMD64, 0, true, "",
+         "Microsoft Windows Server 2003 R2  Datacenter x64 Edition (build 3790)"},
+        {5, 2, 3790, 1, 0, PROCESSOR_ARCHITECTURE_AMD64, 0, false, "Service Pack 2",
+         "Microsoft Windows XP Professional x64 Edition Service Pack 2 (build 3790)"},
+        {5, 2, 3790, 3, 0x2000, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "",
+         "Microsoft Windows Storage Server 2003 Standard Edition (build 3790)"},
+        {5, 2, 3790, 3, 0x8000 | VER_SUITE_BLADE, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "",
+         "Microsoft Windows Home Server Web Edition (build 3790)"},
+        {5, 2, 3790, 3, 0x4000 | VER_SUITE_ENTERPRISE, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "",
+         "Microsoft Windows Server 2003  Compute Cluster Edition (build 3790)"},
+        {5, 2, 3790, 3, VER_SUITE_ENTERPRISE, PROCESSOR_ARCHITECTURE_IA64, 0, false, "",
+         "Microsoft Windows Server 2003  Enterprise Edition for Itanium-based Systems (build 3790)"},
+        {5, 2, 3790, 3, 0, PROCESSOR_ARCHITECTURE_IA64, 0, false, "", "Microsoft Windows Server 2003  (build 3790)"},
+        {5, 1, 2600, 1, VER_SUITE_PERSONAL, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "Service Pack 3",
+         "Microsoft Windows XP Home Edition Service Pack 3 (build 2600)"},
+        {5, 1, 2600, 1, 0, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "", "Microsoft Windows XP Professional (build 2600)"},
+        {5, 0, 2195, 3, VER_SUITE_ENTERPRISE, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "",
+         "Microsoft Windows 2000 Advanced Server (build 2195)"},
+        {5, 0, 2195, 1, 0, PROCESSOR_ARCHITECTURE_INTEL, 0, false, "", "Microsoft Windows 2000 Professional (build 2195)"},
+    };
+    for (const Case& c : cases) {
+        CrashHandlerReport::OsVersion v;
+        v.major = c.major;
+        v.minor = c.minor;
+        v.build = c.build;
+        v.platformId = VER_PLATFORM_WIN32_NT;
+        v.productType = c.productType;
+        v.suiteMask = c.suite;
+        v.architecture = c.architecture;
+        v.productInfo = c.productInfo;
+        v.serverR2 = c.r2;
+        std::snprintf(v.servicePack, sizeof(v.servicePack), "%s", c.servicePack);
+        char name[CrashHandlerReport::kOsNameChars];
+        ASSERT_TRUE(CrashHandlerReport::FormatOsName(v, name, sizeof(name))) << c.expected;
+        EXPECT_STREQ(name, c.expected);
+    }
+    CrashHandlerReport::OsVersion old;
+    old.major = 4;
+    old.platformId = VER_PLATFORM_WIN32_NT;
+    char name[CrashHandlerReport::kOsNameChars];
+    EXPECT_FALSE(CrashHandlerReport::FormatOsName(old, name, sizeof(name)));
+    old.major = 5;
+    old.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    EXPECT_FALSE(CrashHandlerReport::FormatOsName(old, name, sizeof(name)));
+    // The real system's name comes through the same table.
+    EXPECT_TRUE(CrashHandlerReport::GetOsName(name, sizeof(name)));
+    EXPECT_EQ(std::string(name).rfind("Microsoft ", 0), 0u);
+}
+
+TEST(CrashReport, Md5ComesFromThePlatform) {
+    EXPECT_EQ(CrashHandlerReport::Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(CrashHandlerReport::Md5Hex(kPreview), "c09d3d253b41fc68487c62fdf358c3a7");
+    const std::wstring json = CrashHandlerReport::CrashJson("p", L"12/05/26 10:00:02", "Microsoft X");
+    EXPECT_EQ(json.size(), 302u - 20 - 20 - 13 - 16 - 13 - 8 + 32 + 17 + 10 + 7 + 1 + 11);
+}
