@@ -1,0 +1,116 @@
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "common/DllHelper.h"
+#include "tests/TestSupport.h"
+
+using base::dll_helper::EntryPoint;
+using base::dll_helper::PDLL;
+
+namespace {
+const std::wstring kClientFolder = test::InExeDir(L"client");
+
+// Calls a controller slot by its index, as a library built by another compiler would find it.
+template <class R, class... Args>
+R CallSlot(void* object, int slot, Args... args) {
+    void** table = *static_cast<void***>(object);
+    return reinterpret_cast<R (*)(void*, Args...)>(table[slot])(object, args...);
+}
+
+std::string SampleCalls(HMODULE client) {
+    auto calls = reinterpret_cast<const char* (*)()>(reinterpret_cast<void*>(::GetProcAddress(client, "QMSample_Calls")));
+    return calls ? calls() : "";
+}
+}  // namespace
+
+TEST(PDLL, CountsLoadsAndFreesOnTheLast) {
+    PDLL dll;
+    EXPECT_EQ(dll.Free(), 0);  // never loaded: nothing happens
+    EXPECT_EQ(dll.RefCount(), 0u);
+    ASSERT_TRUE(dll.Load(L"sample-gep-plugin.dll", nullptr, 0));
+    const HMODULE module = dll.Module();
+    ASSERT_TRUE(dll.Load(L"sample-gep-plugin.dll", nullptr, 0));
+    EXPECT_EQ(dll.Module(), module);
+    EXPECT_EQ(dll.RefCount(), 2u);
+    EXPECT_EQ(dll.Free(), 1);
+    EXPECT_TRUE(dll.IsLoaded());
+    EXPECT_NE(::GetModuleHandleW(L"sample-gep-plugin.dll"), nullptr);
+    EXPECT_NE(dll.Free(), 0);  // FreeLibrary's result
+    EXPECT_FALSE(dll.IsLoaded());
+    EXPECT_EQ(::GetModuleHandleW(L"sample-gep-plugin.dll"), nullptr);
+    EXPECT_EQ(dll.Free(), 0);
+}
+
+TEST(PDLL, TriesTheFolderWhenTheNameAloneDoesNotLoad) {
+    PDLL client;
+    ASSERT_FALSE(client.Load(L"QMClient.dll", nullptr, 0));  // not next to the program
+    EXPECT_EQ(client.RefCount(), 0u);
+    ASSERT_TRUE(client.Load(L"QMClient.dll", kClientFolder.c_str(), 0));
+    EXPECT_EQ(client.RefCount(), 1u);
+
+    PDLL missing;
+    EXPECT_FALSE(missing.Load(L"no-such-library.dll", kClientFolder.c_str(), 0));
+    EXPECT_EQ(missing.RefCount(), 0u);
+    EXPECT_FALSE(missing.IsLoaded());
+    EXPECT_FALSE(missing.Load(L"no-such-library.dll", L"C:\\no\\such\\folder", 0));
+    EXPECT_EQ(missing.RefCount(), 0u);
+}
+
+TEST(PDLL, MissingExportsAreLookedUpOnceAndYieldTheFailureValue) {
+    GEPPluginDll plugin;
+    EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));  // not loaded
+    EXPECT_EQ(plugin.StartEntry().marker, 0);              // and not looked up
+    ASSERT_TRUE(plugin.Load(L"sample-no-exports.dll", nullptr, 0));
+    EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));
+    EXPECT_EQ(plugin.StartEntry().marker, EntryPoint<qm::StartPluginOOPFn>::kTried);
+    EXPECT_EQ(plugin.StartEntry().fn, nullptr);
+    EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));
+
+    QMClientDll client;
+    ASSERT_TRUE(client.Load(L"sample-no-exports.dll", nullptr, 0));
+    EXPECT_EQ(client.GetOverlayManagerController(1, L".overlay"), nullptr);
+    client.ClearClient();  // does nothing
+    EXPECT_EQ(client.ClearEntry().marker, 0x0D80);
+}
+
+TEST(PDLL, StartPluginPassesTheGameAndZero) {
+    GEPPluginDll plugin;
+    ASSERT_TRUE(plugin.Load(L"sample-gep-plugin.dll", nullptr, 0));
+    EXPECT_TRUE(plugin.StartPluginOOP(L"My Game.exe", 0));
+    EXPECT_FALSE(plugin.StartPluginOOP(L"fail.exe", 0));
+    auto lastGame = reinterpret_cast<const wchar_t* (*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(plugin.Module(), "SampleGep_LastGame")));
+    auto starts = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(::GetProcAddress(plugin.Module(), "SampleGep_Starts")));
+    ASSERT_NE(lastGame, nullptr);
+    EXPECT_STREQ(lastGame(), L"fail.exe");
+    EXPECT_EQ(starts(), 2);
+}
+
+TEST(ClientContract, TheControllerAnswersThroughItsSlotNumbers) {
+    QMClientDll client;
+    ASSERT_TRUE(client.Load(QMClientDll::kFileName, kClientFolder.c_str(), 0));
+    qm::IOverlayManagerController* controller = client.GetOverlayManagerController(4321, L".overlay");
+    ASSERT_NE(controller, nullptr);
+
+    qm::GameConfiguration config{};
+    config.SetByte(101, 0);
+    EXPECT_TRUE(CallSlot<bool>(controller, 11, &config));  // ReadGameConfiguration
+    EXPECT_EQ(config.Byte(101), 1);
+    config.SetU32(qm::GameConfiguration::kRendererKind, 16);
+    EXPECT_TRUE(CallSlot<bool>(controller, 1, &config));   // Start
+    CallSlot<void>(controller, 13, reinterpret_cast<HWND>(0x1234));  // SetGameWindow
+    CallSlot<void>(controller, 6);                                   // OnClickOutside
+    CallSlot<bool>(controller, 5, 512u, uint64_t{3}, int64_t{-7});  // OnMouseHook
+    const qm::PluginLoadReply reply{53, 2, 1, 2, 0, {}};
+    CallSlot<void>(controller, 0, static_cast<uint32_t>(sizeof(reply)), static_cast<const void*>(&reply));  // SendData
+    CallSlot<void>(controller, 2);                                   // Stop
+    client.ClearClient();
+
+    EXPECT_EQ(SampleCalls(client.Module()),
+              "GetOverlayManagerController 4321 .overlay;ReadGameConfiguration;Start kind=16 b25=0 b101=1 b117=0;"
+              "SetGameWindow 0000000000001234;OnClickOutside;OnMouseHook 512 3 -7;SendData 540 type=53;Stop;"
+              "clearClient;");
+}
