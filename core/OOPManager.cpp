@@ -32,6 +32,20 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         return kInitCommandLine;
     }
 
+    QM_LOG_INFO(kFn, 1, L"initialize OOPO HK manager");
+    if (!hooksManager_.Init(cmd->GetValue(L"qm-client").c_str(), clientPid_, this)) {
+        QM_LOG_ERROR(kFn, L"hook manager initialization error");
+        return kInitHooks;
+    }
+    if (!hooksManager_.Start(instance_)) {
+        QM_LOG_ERROR(kFn, L"hook manager initialization error");
+        return kInitHooksStart;
+    }
+    if (GetGameConfiguration()->Byte(qm::GameConfiguration::kInputBlockerEnabled) == 0) {
+        QM_LOG_INFO(kFn, 1, L"input proxy is disabled by configuration");
+    }
+    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->SetGameWindow(nullptr);
+
     QM_LOG_INFO(kFn, 1, L"initialize d3d");
     if (Registry::ReadSwitch(Registry::kOverlayKey, Registry::kShowBackgroundWindow)) backgroundColor_ = 0x0F7F0000;
     if (!InitD3D()) {
@@ -43,6 +57,8 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"simulate initialization error %d", simulated);
         return simulated;
     }
+    fullScreenRenderingOff_ = GetGameConfiguration()->Byte(qm::GameConfiguration::kFullScreenRenderingOff) != 0;
+    QM_LOG_INFO(kFn, 1, L"full screen rendering: %d", fullScreenRenderingOff_ ? 0 : 1);
     return kInitOk;
 }
 
@@ -131,7 +147,23 @@ bool OOPManager::Update() {
     return false;
 }
 
-void OOPManager::Shutdown() { ShutdownD3D(); }
+void OOPManager::Shutdown() {
+    hooksManager_.ReleaseController();
+    ShutdownD3D();
+}
+
+void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
+    const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
+    if (index != cursorIndex_) {
+        cursorIndex_ = index;
+        cursorChanged_ = true;
+    }
+    // The picture itself is captured by the renderer's cursor loader; here the handle is kept.
+    if (!cursorHandles_[index] && cursor) {
+        cursorHandles_[index] = cursor;
+        cursorChanged_ = true;
+    }
+}
 
 void OOPManager::ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t /*exitCode*/) {
     if (pid == clientPid_ || (watchdog && watchdog == watchdog_.get())) {

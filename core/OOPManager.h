@@ -8,6 +8,7 @@
 
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
+#include "input/OOPHooksManager.h"
 #include "plugins/ProcessWatchDog.h"
 
 // Exit codes of Init's steps.
@@ -49,6 +50,20 @@ public:
     Common::Utils::WorkerThread* Worker() const { return worker_.get(); }
     base::process::ProcessWatchDog* ClientWatchDog() const { return watchdog_.get(); }
     uint32_t BackgroundColor() const { return backgroundColor_; }
+    OOPHooksManager& HooksManager() { return hooksManager_; }
+
+    // What the controller's callbacks need to know of the overlay and the game.
+    HWND OverlayWindow() const { return overlayWindow_; }
+    bool IsGameFullScreen() const { return gameFullScreen_; }
+    bool FullScreenRenderingOff() const { return fullScreenRenderingOff_; }
+    HWND BlockerWindow() const { return blockerWindow_; }
+
+    // The cursor cache: 7 slots, the current one, and whether it changed since it was drawn.
+    static constexpr int kCursorSlots = 7;
+    void SelectCursor(int32_t type, HCURSOR cursor);
+    int CursorIndex() const { return cursorIndex_; }
+    bool CursorChanged() const { return cursorChanged_; }
+    void ClearCursorChanged() { cursorChanged_ = false; }
     bool StopRequested() const { return stopRequested_; }
     void RequestStop() { stopRequested_ = true; }
 
@@ -64,6 +79,14 @@ protected:
     std::wstring gameProcessName_;
     uint32_t gamePid_ = 0;
     uint32_t clientPid_ = 0;
+    HWND overlayWindow_ = nullptr;
+    HWND blockerWindow_ = nullptr;
+    bool gameFullScreen_ = false;
+    bool fullScreenRenderingOff_ = false;
+    int cursorIndex_ = 0;
+    bool cursorChanged_ = false;
+    HCURSOR cursorHandles_[kCursorSlots] = {};
+    OOPHooksManager hooksManager_;
     std::unique_ptr<base::process::ProcessWatchDog> watchdog_;
     std::unique_ptr<Common::Utils::WorkerThread> worker_;
 

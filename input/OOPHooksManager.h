@@ -1,0 +1,66 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "common/DllHelper.h"
+#include "qm/ClientContract.h"
+
+class OOPManager;
+
+// The host's side of the client controller: loads QMClient.dll, creates and starts the controller
+// with the game configuration, and answers the controller's calls. No virtual destructor: the
+// first eight slots are the delegate contract.
+class OOPHooksManager : public qm::IOverlayManagerControllerDelegate {
+public:
+    OOPHooksManager();
+    ~OOPHooksManager();
+    OOPHooksManager(const OOPHooksManager&) = delete;
+    OOPHooksManager& operator=(const OOPHooksManager&) = delete;
+
+    // Delegate slots 0 to 7.
+    void Reserved0() override {}
+    void OnExclusiveModeChanged(bool exclusive) override;
+    void Reserved2() override {}
+    bool HandleMessage(const qm::ControllerMessage* message) override;
+    bool CanReceiveInput() override;
+    bool GetOverlayInfo(bool* fullScreen, uint32_t* width, uint32_t* height) override;
+    bool CanShowOverlay() override;
+    void SetCursorType(int32_t type, HCURSOR cursor) override;
+
+    // Loads the client library (plain name, then from `clientFolder`) and creates the controller.
+    bool Init(const wchar_t* clientFolder, uint32_t clientPid, OOPManager* manager);
+    // Reads the game configuration with the host's overrides and starts the controller.
+    bool Start(HINSTANCE instance);
+    void ApplayOOPOConfigurtion(qm::GameConfiguration* configuration);
+    // Shutdown's part: the delegate cleared, the controller stopped, "clearClient".
+    void ReleaseController();
+    void OverrideLoadPlugin(const qm::ControllerMessage* message);
+
+    qm::IOverlayManagerController* Controller() const { return controller_; }
+    QMClientDll& ClientLibrary() { return client_; }
+    GEPPluginDll& PluginLibrary() { return plugin_; }
+    static bool IsExclusive() { return exclusive_; }
+
+    static OOPHooksManager* Instance() { return instance_; }
+    static OOPManager* Manager() { return manager_; }
+
+    // The defaults the host writes into a configuration block before it is read.
+    static void ApplyConfigurationDefaults(qm::GameConfiguration* configuration);
+
+private:
+    uint32_t clientPid_ = 0;
+    qm::IOverlayManagerController* controller_ = nullptr;
+    QMClientDll client_;
+    GEPPluginDll plugin_;
+
+    static OOPHooksManager* instance_;
+    static OOPManager* manager_;
+    static std::atomic<bool> exclusive_;
+    static std::atomic<uint32_t> exclusiveExitTick_;
+};
+
+// The process-wide game configuration: defaults until the controller has given one.
+qm::GameConfiguration* GetGameConfiguration();

@@ -1,0 +1,241 @@
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "core/ManagerFactory.h"
+#include "core/OOPManager.h"
+#include "input/OOPHooksManager.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+const std::wstring kClientFolder = test::InExeDir(L"client");
+
+std::string Calls() {
+    HMODULE client = ::GetModuleHandleW(L"QMClient.dll");
+    auto calls = client ? reinterpret_cast<const char* (*)()>(reinterpret_cast<void*>(::GetProcAddress(client, "QMSample_Calls")))
+                        : nullptr;
+    return calls ? calls() : "";
+}
+
+void ResetCalls() {
+    HMODULE client = ::GetModuleHandleW(L"QMClient.dll");
+    auto reset = client ? reinterpret_cast<void (*)()>(reinterpret_cast<void*>(::GetProcAddress(client, "QMSample_Reset")))
+                        : nullptr;
+    if (reset) reset();
+}
+
+// Sets a sample-client option for the length of a test.
+struct SampleOption {
+    const wchar_t* name;
+    explicit SampleOption(const wchar_t* n) : name(n) { ::SetEnvironmentVariableW(name, L"1"); }
+    ~SampleOption() { ::SetEnvironmentVariableW(name, nullptr); }
+};
+
+std::unique_ptr<OOPManager> Manager(int type) { return std::unique_ptr<OOPManager>(static_cast<OOPManager*>(CreateManager(type))); }
+
+qm::LoadPluginRequest LoadRequest(const std::wstring& path, uint32_t requestId) {
+    qm::LoadPluginRequest r{};
+    r.type = qm::kMessageLoadPlugin;
+    wcsncpy(r.path, path.c_str(), qm::LoadPluginRequest::kPathChars);
+    r.requestId = requestId;
+    return r;
+}
+
+}  // namespace
+
+TEST(HooksManager, InitLoadsTheClientFromItsFolderAndHandsOverTheDelegate) {
+    auto manager = Manager(kManagerD3D11);
+    OOPHooksManager& hooks = manager->HooksManager();
+    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 777, manager.get()));
+    ASSERT_NE(hooks.Controller(), nullptr);
+    EXPECT_EQ(OOPHooksManager::Manager(), manager.get());
+    auto delegate = reinterpret_cast<qm::IOverlayManagerControllerDelegate* (*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(hooks.ClientLibrary().Module(), "QMSample_Delegate")));
+    EXPECT_EQ(delegate(), static_cast<qm::IOverlayManagerControllerDelegate*>(&hooks));
+    EXPECT_EQ(Calls(), "GetOverlayManagerController 777 .overlay;SetDelegate host;");
+}
+
+TEST(HooksManager, InitFailsWithoutLibraryOrController) {
+    auto manager = Manager(kManagerD3D11);
+    EXPECT_FALSE(manager->HooksManager().Init(L"C:\\no\\such\\folder", 1, manager.get()));
+    EXPECT_FALSE(manager->HooksManager().Init(L"", 1, manager.get()));
+    EXPECT_EQ(manager->HooksManager().Controller(), nullptr);
+
+    SampleOption noController(L"QMSAMPLE_NO_CONTROLLER");
+    auto second = Manager(kManagerD3D11);
+    EXPECT_FALSE(second->HooksManager().Init(kClientFolder.c_str(), 1, second.get()));
+    EXPECT_EQ(second->HooksManager().Controller(), nullptr);
+}
+
+TEST(HooksManager, StartHandsTheControllerTheConfigurationWithTheHostsOverrides) {
+    const struct {
+        int type;
+        unsigned kind;
+    } cases[] = {{kManagerD3D9, 2}, {kManagerD3D11, 16}, {kManagerGep, 18}, {kManagerGoop, 18}};
+    for (const auto& c : cases) {
+        auto manager = Manager(c.type);
+        ASSERT_TRUE(manager->HooksManager().Init(kClientFolder.c_str(), 1, manager.get()));
+        ResetCalls();
+        EXPECT_TRUE(manager->HooksManager().Start(nullptr));
+        EXPECT_EQ(Calls(), "ReadGameConfiguration;Start kind=" + std::to_string(c.kind) + " b25=1 b101=0 b117=0;")
+            << c.type;
+    }
+}
+
+TEST(HooksManager, ConfigurationDefaultsAndOverrides) {
+    qm::GameConfiguration c;
+    std::memset(&c, 0xAB, sizeof(c));
+    OOPHooksManager::ApplyConfigurationDefaults(&c);
+    EXPECT_EQ(c.U32(28), 0u);
+    EXPECT_EQ(c.U32(36), 0u);
+    EXPECT_EQ(c.U32(112), 0u);
+    EXPECT_EQ(c.Byte(117), 1);
+    EXPECT_EQ(c.Byte(118), 0);
+    EXPECT_EQ(c.Byte(120), 0);
+    EXPECT_EQ(c.Byte(121), 0xAB);  // not the host's
+    EXPECT_EQ(c.Byte(134), 0);
+    EXPECT_EQ(c.Byte(135), 0xAB);
+    EXPECT_EQ(c.Float(144), 1.0f);
+    EXPECT_EQ(c.Byte(167), 0);
+    EXPECT_EQ(c.U32(168), 0xFFFFFFFFu);
+    EXPECT_EQ(c.Byte(172), 0);
+    EXPECT_EQ(c.Byte(186), 0);
+    EXPECT_EQ(c.Byte(187), 0xAB);
+
+    SampleOption noConfiguration(L"QMSAMPLE_NO_CONFIGURATION");
+    auto manager = Manager(kManagerD3D11);
+    ASSERT_TRUE(manager->HooksManager().Init(kClientFolder.c_str(), 1, manager.get()));
+    OOPHooksManager::ApplyConfigurationDefaults(&c);
+    manager->HooksManager().ApplayOOPOConfigurtion(&c);  // the read fails: defaults plus overrides
+    EXPECT_EQ(c.Byte(25), 1);
+    EXPECT_EQ(c.U32(4), 16u);
+    for (size_t offset : {42, 44, 54, 55, 56, 57, 92, 105, 130, 153, 155}) EXPECT_EQ(c.Byte(offset), 1) << offset;
+    EXPECT_EQ(c.Byte(101), 0);
+    EXPECT_EQ(c.Byte(117), 0);
+}
+
+TEST(HooksManager, AControllerThatWillNotStartFailsTheStart) {
+    SampleOption startFails(L"QMSAMPLE_START_FAILS");
+    auto manager = Manager(kManagerD3D11);
+    ASSERT_TRUE(manager->HooksManager().Init(kClientFolder.c_str(), 1, manager.get()));
+    EXPECT_FALSE(manager->HooksManager().Start(nullptr));
+}
+
+TEST(HooksManager, MessagesFromTheController) {
+    auto manager = Manager(kManagerD3D11);
+    OOPHooksManager& hooks = manager->HooksManager();
+    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    EXPECT_FALSE(hooks.HandleMessage(nullptr));
+    const qm::ControllerMessage notHandled{qm::kMessageNotHandled};
+    EXPECT_FALSE(hooks.HandleMessage(&notHandled));
+    const qm::ControllerMessage unknown{99};
+    EXPECT_FALSE(hooks.HandleMessage(&unknown));
+    EXPECT_FALSE(manager->StopRequested());
+    const qm::ControllerMessage stop{qm::kMessageStopOverlay};
+    EXPECT_TRUE(hooks.HandleMessage(&stop));
+    EXPECT_TRUE(manager->StopRequested());
+}
+
+TEST(HooksManager, InGamePluginRequestsAreAnswered) {
+    auto manager = Manager(kManagerD3D11);
+    CommandLineArgs cmd;
+    cmd.Parse(L"x --qm-client=C:\\qm --game-pid=5 --qm-pid=6 --game-process=game.exe");
+    ASSERT_TRUE(manager->ProcessCommandLine(&cmd));
+    OOPHooksManager& hooks = manager->HooksManager();
+    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    ResetCalls();
+
+    const qm::LoadPluginRequest first = LoadRequest(test::InExeDir(L"sample-gep-plugin.dll"), 41);
+    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&first)));
+    const qm::LoadPluginRequest again = LoadRequest(test::InExeDir(L"sample-gep-plugin.dll"), 42);
+    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&again)));
+    EXPECT_EQ(Calls(), "SendData 540 type=53 two=2 pid=host request=41 error=0;"
+                       "SendData 540 type=53 two=2 pid=host request=42 error=0;");
+    HMODULE plugin = hooks.PluginLibrary().Module();
+    auto lastGame = reinterpret_cast<const wchar_t* (*)()>(reinterpret_cast<void*>(::GetProcAddress(plugin, "SampleGep_LastGame")));
+    auto starts = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(::GetProcAddress(plugin, "SampleGep_Starts")));
+    EXPECT_STREQ(lastGame(), L"game.exe");
+    EXPECT_EQ(starts(), 1);  // started once only
+}
+
+TEST(HooksManager, FailedAndMalformedPluginRequestsAnswerWithTheLoadError) {
+    auto manager = Manager(kManagerD3D11);
+    OOPHooksManager& hooks = manager->HooksManager();
+    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    ResetCalls();
+    const qm::LoadPluginRequest missing = LoadRequest(L"C:\\no\\such\\plugin.dll", 7);
+    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&missing)));
+    // A path that fills all 260 characters without a terminator.
+    qm::LoadPluginRequest unterminated{};
+    unterminated.type = qm::kMessageLoadPlugin;
+    for (wchar_t& c : unterminated.path) c = L'x';
+    unterminated.requestId = 8;
+    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&unterminated)));
+    const std::string calls = Calls();
+    EXPECT_NE(calls.find("request=7 error=126;"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("request=8 error="), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("request=8 error=0;"), std::string::npos) << calls;
+    EXPECT_FALSE(hooks.PluginLibrary().IsLoaded());
+}
+
+TEST(HooksManager, ShutdownClearsTheDelegateStopsAndClearsTheClient) {
+    auto manager = Manager(kManagerD3D11);
+    ASSERT_TRUE(manager->HooksManager().Init(kClientFolder.c_str(), 1, manager.get()));
+    ResetCalls();
+    manager->Shutdown();
+    EXPECT_EQ(Calls(), "SetDelegate null;Stop;clearClient;");
+}
+
+TEST(HooksManager, AClientWithoutClearClientSkipsOnlyThatCall) {
+    auto manager = Manager(kManagerD3D11);
+    ASSERT_TRUE(manager->HooksManager().Init(test::InExeDir(L"client-noclear").c_str(), 1, manager.get()));
+    ResetCalls();
+    manager->Shutdown();
+    EXPECT_EQ(Calls(), "SetDelegate null;Stop;");
+}
+
+TEST(HooksManager, DelegateQueriesAndTheCursorCache) {
+    auto manager = Manager(kManagerD3D11);
+    OOPHooksManager& hooks = manager->HooksManager();
+    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    EXPECT_TRUE(hooks.CanReceiveInput());
+    EXPECT_TRUE(hooks.CanShowOverlay());
+    bool fullScreen = true;
+    uint32_t width = 9, height = 9;
+    EXPECT_TRUE(hooks.GetOverlayInfo(&fullScreen, &width, &height));
+    EXPECT_FALSE(fullScreen);
+    EXPECT_EQ(width, 0u);
+    EXPECT_EQ(height, 0u);
+
+    HCURSOR arrow = ::LoadCursorW(nullptr, IDC_ARROW);
+    hooks.SetCursorType(3, arrow);
+    EXPECT_EQ(manager->CursorIndex(), 3);
+    EXPECT_TRUE(manager->CursorChanged());
+    manager->ClearCursorChanged();
+    hooks.SetCursorType(3, arrow);
+    EXPECT_FALSE(manager->CursorChanged());
+    hooks.SetCursorType(9, nullptr);  // out of range: slot 0
+    EXPECT_EQ(manager->CursorIndex(), 0);
+    manager->ClearCursorChanged();
+    hooks.SetCursorType(-1, nullptr);
+    EXPECT_EQ(manager->CursorIndex(), 0);
+    EXPECT_FALSE(manager->CursorChanged());
+}
+
+TEST(HooksManager, ExclusiveModeIsStoredOnceAChange) {
+    auto manager = Manager(kManagerD3D11);
+    OOPHooksManager& hooks = manager->HooksManager();
+    EXPECT_FALSE(OOPHooksManager::IsExclusive());
+    hooks.OnExclusiveModeChanged(false);
+    EXPECT_FALSE(OOPHooksManager::IsExclusive());
+    hooks.OnExclusiveModeChanged(true);
+    EXPECT_TRUE(OOPHooksManager::IsExclusive());
+    hooks.OnExclusiveModeChanged(false);
+    EXPECT_FALSE(OOPHooksManager::IsExclusive());
+}
