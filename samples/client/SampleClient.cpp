@@ -13,7 +13,7 @@ namespace {
 std::mutex gMutex;
 std::string gCalls;
 qm::IOverlayManagerControllerDelegate* gDelegate = nullptr;
-int gClearCount = 0;
+[[maybe_unused]] int gClearCount = 0;
 
 void Record(const char* format, ...) {
     char line[512];
@@ -35,9 +35,10 @@ bool Option(const char* name) {
 class SampleController final : public qm::IOverlayManagerController {
 public:
     void SendData(uint32_t size, const void* data) override {
-        uint32_t type = 0;
-        if (data && size >= 4) std::memcpy(&type, data, 4);
-        Record("SendData %u type=%u", size, type);
+        qm::PluginLoadReply reply{};
+        if (data && size >= sizeof(reply)) std::memcpy(&reply, data, sizeof(reply));
+        Record("SendData %u type=%u two=%u pid=%s request=%u error=%u", size, reply.type, reply.two,
+               reply.hostPid == ::GetCurrentProcessId() ? "host" : "other", reply.requestId, reply.error);
     }
     bool Start(qm::GameConfiguration* c) override {
         Record("Start kind=%u b25=%u b101=%u b117=%u", c ? c->U32(qm::GameConfiguration::kRendererKind) : 0,
@@ -95,10 +96,12 @@ extern "C" __declspec(dllexport) qm::IOverlayManagerController* GetOverlayManage
     return Option("QMSAMPLE_NO_CONTROLLER") ? nullptr : &gController;
 }
 
+#if !defined(QMSAMPLE_NO_CLEAR)
 extern "C" __declspec(dllexport) void clearClient() {
     Record("clearClient");
     ++gClearCount;
 }
+#endif
 
 // What the host did so far, as "call;call;...".
 extern "C" __declspec(dllexport) const char* QMSample_Calls() {

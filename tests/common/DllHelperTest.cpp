@@ -111,6 +111,7 @@ TEST(ClientContract, TheControllerAnswersThroughItsSlotNumbers) {
 
     EXPECT_EQ(SampleCalls(client.Module()),
               "GetOverlayManagerController 4321 .overlay;ReadGameConfiguration;Start kind=16 b25=0 b101=1 b117=0;"
-              "SetGameWindow 0000000000001234;OnClickOutside;OnMouseHook 512 3 -7;SendData 540 type=53;Stop;"
+              "SetGameWindow 0000000000001234;OnClickOutside;OnMouseHook 512 3 -7;"
+              "SendData 540 type=53 two=2 pid=other request=2 error=0;Stop;"
               "clearClient;");
 }

@@ -82,7 +82,11 @@ TEST(OverlayExecutable, EndsWithTheDocumentedCodes) {
     EXPECT_EQ(RunOverlay(L"--game-pid=1 --qm-pid=2 --game-process=game.exe"), -999);
     EXPECT_EQ(RunOverlay(L"--qm-client=C:\\qm --game-pid=0 --qm-pid=2"), -999);
     EXPECT_EQ(RunOverlay(L"--qm-client=C:\\qm --game-pid=abc --qm-pid=2"), -999);
-    EXPECT_EQ(RunOverlay(L"\"--qm-client=C:\\Program Files\\QM\\\\\" --game-pid=1 --qm-pid=2"), -997);
+    EXPECT_EQ(RunOverlay(L"\"--qm-client=C:\\Program Files\\QM\\\\\" --game-pid=1 --qm-pid=2"), -995);
+    const std::wstring client = L"--qm-client=" + Quoted(test::InExeDir(L"client"));
+    EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2"), -997);  // the renderer is not built in yet
+    EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2", {{L"QMSAMPLE_START_FAILS", L"1"}}), -996);
+    EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2", {{L"QMSAMPLE_NO_CONTROLLER", L"1"}}), -995);
     EXPECT_EQ(RunOverlay(L"--oopg --qm-client=C:\\qm --game-pid=1 --qm-pid=2 --plugin=C:\\no\\such.dll"), -993);
     EXPECT_EQ(RunOverlay(L"--oopo-type=1 --qm-client=C:\\qm --game-pid=1 --qm-pid=2"), -993);
     EXPECT_EQ(RunOverlay(L"/GOOP --qm-client=C:\\qm --game-pid=1 --qm-pid=2"), -992);
