@@ -41,7 +41,9 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"hook manager initialization error");
         return kInitHooksStart;
     }
-    if (GetGameConfiguration()->Byte(qm::GameConfiguration::kInputBlockerEnabled) == 0) {
+    if (GetGameConfiguration()->Byte(qm::GameConfiguration::kInputBlockerEnabled) != 0) {
+        inputProxy_.Init(gamePid_, clientPid_, cmd->GetValue(L"qm-client"));
+    } else {
         QM_LOG_INFO(kFn, 1, L"input proxy is disabled by configuration");
     }
     if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->SetGameWindow(nullptr);
@@ -148,6 +150,8 @@ bool OOPManager::Update() {
 }
 
 void OOPManager::Shutdown() {
+    inputProxy_.SetInputBlocking(false);
+    inputProxy_.Reset();
     hooksManager_.ReleaseController();
     ShutdownD3D();
 }

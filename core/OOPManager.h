@@ -8,6 +8,7 @@
 
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
+#include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
 #include "plugins/ProcessWatchDog.h"
 
@@ -56,7 +57,8 @@ public:
     HWND OverlayWindow() const { return overlayWindow_; }
     bool IsGameFullScreen() const { return gameFullScreen_; }
     bool FullScreenRenderingOff() const { return fullScreenRenderingOff_; }
-    HWND BlockerWindow() const { return blockerWindow_; }
+    HWND BlockerWindow() const { return inputProxy_.BlockerWindow(); }
+    InputBlockerProxy& InputProxy() { return inputProxy_; }
 
     // The cursor cache: 7 slots, the current one, and whether it changed since it was drawn.
     static constexpr int kCursorSlots = 7;
@@ -80,13 +82,13 @@ protected:
     uint32_t gamePid_ = 0;
     uint32_t clientPid_ = 0;
     HWND overlayWindow_ = nullptr;
-    HWND blockerWindow_ = nullptr;
     bool gameFullScreen_ = false;
     bool fullScreenRenderingOff_ = false;
     int cursorIndex_ = 0;
     bool cursorChanged_ = false;
     HCURSOR cursorHandles_[kCursorSlots] = {};
     OOPHooksManager hooksManager_;
+    InputBlockerProxy inputProxy_;
     std::unique_ptr<base::process::ProcessWatchDog> watchdog_;
     std::unique_ptr<Common::Utils::WorkerThread> worker_;
 

@@ -1,0 +1,182 @@
+#include "input/InputBlockerProxy.h"
+
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "common/ProcessUtils.h"
+#include "logging/Log.h"
+
+// The proxy's rows are yellow; info rows carry its own flag word, warnings the "ERROR" word.
+#define PROXY_INFO(function, ...) \
+    QM_LOG(kSeverityNormal, kLogInfo, 0xFFFF00, gLogFlagWords.inputBlockerProxy, (function), __VA_ARGS__)
+#define PROXY_WARNING(function, ...) \
+    QM_LOG(kSeverityMedium, kLogWarning, 0xFFFF00, gLogger.ErrorFlags(), (function), __VA_ARGS__)
+
+namespace {
+std::atomic<int> gBlockingLogBudget{10};
+constexpr const wchar_t* kFnInject = L"InputBlockerProxy::Inject";
+}  // namespace
+
+InputBlockerProxy::~InputBlockerProxy() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void InputBlockerProxy::Init(uint32_t gamePid, uint32_t clientPid, const std::wstring& clientFolder) {
+    gamePid_ = gamePid;
+    hostPid_ = ::GetCurrentProcessId();
+    blockMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Block");
+    cursorMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Cursor");
+    searchAllowed_ = false;
+    try {
+        thread_ = std::thread([this, clientPid, clientFolder] {
+            Inject(clientPid, clientFolder);
+            ready_ = true;
+            FindBlockerWindow(true, false);
+            searchAllowed_ = true;
+        });
+    } catch (...) {
+        PROXY_WARNING(L"InputBlockerProxy::Init", L"failed to create inject thread");
+        searchAllowed_ = true;
+    }
+}
+
+std::wstring InputBlockerProxy::LibraryPath(const std::wstring& clientFolder, bool is32) {
+    const size_t cut = clientFolder.find_last_of(L"\\/");
+    const std::wstring base = cut == std::wstring::npos ? clientFolder : clientFolder.substr(0, cut);
+    return base + (is32 ? L"\\Win32\\QMClientOOPO.dll" : L"\\QMClientOOPO.dll");
+}
+
+std::wstring InputBlockerProxy::HelperCommandLine(uint32_t gamePid, const std::wstring& libraryPath,
+                                                  uint32_t clientPid) {
+    wchar_t line[2048];
+    const int n = _snwprintf(line, 2047, L"--inject --target-pid=%u --dll-path=\"%s\" --procn=%S --proc-msg=%d --param=%d pid=%u",
+                             gamePid, libraryPath.c_str(), "QMClientOOPOCallback", kHelperMessage,
+                             static_cast<int>(gamePid), clientPid);
+    line[2047] = L'\0';
+    (void)n;
+    return line;
+}
+
+std::wstring InputBlockerProxy::FindHelperPath(bool is32) {
+    const uint32_t pid = base::process::FindProcessIdByName(is32 ? L"QuillmarHelper.exe" : L"QuillmarHelper64.exe");
+    if (pid == 0) return std::wstring();
+    base::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) return std::wstring();
+    wchar_t path[MAX_PATH] = {};
+    if (::GetModuleFileNameExW(process.Get(), nullptr, path, MAX_PATH) == 0) {
+        DWORD size = MAX_PATH;
+        if (!::QueryFullProcessImageNameW(process.Get(), 0, path, &size)) path[0] = L'\0';
+    }
+    return path;
+}
+
+void InputBlockerProxy::Inject(uint32_t clientPid, const std::wstring& clientFolder) {
+    const uint32_t gamePid = gamePid_;
+    if (gamePid == 0 || clientFolder.empty()) {
+        PROXY_WARNING(kFnInject, L"invalid parameters for injection ipd (game pid: %u, dll path: %s)", gamePid,
+                      clientFolder.c_str());
+        return;
+    }
+    BOOL wow64 = FALSE;
+    {
+        base::UniqueHandle game(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, gamePid));
+        if (game && !::IsWow64Process(game.Get(), &wow64)) wow64 = FALSE;
+    }
+    const bool is32 = wow64 != FALSE;
+    const std::wstring helper = FindHelperPath(is32);
+    if (helper.empty()) {
+        PROXY_WARNING(kFnInject, L"%s process not found - cannot inject ipd dll",
+                      is32 ? L"QuillmarHelper.exe" : L"QuillmarHelper64.exe");
+        return;
+    }
+    const std::wstring library = LibraryPath(clientFolder, is32);
+    if (::GetFileAttributesW(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        PROXY_WARNING(kFnInject, L"ipt dll not found: %s", library.c_str());
+        return;
+    }
+    char guardName[64];
+    std::snprintf(guardName, sizeof(guardName), "QM.ClientOOPO.Target.%u", gamePid);
+    guardEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, guardName));
+    if (!guardEvent_) {
+        PROXY_WARNING(kFnInject, L"failed to create PID guard event (game pid %u, err %u)", gamePid,
+                      static_cast<unsigned>(::GetLastError()));
+    }
+    const std::wstring parameters = HelperCommandLine(gamePid, library, clientPid);
+
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = 0;
+    info.hwnd = nullptr;
+    info.lpVerb = L"open";
+    info.lpFile = helper.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOW;
+    if (!::ShellExecuteExW(&info)) {
+        PROXY_WARNING(kFnInject, L"injection failed to launch (game pid %u)", gamePid);
+        return;
+    }
+    launched_ = true;
+    PROXY_INFO(kFnInject, L"waiting for injt (0x%x)", 0u);
+    // Ends once the window is there or the attempts are spent: it cannot appear after that.
+    do {
+        ::Sleep(100);
+    } while (!FindBlockerWindow(true, true) && attempts_.load() < kMaxAttempts);
+    attempts_ = 0;
+    PROXY_INFO(kFnInject, L"injection started (game pid: %u, 32bit: %d )", gamePid, is32 ? 1 : 0);
+}
+
+bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
+    if (!ready_ && !ignoreReady) return false;
+    HWND known = window_.load();
+    if (known && ::IsWindow(known)) return true;
+    if (!force && !searchAllowed_) return false;
+    window_ = nullptr;
+    const uint32_t gamePid = gamePid_;
+    if (!launched_ || gamePid == 0 || blockMessage_ == 0 || attempts_.load() >= kMaxAttempts) return false;
+    const int attempt = ++attempts_;
+    char name[64];
+    std::snprintf(name, sizeof(name), "QM.ClientOOPO.%u", gamePid);
+    HWND found = ::FindWindowA("STATIC", name);
+    window_ = found;
+    if (found) {
+        PROXY_INFO(L"InputBlockerProxy::FindBlockerWindow", L"found ipt window for pid %u (attempt %d)", gamePid,
+                   attempt);
+    } else if (attempt == kMaxAttempts) {
+        PROXY_WARNING(L"InputBlockerProxy::FindBlockerWindow", L"ipt window not found after %d attempts (pid %u)",
+                      kMaxAttempts, gamePid);
+    }
+    return window_.load() != nullptr;
+}
+
+void InputBlockerProxy::SetInputBlocking(bool block) {
+    if (!FindBlockerWindow(false, false)) return;
+    ::PostMessageW(window_.load(), blockMessage_, block ? 1 : 0, hostPid_);
+    if (gBlockingLogBudget.load() > 0) {
+        --gBlockingLogBudget;
+        PROXY_INFO(L"InputBlockerProxy::SetInputBlocking", L"input blocking -> %s (game pid %u)",
+                   block ? L"ON" : L"OFF", gamePid_.load());
+    }
+}
+
+void InputBlockerProxy::MarkLaunched(uint32_t gamePid) {
+    gamePid_ = gamePid;
+    hostPid_ = ::GetCurrentProcessId();
+    blockMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Block");
+    cursorMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Cursor");
+    launched_ = true;
+    ready_ = true;
+    searchAllowed_ = true;
+}
+
+void InputBlockerProxy::Reset() {
+    if (thread_.joinable()) thread_.join();
+    gamePid_ = 0;
+    window_ = nullptr;
+    attempts_ = 0;
+    launched_ = false;
+    searchAllowed_ = false;
+    guardEvent_.Reset();
+}
