@@ -1,0 +1,142 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "input/InputBlockerProxy.h"
+#include "tests/TestSupport.h"
+
+namespace {
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (!condition()) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
+int CountPosted(UINT message, WPARAM* lastWParam, LPARAM* lastLParam) {
+    int n = 0;
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, message, message, PM_REMOVE)) {
+        ++n;
+        *lastWParam = msg.wParam;
+        *lastLParam = msg.lParam;
+    }
+    return n;
+}
+}  // namespace
+
+TEST(InputBlockerProxy, LibraryPathFollowsTheClientFolderAndBitness) {
+    EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:\\a\\b\\", false), L"C:\\a\\b\\QMClientOOPO.dll");
+    EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:\\a\\b", false), L"C:\\a\\QMClientOOPO.dll");
+    EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:\\a\\b\\", true), L"C:\\a\\b\\Win32\\QMClientOOPO.dll");
+    EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:/a/b", true), L"C:/a\\Win32\\QMClientOOPO.dll");
+    EXPECT_EQ(InputBlockerProxy::LibraryPath(L"folder", false), L"folder\\QMClientOOPO.dll");
+}
+
+TEST(InputBlockerProxy, HelperCommandLineIsExact) {
+    EXPECT_EQ(InputBlockerProxy::HelperCommandLine(42, L"C:\\Program Files\\QM\\QMClientOOPO.dll", 7),
+              L"--inject --target-pid=42 --dll-path=\"C:\\Program Files\\QM\\QMClientOOPO.dll\" "
+              L"--procn=QMClientOOPOCallback --proc-msg=230 --param=42 pid=7");
+    // Cut to the buffer, never overrun.
+    const std::wstring huge(5000, L'x');
+    EXPECT_EQ(InputBlockerProxy::HelperCommandLine(1, huge, 2).size(), 2047u);
+}
+
+TEST(InputBlockerProxy, InjectionStopsEarlyOnBadParametersOrNoHelper) {
+    InputBlockerProxy noGame;
+    noGame.Init(0, 1, test::InExeDir(L"client\\"));
+    ASSERT_TRUE(WaitFor([&] { return noGame.SearchAllowed(); }, 10000));
+    EXPECT_FALSE(noGame.Launched());
+    noGame.Reset();
+
+    test::ChildProcess game(test::ChildCommand(L"sleep 30000"));
+    InputBlockerProxy noFolder;
+    noFolder.Init(game.Pid(), 1, L"");
+    ASSERT_TRUE(WaitFor([&] { return noFolder.SearchAllowed(); }, 10000));
+    EXPECT_FALSE(noFolder.Launched());
+    noFolder.SetInputBlocking(true);  // no window: nothing happens
+    noFolder.Reset();
+}
+
+TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
+    test::TempDir dir;
+    const std::wstring log = dir / L"helper.log";
+    ::SetEnvironmentVariableW(L"QMHELPER_LOG", log.c_str());
+    test::ChildProcess game(test::ChildCommand(L"sleep 60000"));
+    test::ChildProcess resident(Overlay::Common::QuoteArgument(test::InExeDir(L"QuillmarHelper64.exe")) +
+                                L" --stay 60000");
+    ASSERT_TRUE(game.Started());
+    ASSERT_TRUE(resident.Started());
+    ASSERT_TRUE(WaitFor([] { return !InputBlockerProxy::FindHelperPath(false).empty(); }, 10000));
+    EXPECT_TRUE(InputBlockerProxy::FindHelperPath(true).empty());  // no 32-bit helper runs
+
+    InputBlockerProxy proxy;
+    const std::wstring clientFolder = test::InExeDir(L"client") + L"\\";
+    proxy.Init(game.Pid(), 99, clientFolder);
+    ASSERT_TRUE(WaitFor([&] { return proxy.SearchAllowed(); }, 30000));
+    EXPECT_TRUE(proxy.Launched());
+    ASSERT_NE(proxy.BlockerWindow(), nullptr);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(proxy.BlockerWindow(), &owner);
+    EXPECT_EQ(owner, game.Pid());
+
+    // The helper was started with the documented command line.
+    const std::string bytes = test::ReadFileBytes(log);
+    const std::wstring received(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_NE(received.find(InputBlockerProxy::HelperCommandLine(game.Pid(), clientFolder + L"QMClientOOPO.dll", 99)),
+              std::wstring::npos);
+
+    char name[64];
+    std::snprintf(name, sizeof(name), "QM.ClientOOPO.Blocked.%lu", game.Pid());
+    HANDLE blocked = ::OpenEventA(SYNCHRONIZE, FALSE, name);
+    ASSERT_NE(blocked, nullptr);
+    proxy.SetInputBlocking(true);
+    EXPECT_EQ(::WaitForSingleObject(blocked, 10000), WAIT_OBJECT_0);
+    proxy.SetInputBlocking(false);
+    EXPECT_TRUE(WaitFor([&] { return ::WaitForSingleObject(blocked, 0) == WAIT_TIMEOUT; }, 10000));
+    ::CloseHandle(blocked);
+
+    proxy.Reset();
+    EXPECT_EQ(proxy.BlockerWindow(), nullptr);
+    EXPECT_FALSE(proxy.Launched());
+    ::SetEnvironmentVariableW(L"QMHELPER_LOG", nullptr);
+}
+
+TEST(InputBlockerProxy, TheSearchGivesUpAfterThirtyAttempts) {
+    InputBlockerProxy proxy;
+    proxy.MarkLaunched(0x7FFFFFF0u);  // a process id with no blocker window
+    for (int i = 0; i < 40; ++i) EXPECT_FALSE(proxy.FindBlockerWindow(true, true));
+    EXPECT_EQ(proxy.Attempts(), InputBlockerProxy::kMaxAttempts);
+}
+
+TEST(InputBlockerProxy, BlockingMessagesReachTheWindowWithTheHostsId) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "QM.ClientOOPO.%lu", ::GetCurrentProcessId());
+    HWND window = ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    InputBlockerProxy idle;
+    idle.SetInputBlocking(true);  // not ready: nothing is posted
+    WPARAM w = 0;
+    LPARAM l = 0;
+    EXPECT_EQ(CountPosted(::RegisterWindowMessageA("QM.ClientOOPO.Block"), &w, &l), 0);
+
+    InputBlockerProxy proxy;
+    proxy.MarkLaunched(::GetCurrentProcessId());
+    for (int i = 0; i < 12; ++i) proxy.SetInputBlocking(i % 2 == 0);
+    EXPECT_EQ(proxy.BlockerWindow(), window);
+    EXPECT_EQ(CountPosted(proxy.BlockMessage(), &w, &l), 12);
+    EXPECT_EQ(w, 0u);
+    EXPECT_EQ(static_cast<DWORD>(l), ::GetCurrentProcessId());
+    ::DestroyWindow(window);
+    // The window is gone: the next call searches again and finds nothing.
+    proxy.SetInputBlocking(true);
+    EXPECT_EQ(proxy.BlockerWindow(), nullptr);
+}
