@@ -156,6 +156,9 @@ void OOPManager::Shutdown() {
     ShutdownD3D();
 }
 
+// The overlay window's styles follow the flag once the window exists.
+void OOPManager::SetClickThrough(bool clickThrough, bool /*force*/) { clickThrough_ = clickThrough; }
+
 void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
     const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
     if (index != cursorIndex_) {

@@ -66,6 +66,10 @@ public:
     int CursorIndex() const { return cursorIndex_; }
     bool CursorChanged() const { return cursorChanged_; }
     void ClearCursorChanged() { cursorChanged_ = false; }
+
+    // Whether the overlay lets the mouse through to the game.
+    void SetClickThrough(bool clickThrough, bool force);
+    bool ClickThrough() const { return clickThrough_; }
     bool StopRequested() const { return stopRequested_; }
     void RequestStop() { stopRequested_ = true; }
 
@@ -74,7 +78,7 @@ public:
 protected:
     HINSTANCE instance_ = nullptr;
     std::atomic<bool> stopRequested_{false};
-    bool clickThrough_ = true;
+    std::atomic<bool> clickThrough_{true};
     bool minimized_ = true;
     uint32_t backgroundColor_ = 0;
 

@@ -177,6 +177,10 @@ void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
     manager_->SelectCursor(type, cursor);
 }
 
+void OOPHooksManager::SetPassThrough(bool passThrough) {
+    if (manager_) manager_->SetClickThrough(passThrough, false);
+}
+
 qm::GameConfiguration* GetGameConfiguration() {
     static qm::GameConfiguration configuration = [] {
         qm::GameConfiguration c{};

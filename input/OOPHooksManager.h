@@ -29,6 +29,8 @@ public:
     bool GetOverlayInfo(bool* fullScreen, uint32_t* width, uint32_t* height) override;
     bool CanShowOverlay() override;
     void SetCursorType(int32_t type, HCURSOR cursor) override;
+    // Slot 8, the host's own: the overlay lets the mouse through (true) or takes it (false).
+    virtual void SetPassThrough(bool passThrough);
 
     // Loads the client library (plain name, then from `clientFolder`) and creates the controller.
     bool Init(const wchar_t* clientFolder, uint32_t clientPid, OOPManager* manager);

@@ -239,3 +239,18 @@ TEST(HooksManager, ExclusiveModeIsStoredOnceAChange) {
     hooks.OnExclusiveModeChanged(false);
     EXPECT_FALSE(OOPHooksManager::IsExclusive());
 }
+
+TEST(HooksManager, PassThroughIsTheHostsEighthSlot) {
+    auto manager = Manager(kManagerD3D11);
+    OOPHooksManager& hooks = manager->HooksManager();
+    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    void** table = *reinterpret_cast<void***>(static_cast<qm::IOverlayManagerControllerDelegate*>(&hooks));
+    using SetPassThroughFn = void (*)(void*, bool);
+    reinterpret_cast<SetPassThroughFn>(table[8])(&hooks, false);
+    EXPECT_FALSE(manager->ClickThrough());
+    reinterpret_cast<SetPassThroughFn>(table[8])(&hooks, true);
+    EXPECT_TRUE(manager->ClickThrough());
+    // Slot 4 through the same table: CanReceiveInput.
+    using BoolFn = bool (*)(void*);
+    EXPECT_TRUE(reinterpret_cast<BoolFn>(table[4])(&hooks));
+}
