@@ -1,10 +1,22 @@
-// A reference client controller library (QMClient.dll). It records every call the host makes, so
-// that tests and integrators can see the contract at work; QMSample_* exports read that record.
+// A reference client controller library (QMClient.dll). It draws a heads-up panel into the
+// overlay's back buffer, enters and leaves exclusive mode on Shift+Tab, reports cursor shapes, and
+// records every call the host makes, so that tests and integrators can see the contract at work.
+//
+// Switches, from the host's environment: QMSAMPLE_START_FAILS, QMSAMPLE_NO_CONTROLLER,
+// QMSAMPLE_NO_CONFIGURATION, QMSAMPLE_BLOCKER, QMSAMPLE_FRAME_NOT_READY (each "1");
+// QMSAMPLE_LOAD_PLUGIN=<path> (asks the host to load an in-game plug-in after Start);
+// QMSAMPLE_STOP_AFTER_MS=<n> (asks the host to stop n ms after Start); QMSAMPLE_RECORD=<file>
+// (the record also goes to that file, one call per line). QMSample_* exports read the record.
 #include <windows.h>
+#include <d3d11.h>
+#include <wrl/client.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "qm/ClientContract.h"
 
@@ -24,12 +36,39 @@ void Record(const char* format, ...) {
     std::lock_guard<std::mutex> guard(gMutex);
     gCalls += line;
     gCalls += ';';
+    wchar_t path[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"QMSAMPLE_RECORD", path, MAX_PATH) > 0) {
+        HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            std::string text = std::string(line) + "\n";
+            ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            ::CloseHandle(file);
+        }
+    }
 }
 
 // How the sample behaves, from the environment of the host process (so a test can make it fail).
 bool Option(const char* name) {
     char value[16] = {};
     return ::GetEnvironmentVariableA(name, value, sizeof(value)) > 0 && value[0] == '1';
+}
+
+using Microsoft::WRL::ComPtr;
+
+// The panel: a translucent blue card with a light frame, premultiplied alpha.
+constexpr UINT kPanelWidth = 320;
+constexpr UINT kPanelHeight = 96;
+constexpr UINT kPanelLeft = 16;
+constexpr UINT kPanelTop = 16;
+
+uint32_t PanelPixel(UINT x, UINT y, bool bgra) {
+    const bool frame = x < 3 || y < 3 || x >= kPanelWidth - 3 || y >= kPanelHeight - 3;
+    const uint8_t a = 0xE0;
+    const uint8_t r = frame ? 0xE0 : 0x20, g = frame ? 0xE0 : 0x50, b = frame ? 0xE0 : 0xB0;
+    return bgra ? (uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | b)
+                : (uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(g) << 8 | r);
 }
 
 class SampleController final : public qm::IOverlayManagerController {
@@ -43,7 +82,9 @@ public:
     bool Start(qm::GameConfiguration* c) override {
         Record("Start kind=%u b25=%u b101=%u b117=%u", c ? c->U32(qm::GameConfiguration::kRendererKind) : 0,
                c ? c->Byte(25) : 0, c ? c->Byte(101) : 0, c ? c->Byte(117) : 0);
-        return !Option("QMSAMPLE_START_FAILS");
+        if (Option("QMSAMPLE_START_FAILS")) return false;
+        AskTheHostLater();
+        return true;
     }
     void Stop() override { Record("Stop"); }
     bool OnMouseMessage(uint64_t message, uint64_t, int64_t, bool* exclusive) override {
@@ -54,12 +95,36 @@ public:
     bool OnKeyboardHook(int32_t code, uint64_t wParam, KBDLLHOOKSTRUCT* key) override {
         Record("OnKeyboardHook %d %llu %lu", code, static_cast<unsigned long long>(wParam),
                key ? static_cast<unsigned long>(key->vkCode) : 0ul);
+        if (code != 0 || !key) return false;
+        const bool down = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
+        if (key->vkCode == VK_SHIFT || key->vkCode == VK_LSHIFT || key->vkCode == VK_RSHIFT) {
+            shiftDown_ = down;
+            return false;
+        }
+        // Shift+Tab: the overlay takes the input, or gives it back.
+        if (key->vkCode == VK_TAB && down && shiftDown_) {
+            exclusive_ = !exclusive_;
+            if (qm::IOverlayManagerControllerDelegate* d = gDelegate) {
+                d->OnExclusiveModeChanged(exclusive_);
+                if (exclusive_) d->SetCursorType(0, ::LoadCursorW(nullptr, IDC_ARROW));
+            }
+            return true;
+        }
         return false;
     }
     bool OnMouseHook(uint32_t message, uint64_t flags, int64_t position) override {
         Record("OnMouseHook %u %llu %lld", message, static_cast<unsigned long long>(flags),
                static_cast<long long>(position));
-        return false;
+        // Over the panel the cursor is a hand, elsewhere an arrow; the panel takes clicks.
+        const int x = static_cast<int16_t>(position & 0xFFFF);
+        const int y = static_cast<int16_t>((position >> 16) & 0xFFFF);
+        const bool overPanel = x >= int(kPanelLeft) && x < int(kPanelLeft + kPanelWidth) && y >= int(kPanelTop) &&
+                               y < int(kPanelTop + kPanelHeight);
+        if (overPanel != overPanel_ && gDelegate) {
+            overPanel_ = overPanel;
+            gDelegate->SetCursorType(overPanel ? 1 : 0, ::LoadCursorW(nullptr, overPanel ? IDC_HAND : IDC_ARROW));
+        }
+        return overPanel;
     }
     void OnClickOutside() override { Record("OnClickOutside"); }
     void Unused7() override { Record("Unused7"); }
@@ -76,12 +141,86 @@ public:
         c->SetByte(101, 1);  // the host sets it back to 0
         return true;
     }
-    bool IsFrameReady() override { return true; }
+    bool IsFrameReady() override { return !Option("QMSAMPLE_FRAME_NOT_READY"); }
     void SetGameWindow(HWND window) override { Record("SetGameWindow %p", static_cast<void*>(window)); }
     void OnWindowModeRestored() override { Record("OnWindowModeRestored"); }
     void OnOverlayActivated() override { Record("OnOverlayActivated"); }
     void Unused16() override { Record("Unused16"); }
-    void RenderOverlay(HWND, IDXGISwapChain*) override {}
+    // Copies the panel into the top-left corner of the back buffer.
+    void RenderOverlay(HWND, IDXGISwapChain* swapChain) override {
+        if (!swapChain) return;
+        ComPtr<ID3D11Device> device;
+        ComPtr<ID3D11Texture2D> back;
+        if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.GetAddressOf()))) ||
+            FAILED(swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(back.GetAddressOf())))) {
+            return;
+        }
+        D3D11_TEXTURE2D_DESC desc{};
+        back->GetDesc(&desc);
+        const bool bgra = desc.Format == DXGI_FORMAT_B8G8R8A8_UNORM;
+        if (!bgra && desc.Format != DXGI_FORMAT_R8G8B8A8_UNORM) return;
+        if (!panel_ || panelDevice_ != device.Get() || panelFormat_ != desc.Format) {
+            static uint32_t pixels[kPanelWidth * kPanelHeight];
+            for (UINT y = 0; y < kPanelHeight; ++y) {
+                for (UINT x = 0; x < kPanelWidth; ++x) pixels[y * kPanelWidth + x] = PanelPixel(x, y, bgra);
+            }
+            D3D11_TEXTURE2D_DESC pd{};
+            pd.Width = kPanelWidth;
+            pd.Height = kPanelHeight;
+            pd.MipLevels = 1;
+            pd.ArraySize = 1;
+            pd.Format = desc.Format;
+            pd.SampleDesc.Count = 1;
+            pd.Usage = D3D11_USAGE_IMMUTABLE;
+            pd.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+            const D3D11_SUBRESOURCE_DATA data{pixels, kPanelWidth * 4, 0};
+            panel_.Reset();
+            if (FAILED(device->CreateTexture2D(&pd, &data, panel_.GetAddressOf()))) return;
+            panelDevice_ = device.Get();
+            panelFormat_ = desc.Format;
+        }
+        if (desc.Width <= kPanelLeft || desc.Height <= kPanelTop) return;
+        const D3D11_BOX box{0, 0, 0, std::min<UINT>(kPanelWidth, desc.Width - kPanelLeft),
+                            std::min<UINT>(kPanelHeight, desc.Height - kPanelTop), 1};
+        ComPtr<ID3D11DeviceContext> context;
+        device->GetImmediateContext(context.GetAddressOf());
+        context->CopySubresourceRegion(back.Get(), 0, kPanelLeft, kPanelTop, 0, panel_.Get(), 0, &box);
+        ++frames_;
+    }
+
+private:
+    // After Start: the requests that the environment asks for, from a thread of the library's.
+    void AskTheHostLater() {
+        char plugin[MAX_PATH] = {};
+        char stopAfter[16] = {};
+        const bool load = ::GetEnvironmentVariableA("QMSAMPLE_LOAD_PLUGIN", plugin, sizeof(plugin)) > 0;
+        const bool stop = ::GetEnvironmentVariableA("QMSAMPLE_STOP_AFTER_MS", stopAfter, sizeof(stopAfter)) > 0;
+        if (!load && !stop) return;
+        std::string path = plugin;
+        const DWORD delay = stop ? static_cast<DWORD>(std::strtoul(stopAfter, nullptr, 10)) : 0;
+        std::thread([path, load, stop, delay] {
+            if (load && gDelegate) {
+                static qm::LoadPluginRequest request{};
+                request.type = qm::kMessageLoadPlugin;
+                ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, request.path, qm::LoadPluginRequest::kPathChars);
+                request.requestId = 52052;
+                gDelegate->HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&request));
+            }
+            if (stop) {
+                ::Sleep(delay);
+                const qm::ControllerMessage message{qm::kMessageStopOverlay};
+                if (gDelegate) gDelegate->HandleMessage(&message);
+            }
+        }).detach();
+    }
+
+    bool shiftDown_ = false;
+    bool exclusive_ = false;
+    bool overPanel_ = false;
+    ComPtr<ID3D11Texture2D> panel_;
+    ID3D11Device* panelDevice_ = nullptr;
+    DXGI_FORMAT panelFormat_ = DXGI_FORMAT_UNKNOWN;
+    uint64_t frames_ = 0;
 };
 
 SampleController gController;
