@@ -140,3 +140,24 @@ TEST(InputBlockerProxy, BlockingMessagesReachTheWindowWithTheHostsId) {
     proxy.SetInputBlocking(true);
     EXPECT_EQ(proxy.BlockerWindow(), nullptr);
 }
+
+namespace {
+WORD MachineOf(const std::wstring& path) {
+    const std::string bytes = test::ReadFileBytes(path);
+    if (bytes.size() < 0x40) return 0;
+    const auto offset = *reinterpret_cast<const LONG*>(bytes.data() + 0x3C);
+    if (offset <= 0 || static_cast<size_t>(offset) + 6 > bytes.size()) return 0;
+    return *reinterpret_cast<const WORD*>(bytes.data() + offset + 4);
+}
+}  // namespace
+
+// Wine here runs 64-bit programs only: the 32-bit pieces are checked for where they lie and what
+// they are, and the proxy's choice of them without running one.
+TEST(InputBlockerProxy, ThirtyTwoBitGamesGetTheirOwnHelperAndLibrary) {
+    const std::wstring library = InputBlockerProxy::LibraryPath(test::InExeDir(L"client") + L"\\", true);
+    EXPECT_EQ(library, test::InExeDir(L"client") + L"\\Win32\\QMClientOOPO.dll");
+    EXPECT_EQ(MachineOf(library), IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(MachineOf(test::InExeDir(L"QuillmarHelper.exe")), IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(MachineOf(test::InExeDir(L"QuillmarHelper64.exe")), IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(MachineOf(test::InExeDir(L"client\\QMClientOOPO.dll")), IMAGE_FILE_MACHINE_AMD64);
+}
