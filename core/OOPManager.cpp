@@ -22,6 +22,17 @@ void OOPManager::StartLogging(FlushLogger* logger, const CommandLineArgs* cmd) {
     logger->Start(suffix.c_str());
 }
 
+int OOPManager::InitPluginHost(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd,
+                               const wchar_t* function) {
+    instance_ = instance;
+    if (Registry::ReadDword(Registry::kOverlayKey, Registry::kEnableOOPGLog) != 0) StartLogging(logger, cmd);
+    if (!ProcessCommandLine(cmd)) {
+        QM_LOG_ERROR(function, L"fail to process command line");
+        return kInitCommandLine;
+    }
+    return kInitOk;
+}
+
 int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
     constexpr const wchar_t* kFn = L"OOPManager::Init";
     instance_ = instance;

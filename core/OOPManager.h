@@ -44,6 +44,9 @@ public:
     bool ProcessCommandLine(const CommandLineArgs* cmd);
     // The logger's file-name suffix is "_" + game process name + "_" + game process id.
     static void StartLogging(FlushLogger* logger, const CommandLineArgs* cmd);
+    // The first steps of the plug-in managers' Init: logging when "EnableOOPGLog" asks for it, and
+    // the command line. 0, or -999 after logging "fail to process command line" under `function`.
+    int InitPluginHost(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd, const wchar_t* function);
 
     uint32_t GamePid() const { return gamePid_; }
     uint32_t ClientPid() const { return clientPid_; }

@@ -1,6 +1,5 @@
 #include "plugins/GepOOPManager.h"
 
-#include "common/RegistrySettings.h"
 #include "core/CommandLineArgs.h"
 #include "logging/Log.h"
 
@@ -12,13 +11,7 @@ constexpr int kGepPluginFailed = -991;
 // Plug-in loading is not built into this host yet: a plug-in that exists is reported as not loaded.
 int GepOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
     constexpr const wchar_t* kFn = L"GepOOPManager::Init";
-    namespace Registry = Overlay::Common::Registry;
-    instance_ = instance;
-    if (Registry::ReadDword(Registry::kOverlayKey, Registry::kEnableOOPGLog) != 0) StartLogging(logger, cmd);
-    if (!ProcessCommandLine(cmd)) {
-        QM_LOG_ERROR(kFn, L"fail to process command line");
-        return kInitCommandLine;
-    }
+    if (const int r = InitPluginHost(instance, logger, cmd, kFn)) return r;
     const std::wstring path = cmd->GetValue(L"plugin");
     if (path.empty() || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         QM_LOG_ERROR(kFn, L"file not found: %s", path.c_str());
