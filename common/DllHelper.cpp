@@ -49,3 +49,17 @@ bool GEPPluginDll::StartPluginOOP(const wchar_t* gameProcessName, int32_t reserv
     const auto fn = start_.Resolve(module_, qm::kStartPluginExport);
     return fn ? fn(gameProcessName, reserved) : false;
 }
+
+bool GOOPPluginDll::Init(const qm::GoopInitParams* params) {
+    const auto fn = init_.Resolve(module_, qm::kGoopInitExport);
+    return fn ? fn(params) : false;
+}
+
+void GOOPPluginDll::Tick() {
+    if (const auto fn = tick_.Resolve(module_, qm::kGoopTickExport)) fn();
+}
+
+bool GOOPPluginDll::Shutdown() {
+    const auto fn = shutdown_.Resolve(module_, qm::kGoopShutdownExport);
+    return fn ? fn() : false;
+}

@@ -83,3 +83,18 @@ public:
 private:
     base::dll_helper::EntryPoint<qm::StartPluginOOPFn> start_;
 };
+
+// A plug-in library of the GOOP kind: "Init" with the parameter block, "Tick", "Shutdown".
+class GOOPPluginDll : public base::dll_helper::PDLL {
+public:
+    // False when the export is missing or the library is not loaded.
+    bool Init(const qm::GoopInitParams* params);
+    // Nothing unless the library is loaded and exports them.
+    void Tick();
+    bool Shutdown();
+
+private:
+    base::dll_helper::EntryPoint<qm::GoopInitFn> init_;
+    base::dll_helper::EntryPoint<qm::GoopTickFn> tick_;
+    base::dll_helper::EntryPoint<qm::GoopShutdownFn> shutdown_;
+};

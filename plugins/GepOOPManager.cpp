@@ -8,15 +8,58 @@ constexpr int kGepPluginMissing = -993;
 constexpr int kGepPluginFailed = -991;
 }  // namespace
 
-// Plug-in loading is not built into this host yet: a plug-in that exists is reported as not loaded.
+#define PLUGIN_ERROR(function, ...) \
+    QM_LOG(kSeverityHigh, kLogError, 0xFFFFFF, gLogger.ErrorFlags(), (function), __VA_ARGS__)
+
+GepOOPManager::GepOOPManager() : stopEvent_(std::make_unique<base::Event>()) { stopEvent_->Create(); }
+
+GepOOPManager::~GepOOPManager() {
+    gameWatchdog_.reset();
+    watchdog_.reset();
+}
+
 int GepOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
     constexpr const wchar_t* kFn = L"GepOOPManager::Init";
     if (const int r = InitPluginHost(instance, logger, cmd, kFn)) return r;
-    const std::wstring path = cmd->GetValue(L"plugin");
-    if (path.empty() || ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        QM_LOG_ERROR(kFn, L"file not found: %s", path.c_str());
+    pluginPath_ = cmd->GetValue(L"plugin");
+    if (pluginPath_.empty() || ::GetFileAttributesW(pluginPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        PLUGIN_ERROR(kFn, L"file not found: %s", pluginPath_.c_str());
         return kGepPluginMissing;
     }
-    QM_LOG_ERROR(kFn, L"gep plugin initialization error");
-    return kGepPluginFailed;
+    if (!plugin_.Load(pluginPath_.c_str(), nullptr, 0)) {
+        PLUGIN_ERROR(kFn, L"gep plugin initialization error");
+        return kGepPluginFailed;
+    }
+    const std::wstring game = cmd->GetValue(L"game-process");
+    if (!plugin_.StartPluginOOP(game.c_str(), 0)) {
+        PLUGIN_ERROR(kFn, L"gep plugin start error [%s]", game.c_str());
+        return kGepPluginFailed;
+    }
+    return kInitOk;
+}
+
+void GepOOPManager::StartGameWatchdog(const wchar_t* function) {
+    if (gamePid_ == 0 || gameWatchdog_) return;
+    gameWatchdog_ = std::make_unique<base::process::ProcessWatchDog>(nullptr);
+    base::Event* stop = stopEvent_.get();
+    gameWatchdog_->Watch(gamePid_, [stop, function](base::process::ProcessWatchDog*, DWORD, DWORD) {
+        QM_LOG_WARNING(function, L"game process exit");
+        ::Sleep(1000);
+        stop->Signal();
+    });
+}
+
+bool GepOOPManager::Update() {
+    StartGameWatchdog(L"GepOOPManager::StartGameWatchdog");
+    if (stopEvent_ && stopEvent_->IsValid()) {
+        const HANDLE handles[2] = {stopEvent_->SignalHandle(), stopEvent_->CancelHandle()};
+        ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    }
+    stopRequested_ = true;
+    return true;
+}
+
+void GepOOPManager::ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) {
+    OOPManager::ProcessClosed(watchdog, pid, exitCode);
+    if (stopEvent_) stopEvent_->Signal();
 }

@@ -1,11 +1,17 @@
 #pragma once
+#include <memory>
+#include <string>
+
+#include "common/DllHelper.h"
+#include "common/Event.h"
 #include "core/OOPManager.h"
 
-// Hosts a GEP plug-in library instead of drawing.
+// Hosts a GEP plug-in library instead of drawing: starts it with the game's process name, then
+// waits until the game or the client ends.
 class GepOOPManager : public OOPManager {
 public:
-    GepOOPManager() = default;
-    ~GepOOPManager() override = default;
+    GepOOPManager();
+    ~GepOOPManager() override;
 
     int GetManagerType() override { return kManagerGep; }
     bool InitD3D() override { return true; }
@@ -14,4 +20,17 @@ public:
     bool Render() override { return true; }
 
     int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
+    bool Update() override;
+    void ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) override;
+
+    GEPPluginDll& Plugin() { return plugin_; }
+
+protected:
+    // The game's end signals the stop event a second after it happened.
+    void StartGameWatchdog(const wchar_t* function);
+
+    std::wstring pluginPath_;
+    GEPPluginDll plugin_;
+    std::unique_ptr<base::process::ProcessWatchDog> gameWatchdog_;
+    std::unique_ptr<base::Event> stopEvent_;
 };

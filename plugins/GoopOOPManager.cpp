@@ -1,13 +1,123 @@
 #include "plugins/GoopOOPManager.h"
 
+#include <json/json.h>
+
+#include <memory>
+
+#include "common/Base64.h"
 #include "core/CommandLineArgs.h"
+#include "logging/Log.h"
 
 namespace {
-constexpr int kGoopPluginFailed = -992;
+constexpr int kGoopPluginMissing = -992;
+constexpr int kGoopPluginFailed = -990;
+constexpr DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+static_assert(kSearchFlags == 0x1100, "the plug-in's folder and the default folders");
 }  // namespace
 
-// Plug-in loading is not built into this host yet: every plug-in is reported as not loaded.
+#define GOOP_ERROR(function, ...) \
+    QM_LOG(kSeverityHigh, kLogError, 0xFFFFFF, gLogger.ErrorFlags(), (function), __VA_ARGS__)
+
+GoopOOPManager::~GoopOOPManager() {
+    gameWatchdog_.reset();
+    watchdog_.reset();
+}
+
 int GoopOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
-    if (const int r = InitPluginHost(instance, logger, cmd, L"GoopOOPManager::Init")) return r;
-    return kGoopPluginFailed;
+    constexpr const wchar_t* kFn = L"GoopOOPManager::Init";
+    if (const int r = InitPluginHost(instance, logger, cmd, kFn)) return r;
+    pluginPath_ = cmd->GetValue(L"plugin");
+    if (pluginPath_.empty() || ::GetFileAttributesW(pluginPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GOOP_ERROR(kFn, L"file not found: %s", pluginPath_.c_str());
+        return kGoopPluginMissing;
+    }
+    return StatGoopPluging(cmd) ? kInitOk : kGoopPluginFailed;
+}
+
+bool GoopOOPManager::StatGoopPluging(const CommandLineArgs* cmd) {
+    constexpr const wchar_t* kFn = L"GoopOOPManager::StatGoopPluging";
+    const size_t slash = pluginPath_.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) ::AddDllDirectory(pluginPath_.substr(0, slash).c_str());
+    if (!goop_.Load(pluginPath_.c_str(), nullptr, kSearchFlags)) {
+        GOOP_ERROR(kFn, L"goop plugin initialization error GLE=0x%x", static_cast<unsigned>(::GetLastError()));
+        return false;
+    }
+    const std::wstring params = cmd->GetValue(L"params");
+    if (params.empty()) {
+        GOOP_ERROR(kFn, L"goop parameters is missing");
+        return false;
+    }
+    qm::GoopInitParams block{};
+    block.gamePid = gamePid_;
+    block.gameProcessName = gameProcessName_.c_str();
+    block.screenTester = cmd->HasKey(L"goop-screen-tester");
+    block.logLevel = 2;
+    if (!InitGoopConfig(params, &block, &strings_)) {
+        GOOP_ERROR(kFn, L"goop config initialization error");
+        return false;
+    }
+    block.logFolder = strings_.logFolder.empty() ? nullptr : strings_.logFolder.c_str();
+    block.configFile = strings_.configFile.c_str();
+    block.vgepFile = (strings_.hasVgepFile && !strings_.vgepFile.empty()) ? strings_.vgepFile.c_str() : nullptr;
+    if (!goop_.Init(&block)) {
+        GOOP_ERROR(kFn, L"goop plugin start error [%s]", gameProcessName_.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool GoopOOPManager::InitGoopConfig(const std::wstring& params, qm::GoopInitParams* block, GoopStrings* strings) {
+    constexpr const wchar_t* kFn = L"InitGoopConfig";
+    std::string narrow(params.size(), '\0');
+    for (size_t i = 0; i < params.size(); ++i) narrow[i] = static_cast<char>(params[i] & 0xFF);
+    std::string json;
+    Json::Value root;
+    bool ok = Overlay::Common::DecodeBase64(narrow, &json);
+    if (ok) {
+        Json::CharReaderBuilder builder;
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        std::string errors;
+        ok = reader->parse(json.data(), json.data() + json.size(), &root, &errors) && root.isObject();
+    }
+    // A key of the wrong type makes the library's conversion throw: that too is a decode error.
+    if (ok) {
+        try {
+            strings->configFile = root.get("config_file", "").asString();
+            strings->logFolder = root.get("log_folder", "").asString();
+            block->gameId = root.get("game_id", 0).asInt();
+            const Json::Value level = root["log_level"];
+            block->logLevel = level.isNull() ? 2 : level.asInt();
+            block->channelId = root.get("channel_id", 0u).asUInt();
+            const Json::Value vgep = root["vgep_file"];
+            strings->hasVgepFile = !vgep.isNull();
+            strings->vgepFile = vgep.isNull() ? std::string() : vgep.asString();
+        } catch (const std::exception&) {
+            ok = false;
+        }
+    }
+    if (!ok) {
+        GOOP_ERROR(kFn, L"goop configuration decode error");
+        return false;
+    }
+    return true;
+}
+
+bool GoopOOPManager::Update() {
+    StartGameWatchdog(L"GoopOOPManager::StartGameWatchdog");
+    if (stopEvent_ && stopEvent_->IsValid()) {
+        const HANDLE handles[2] = {stopEvent_->SignalHandle(), stopEvent_->CancelHandle()};
+        if (::WaitForMultipleObjects(2, handles, FALSE, 0) == WAIT_OBJECT_0) {
+            goop_.Shutdown();
+            stopRequested_ = true;
+            return true;
+        }
+    }
+    goop_.Tick();
+    return true;
+}
+
+void GoopOOPManager::Shutdown() {
+    stopRequested_ = true;
+    if (goop_.IsLoaded()) goop_.Shutdown();
+    OOPManager::Shutdown();
 }

@@ -1,17 +1,37 @@
 #pragma once
-#include "core/OOPManager.h"
+#include <string>
 
-// Hosts a GOOP plug-in library, ticking it from every update.
-class GoopOOPManager : public OOPManager {
+#include "common/DllHelper.h"
+#include "plugins/GepOOPManager.h"
+#include "qm/PluginContract.h"
+
+// The strings of a GOOP parameter block, which the host keeps alive while "Init" runs.
+struct GoopStrings {
+    std::string configFile;
+    std::string logFolder;
+    std::string vgepFile;
+    bool hasVgepFile = false;
+};
+
+// Hosts a GOOP plug-in library: hands it the parameters decoded from "params", ticks it from every
+// update, and tells it to shut down.
+class GoopOOPManager : public GepOOPManager {
 public:
     GoopOOPManager() = default;
-    ~GoopOOPManager() override = default;
+    ~GoopOOPManager() override;
 
     int GetManagerType() override { return kManagerGoop; }
-    bool InitD3D() override { return true; }
-    void ShutdownD3D() override {}
-    bool ResetD3D(uint32_t, uint32_t) override { return true; }
-    bool Render() override { return true; }
-
     int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
+    void Shutdown() override;
+    bool Update() override;
+
+    bool StatGoopPluging(const CommandLineArgs* cmd);
+    GOOPPluginDll& GoopPlugin() { return goop_; }
+
+    // Base64 of a JSON object into the block and the strings it points at; false on any error.
+    static bool InitGoopConfig(const std::wstring& params, qm::GoopInitParams* block, GoopStrings* strings);
+
+private:
+    GOOPPluginDll goop_;
+    GoopStrings strings_;
 };
