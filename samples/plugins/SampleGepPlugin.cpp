@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cwchar>
 #include <string>
 
@@ -16,6 +17,18 @@ extern "C" __declspec(dllexport) bool StartPluginOOP(const wchar_t* gameProcessN
     gLastGame = gameProcessName ? gameProcessName : L"(null)";
     gLastReserved = reserved;
     ++gStarts;
+    // With QMSAMPLE_GEP_RECORD naming a file, the call is written there too.
+    wchar_t path[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"QMSAMPLE_GEP_RECORD", path, MAX_PATH) > 0) {
+        HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            char line[600];
+            const int n = std::snprintf(line, sizeof(line), "StartPluginOOP %ls %d\n", gLastGame.c_str(), reserved);
+            DWORD written = 0;
+            ::WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
+            ::CloseHandle(file);
+        }
+    }
     return !(gameProcessName && std::wcscmp(gameProcessName, L"fail.exe") == 0);
 }
 

@@ -1,0 +1,166 @@
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "plugins/GoopOOPManager.h"
+#include "tests/TestSupport.h"
+
+using Overlay::Common::QuoteArgument;
+
+namespace {
+
+std::wstring Base64(const std::string& bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::wstring out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[v & 63] : '=';
+    }
+    return out;
+}
+
+// A game and a client to watch, and the host run as the client would run it.
+struct PluginRun {
+    test::TempDir dir;
+    std::wstring record = dir / L"record.txt";
+
+    int32_t Run(const std::wstring& arguments, uint32_t gamePid, uint32_t clientPid, const std::wstring& game = L"game.exe",
+                DWORD* elapsedMs = nullptr) {
+        const std::wstring line = QuoteArgument(test::InExeDir(L"qm-overlay.exe")) + L" " + arguments +
+                                  L" --qm-client=C:\\qm --game-pid=" + std::to_wstring(gamePid) + L" --qm-pid=" +
+                                  std::to_wstring(clientPid) + L" --game-process=" + game;
+        int32_t code = 0;
+        bool timedOut = false;
+        const DWORD start = ::GetTickCount();
+        EXPECT_TRUE(test::RunThroughRunner(line, 60000, &code, &timedOut,
+                                           {{L"QMSAMPLE_GOOP_RECORD", record}, {L"QMSAMPLE_GEP_RECORD", record}}));
+        if (elapsedMs) *elapsedMs = ::GetTickCount() - start;
+        EXPECT_FALSE(timedOut);
+        return code;
+    }
+    std::string Record() const { return test::ReadFileBytes(record); }
+};
+
+std::wstring Plugin(const wchar_t* name) { return L"--plugin=" + QuoteArgument(test::InExeDir(name)); }
+
+}  // namespace
+
+TEST(GepManager, RefusesMissingOrBrokenPlugins) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 30000"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 30000"));
+    PluginRun run;
+    EXPECT_EQ(run.Run(L"--oopg --plugin=C:\\no\\such.dll", game.Pid(), client.Pid()), -993);
+    EXPECT_EQ(run.Run(L"--oopg", game.Pid(), client.Pid()), -993);
+    EXPECT_EQ(run.Run(L"--oopg " + Plugin(L"sample-no-exports.dll"), game.Pid(), client.Pid()), -991);
+    EXPECT_EQ(run.Run(L"--oopg " + Plugin(L"sample-gep-plugin.dll"), game.Pid(), client.Pid(), L"fail.exe"), -991);
+    EXPECT_EQ(run.Run(L"--oopg " + Plugin(L"sample-gep-plugin.dll"), 0, client.Pid()), -999);
+}
+
+TEST(GepManager, RunsUntilASecondAfterTheGameEnds) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 1500"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
+    PluginRun run;
+    DWORD elapsed = 0;
+    EXPECT_EQ(run.Run(L"--oopg " + Plugin(L"sample-gep-plugin.dll"), game.Pid(), client.Pid(), L"game.exe", &elapsed), 0);
+    EXPECT_GE(elapsed, 2300u);  // the game's 1.5 s, then one more
+    EXPECT_LT(elapsed, 15000u);
+    EXPECT_EQ(run.Record(), "StartPluginOOP game.exe 0\n");
+}
+
+TEST(GepManager, StopsAtOnceWhenTheClientEnds) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 60000"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 1000"));
+    PluginRun run;
+    DWORD elapsed = 0;
+    EXPECT_EQ(run.Run(L"/OOPG " + Plugin(L"sample-gep-plugin.dll"), game.Pid(), client.Pid(), L"game.exe", &elapsed), 0);
+    EXPECT_LT(elapsed, 10000u);
+}
+
+TEST(GoopManager, HandsThePluginItsBlockAndTicksItUntilTheGameEnds) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 1000"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
+    PluginRun run;
+    const std::wstring params =
+        Base64(R"({"game_id": 21216, "log_folder": "C:\\logs", "log_level": 4, "config_file": "cfg.json",)"
+               R"( "channel_id": 4000000000, "vgep_file": "v.gep"})");
+    EXPECT_EQ(run.Run(L"--goop " + Plugin(L"sample-goop-plugin.dll") + L" --params=" + params +
+                          L" --goop-screen-tester=no",
+                      game.Pid(), client.Pid()),
+              0);
+    const std::string expected = "Init pid=" + std::to_string(game.Pid()) +
+                                 " game_id=21216 log_folder=\"C:\\logs\" log_level=4 config_file=\"cfg.json\" "
+                                 "process=game.exe channel_id=4000000000 tester=1 zero=0 vgep_file=\"v.gep\"\n"
+                                 "Tick\nShutdown ticks>1=1\nShutdown ticks>1=0\n";
+    EXPECT_EQ(run.Record(), expected);
+}
+
+TEST(GoopManager, AbsentAndNullKeysTakeTheirDefaults) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 60000"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 800"));
+    for (const char* json : {"{}", R"({"log_level": null, "vgep_file": null, "log_folder": null, "config_file": null})",
+                             R"({"vgep_file": "", "log_folder": ""})"}) {
+        PluginRun run;
+        test::ChildProcess shortClient(test::ChildCommand(L"sleep 800"));
+        EXPECT_EQ(run.Run(L"--oopo-type=2 " + Plugin(L"sample-goop-plugin.dll") + L" --params=" + Base64(json),
+                          game.Pid(), shortClient.Pid()),
+                  0)
+            << json;
+        const std::string record = run.Record();
+        EXPECT_EQ(record.rfind("Init pid=" + std::to_string(game.Pid()) +
+                                   " game_id=0 log_folder=null log_level=2 config_file=\"\" process=game.exe "
+                                   "channel_id=0 tester=0 zero=0 vgep_file=null\n",
+                               0),
+                  0u)
+            << json << "\n" << record;
+    }
+}
+
+TEST(GoopManager, BadParametersEndWithTheDecodeError) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 60000"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
+    const std::wstring goop = L"--goop " + Plugin(L"sample-goop-plugin.dll");
+    const std::wstring bad[] = {
+        L"--params=abc",                                  // not a multiple of 4
+        L"--params=Zm9*",                                 // outside the alphabet
+        L"--params=Zg==Zm9v",                             // padding in the middle
+        L"--params=" + Base64("not json at all"),
+        L"--params=" + Base64("[1, 2, 3]"),               // not an object
+        L"--params=" + Base64(R"({"game_id": "21216"})"), // a string where an int belongs
+        L"--params=" + Base64(R"({"channel_id": -1})"),   // not unsigned
+        L"--params=" + Base64(R"({"log_level": [2]})"),
+        L"--params=",                                     // missing
+        L"",
+    };
+    for (const std::wstring& params : bad) {
+        PluginRun run;
+        EXPECT_EQ(run.Run(goop + L" " + params, game.Pid(), client.Pid()), -990)
+            << std::string(params.begin(), params.end());
+        EXPECT_EQ(run.Record().find("Tick"), std::string::npos);
+    }
+    PluginRun missing;
+    EXPECT_EQ(missing.Run(L"--goop --plugin=C:\\no\\such.dll --params=e30=", game.Pid(), client.Pid()), -992);
+    PluginRun noInit;
+    EXPECT_EQ(noInit.Run(L"--goop " + Plugin(L"sample-no-exports.dll") + L" --params=e30=", game.Pid(), client.Pid()),
+              -990);
+}
+
+TEST(GoopManager, AVeryLongParameterTextIsRejectedCleanly) {
+    qm::GoopInitParams block{};
+    GoopStrings strings;
+    const std::wstring huge(1 << 20, L'A');  // valid characters, decodes to bytes that are no JSON
+    EXPECT_FALSE(GoopOOPManager::InitGoopConfig(huge, &block, &strings));
+    const std::string json = R"({"config_file": ")" + std::string(700000, 'c') + R"("})";
+    EXPECT_TRUE(GoopOOPManager::InitGoopConfig(Base64(json), &block, &strings));
+    EXPECT_EQ(strings.configFile.size(), 700000u);
+    // Characters beyond one byte keep only their low byte, which is then outside the alphabet.
+    EXPECT_FALSE(GoopOOPManager::InitGoopConfig(L"e30\u0124", &block, &strings));  // low byte "$"
+    EXPECT_TRUE(GoopOOPManager::InitGoopConfig(L"e30\u013d", &block, &strings));   // low byte "="
+}
