@@ -110,6 +110,15 @@ TEST(OverlayExecutable, IsA64BitGuiProgramWithVersionAndManifest) {
         }
     }
     EXPECT_TRUE(exportsCriticalSection);
+    // And the JSON library's members, the reader and the value among them.
+    int jsonExports = 0;
+    bool reader = false;
+    for (const std::string& name : ExportNames(image)) {
+        if (name.find("4Json") != std::string::npos) ++jsonExports;
+        if (name.find("CharReaderBuilder") != std::string::npos) reader = true;
+    }
+    EXPECT_GT(jsonExports, 100);
+    EXPECT_TRUE(reader);
 
     HRSRC res = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     ASSERT_NE(res, nullptr);
