@@ -89,6 +89,9 @@ protected:
     uint32_t gamePid_ = 0;
     uint32_t clientPid_ = 0;
     HWND overlayWindow_ = nullptr;
+    // The game window's rectangle in screen coordinates; left -32000 means minimised.
+    RECT gameRect_{};
+    bool gameRectKnown_ = false;
     bool gameFullScreen_ = false;
     bool fullScreenRenderingOff_ = false;
     int cursorIndex_ = 0;

@@ -1,0 +1,115 @@
+#include <windows.h>
+#include <d3d9.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "render/D3D9OOPManager.h"
+
+namespace {
+
+// The manager with its window and game rectangle set the way the overlay window and the window
+// tracking will set them.
+class TestD3D9 : public D3D9OOPManager {
+public:
+    TestD3D9() {
+        window_ = ::CreateWindowExW(0, L"STATIC", L"qm d3d9 test", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr,
+                                    nullptr, nullptr);
+        overlayWindow_ = window_;
+    }
+    ~TestD3D9() override {
+        ShutdownD3D();
+        if (window_) ::DestroyWindow(window_);
+    }
+    void SetGameRect(int width, int height) {
+        gameRect_ = RECT{100, 100, 100 + width, 100 + height};
+        gameRectKnown_ = true;
+    }
+    void SetBackground(uint32_t colour) { backgroundColor_ = colour; }
+    HWND window_ = nullptr;
+};
+
+uint32_t BackBufferPixel(IDirect3DDevice9* device, UINT x, UINT y) {
+    IDirect3DSurface9* back = nullptr;
+    IDirect3DSurface9* copy = nullptr;
+    uint32_t pixel = 0xDEADBEEF;
+    if (SUCCEEDED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back))) {
+        D3DSURFACE_DESC desc{};
+        back->GetDesc(&desc);
+        if (SUCCEEDED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM,
+                                                          &copy, nullptr)) &&
+            SUCCEEDED(device->GetRenderTargetData(back, copy))) {
+            D3DLOCKED_RECT locked{};
+            if (SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+                pixel = static_cast<const uint32_t*>(locked.pBits)[y * (locked.Pitch / 4) + x];
+                copy->UnlockRect();
+            }
+        }
+    }
+    if (copy) copy->Release();
+    if (back) back->Release();
+    return pixel;
+}
+
+}  // namespace
+
+TEST(D3D9Manager, CreatesAWindowedDeviceForTheGamesSize) {
+    TestD3D9 m;
+    ASSERT_NE(m.window_, nullptr);
+    m.SetGameRect(640, 480);
+    ASSERT_TRUE(m.InitD3D());
+    const D3DPRESENT_PARAMETERS& p = m.PresentParameters();
+    EXPECT_EQ(p.BackBufferWidth, 640u);
+    EXPECT_EQ(p.BackBufferHeight, 480u);
+    EXPECT_EQ(p.BackBufferFormat, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(p.BackBufferCount, 1u);
+    EXPECT_EQ(p.MultiSampleType, D3DMULTISAMPLE_NONE);
+    EXPECT_EQ(p.SwapEffect, D3DSWAPEFFECT_COPY);
+    EXPECT_EQ(p.hDeviceWindow, m.window_);
+    EXPECT_TRUE(p.Windowed);
+    EXPECT_TRUE(p.EnableAutoDepthStencil);
+    EXPECT_EQ(p.AutoDepthStencilFormat, D3DFMT_D16);
+    EXPECT_EQ(p.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_ONE));
+    EXPECT_EQ(m.GetManagerType(), 0);
+    EXPECT_EQ(m.GetTargetFrameRate(), 60u);
+    EXPECT_FALSE(m.IsAdapterChanged());
+}
+
+TEST(D3D9Manager, SmallSizesLeaveThePresentParametersAlone) {
+    TestD3D9 zero;
+    zero.SetGameRect(0, 0);  // asks for 10 x 10: nothing is filled
+    zero.InitD3D();
+    D3DPRESENT_PARAMETERS empty{};
+    EXPECT_EQ(std::memcmp(&zero.PresentParameters(), &empty, sizeof(empty)), 0);
+    zero.ShutdownD3D();
+    zero.ShutdownD3D();  // twice is harmless
+
+    TestD3D9 m;
+    m.SetGameRect(640, 480);
+    ASSERT_TRUE(m.InitD3D());
+    EXPECT_TRUE(m.ResetD3D(300, 200));  // still resets, at the size it had
+    EXPECT_EQ(m.PresentParameters().BackBufferWidth, 640u);
+    EXPECT_EQ(m.PresentParameters().BackBufferHeight, 480u);
+    EXPECT_TRUE(m.ResetD3D(800, 600));
+    EXPECT_EQ(m.PresentParameters().BackBufferWidth, 800u);
+    EXPECT_EQ(m.PresentParameters().BackBufferHeight, 600u);
+}
+
+TEST(D3D9Manager, ClearsToTheBackgroundColourUnchanged) {
+    TestD3D9 m;
+    m.SetGameRect(640, 480);
+    ASSERT_TRUE(m.InitD3D());
+    m.SetBackground(0x0F7F0000);
+    EXPECT_TRUE(m.Render());
+    EXPECT_EQ(BackBufferPixel(m.Device(), 10, 10), 0x0F7F0000u);
+    m.SetBackground(0);
+    EXPECT_TRUE(m.Render());
+    EXPECT_EQ(BackBufferPixel(m.Device(), 600, 400), 0u);
+}
+
+TEST(D3D9Manager, WithoutADeviceNothingRendersOrResets) {
+    TestD3D9 m;
+    EXPECT_FALSE(m.Render());
+    EXPECT_FALSE(m.ResetD3D(640, 480));
+}
