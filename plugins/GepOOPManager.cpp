@@ -21,11 +21,7 @@ GepOOPManager::~GepOOPManager() {
 int GepOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
     constexpr const wchar_t* kFn = L"GepOOPManager::Init";
     if (const int r = InitPluginHost(instance, logger, cmd, kFn)) return r;
-    pluginPath_ = cmd->GetValue(L"plugin");
-    if (pluginPath_.empty() || ::GetFileAttributesW(pluginPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        PLUGIN_ERROR(kFn, L"file not found: %s", pluginPath_.c_str());
-        return kGepPluginMissing;
-    }
+    if (!FindPlugin(cmd, kFn)) return kGepPluginMissing;
     if (!plugin_.Load(pluginPath_.c_str(), nullptr, 0)) {
         PLUGIN_ERROR(kFn, L"gep plugin initialization error");
         return kGepPluginFailed;
@@ -36,6 +32,15 @@ int GepOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs
         return kGepPluginFailed;
     }
     return kInitOk;
+}
+
+bool GepOOPManager::FindPlugin(const CommandLineArgs* cmd, const wchar_t* function) {
+    pluginPath_ = cmd->GetValue(L"plugin");
+    if (pluginPath_.empty() || ::GetFileAttributesW(pluginPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        PLUGIN_ERROR(function, L"file not found: %s", pluginPath_.c_str());
+        return false;
+    }
+    return true;
 }
 
 void GepOOPManager::StartGameWatchdog(const wchar_t* function) {

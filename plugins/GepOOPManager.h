@@ -26,6 +26,8 @@ public:
     GEPPluginDll& Plugin() { return plugin_; }
 
 protected:
+    // The "plugin" value must name an existing file; else "file not found: %s" under `function`.
+    bool FindPlugin(const CommandLineArgs* cmd, const wchar_t* function);
     // The game's end signals the stop event a second after it happened.
     void StartGameWatchdog(const wchar_t* function);
 

@@ -26,11 +26,7 @@ GoopOOPManager::~GoopOOPManager() {
 int GoopOOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
     constexpr const wchar_t* kFn = L"GoopOOPManager::Init";
     if (const int r = InitPluginHost(instance, logger, cmd, kFn)) return r;
-    pluginPath_ = cmd->GetValue(L"plugin");
-    if (pluginPath_.empty() || ::GetFileAttributesW(pluginPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        GOOP_ERROR(kFn, L"file not found: %s", pluginPath_.c_str());
-        return kGoopPluginMissing;
-    }
+    if (!FindPlugin(cmd, kFn)) return kGoopPluginMissing;
     return StatGoopPluging(cmd) ? kInitOk : kGoopPluginFailed;
 }
 

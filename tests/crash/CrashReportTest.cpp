@@ -83,6 +83,12 @@ struct Crash {
     }
 };
 
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 const char* kPreview = "crash-child.exe caused an Access Violation (0xc0000005)";
@@ -160,20 +166,14 @@ TEST(CrashReport, TwoThreadsFailingAtOnceGetWholeReports) {
     Crash crash;
     const test::ProcessResult r = crash.Run(L"write", L"pair");
     EXPECT_EQ(r.exitCode, 0u);
-    size_t caught = 0;
-    for (size_t at = r.output.find("what="); at != std::string::npos; at = r.output.find("what=", at + 1)) ++caught;
-    EXPECT_EQ(caught, 2u) << r.output;
+    EXPECT_EQ(Count(r.output, "what="), 2u) << r.output;
     const std::vector<std::wstring> folders = crash.ReportFolders();
     ASSERT_EQ(folders.size(), 2u);
     for (const std::wstring& name : folders) {
         const std::string log = test::ReadFileBytes(crash.crashes + L"\\" + name + L"\\ERRORLOG.TXT");
         EXPECT_EQ(log.rfind(std::string(kPreview) + "\r\nProcessId=", 0), 0u);
-        size_t ends = 0;
-        for (size_t at = log.find("===== [end of"); at != std::string::npos; at = log.find("===== [end of", at + 1)) ++ends;
-        EXPECT_EQ(ends, 1u);
-        size_t contexts = 0;
-        for (size_t at = log.find("Context:"); at != std::string::npos; at = log.find("Context:", at + 1)) ++contexts;
-        EXPECT_EQ(contexts, 1u);
+        EXPECT_EQ(Count(log, "===== [end of"), 1u);
+        EXPECT_EQ(Count(log, "Context:"), 1u);
     }
 }
 
