@@ -2,7 +2,7 @@
 # Builds and runs the benchmarks under Wine; each prints its own figures.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir="${QM_BUILD_DIR:-$here/build}"
+build_dir="${QM_BUILD_DIR:-$here/build-bench}"
 bash "$here/scripts/setup.sh"
 QM_BUILD_DIR="$build_dir" QM_BUILD_TYPE=Release bash "$here/scripts/build.sh"
 # shellcheck source=wine-env.sh
