@@ -24,7 +24,13 @@ void Record(const std::string& line) {
     ::CloseHandle(file);
 }
 
-std::string Text(const char* s) { return s ? "\"" + std::string(s) + "\"" : "null"; }
+std::string Text(const char* s) {
+    if (!s) return "null";
+    std::string quoted = "\"";
+    quoted += s;
+    quoted += '"';
+    return quoted;
+}
 
 }  // namespace
 

@@ -15,7 +15,9 @@ TEST(Base64, DecodesTheStandardAlphabetWithPadding) {
     for (const auto& g : good) {
         std::string out = "junk";
         EXPECT_TRUE(DecodeBase64(g.text, &out)) << g.text;
-        if (std::string(g.text) != "AAAA") EXPECT_EQ(out, g.plain) << g.text;
+        if (std::string(g.text) != "AAAA") {
+            EXPECT_EQ(out, g.plain) << g.text;
+        }
     }
     std::string zeros;
     ASSERT_TRUE(DecodeBase64("AAAA", &zeros));
