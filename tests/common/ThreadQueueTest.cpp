@@ -9,6 +9,7 @@
 #include "common/Event.h"
 #include "common/ThreadName.h"
 #include "common/ThreadQueue.h"
+#include "tests/common/RunnerTestSupport.h"
 #include "crash/OverlayException.h"
 
 using Common::Utils::ThreadQueue;
@@ -97,8 +98,7 @@ TEST(ThreadQueue, StopFromInsideATaskEndsTheLoopAndDropsTheRest) {
     ASSERT_TRUE(q.Post([&] { laterRan = true; }));
     gate.Signal();
 
-    for (int i = 0; i < 500 && q.HasThread(); ++i) ::Sleep(10);
-    EXPECT_FALSE(q.HasThread());
+    EXPECT_TRUE(test::WaitForThreadEnd(q));
     EXPECT_TRUE(stopResult.load());
     EXPECT_FALSE(laterRan.load());
     EXPECT_FALSE(q.Post([] {}));
@@ -145,12 +145,7 @@ TEST(ThreadQueue, DestroyingItDiscardsQueuedTasksUnrun) {
     {
         ThreadQueue q;
         ASSERT_TRUE(q.Start("Logger"));
-        std::atomic<bool> holding{false};
-        ASSERT_TRUE(q.Post([&] {
-            holding = true;
-            gate.Wait(INFINITE);
-        }));
-        for (int i = 0; i < 500 && !holding; ++i) ::Sleep(10);
+        ASSERT_TRUE(test::HoldThread(q, gate));
         ASSERT_TRUE(q.Post([marker, &ran] { ran = true; }));
         EXPECT_EQ(marker.use_count(), 2);
         EXPECT_EQ(q.PendingTaskCount(), 1u);

@@ -6,6 +6,7 @@
 
 #include "common/Event.h"
 #include "common/WorkerThread.h"
+#include "tests/common/RunnerTestSupport.h"
 
 using Common::Utils::WorkerThread;
 
@@ -25,14 +26,8 @@ TEST(WorkerThread, StopWithRunRemainingRunsTheRestOnTheStoppingThread) {
     ASSERT_TRUE(w.Start("worker thread"));
     base::Event gate;
     gate.Create();
-    std::atomic<bool> holding{false};
     Recorder rec;
-    ASSERT_TRUE(w.Post([&] {
-        holding = true;
-        gate.Wait(10000);
-    }));
-    for (int i = 0; i < 500 && !holding; ++i) ::Sleep(10);
-    ASSERT_TRUE(holding.load());
+    ASSERT_TRUE(test::HoldThread(w, gate));
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(w.Post([&rec, i] { rec.Add(i); }));
 
     EXPECT_FALSE(w.Stop(true, 50));  // the worker is still held
@@ -43,8 +38,7 @@ TEST(WorkerThread, StopWithRunRemainingRunsTheRestOnTheStoppingThread) {
     }
     EXPECT_FALSE(w.Post([] {}));
     gate.Signal();
-    for (int i = 0; i < 500 && w.HasThread(); ++i) ::Sleep(10);
-    EXPECT_FALSE(w.HasThread());
+    EXPECT_TRUE(test::WaitForThreadEnd(w));
 }
 
 TEST(WorkerThread, StopWithoutRunRemainingDropsQueuedTasks) {
@@ -52,19 +46,13 @@ TEST(WorkerThread, StopWithoutRunRemainingDropsQueuedTasks) {
     ASSERT_TRUE(w.Start("worker thread"));
     base::Event gate;
     gate.Create();
-    std::atomic<bool> holding{false};
     std::atomic<int> ran{0};
-    ASSERT_TRUE(w.Post([&] {
-        holding = true;
-        gate.Wait(10000);
-    }));
-    for (int i = 0; i < 500 && !holding; ++i) ::Sleep(10);
+    ASSERT_TRUE(test::HoldThread(w, gate));
     ASSERT_TRUE(w.Post([&ran] { ++ran; }));
     ASSERT_TRUE(w.Post([&ran] { ++ran; }));
     EXPECT_FALSE(w.Stop(false, 50));  // held: gives up, runs nothing itself
     gate.Signal();
-    for (int i = 0; i < 500 && w.HasThread(); ++i) ::Sleep(10);
-    EXPECT_FALSE(w.HasThread());
+    EXPECT_TRUE(test::WaitForThreadEnd(w));
     EXPECT_EQ(ran.load(), 0);
     EXPECT_EQ(w.PendingTaskCount(), 0u);
 }
@@ -85,6 +73,5 @@ TEST(WorkerThread, StopIsANoOpWithoutThreadOrWhenAlreadyStopping) {
     const DWORD before = ::GetTickCount();
     EXPECT_TRUE(w.Stop(false, 0));  // already stopping: returns at once
     EXPECT_LT(::GetTickCount() - before, 1000u);
-    for (int i = 0; i < 500 && w.HasThread(); ++i) ::Sleep(10);
-    EXPECT_FALSE(w.HasThread());
+    EXPECT_TRUE(test::WaitForThreadEnd(w));
 }
