@@ -635,7 +635,12 @@ void FlushLogger::Flush() {
 
 void FlushLogger::Stop() {
     OutputFile* file = file_.load();
-    if (!file) return;
+    if (!file) {
+        // A writer started without a file ends here as well: killed later, at destruction, it
+        // could be caught still starting up, holding the loader's or the heap's lock.
+        if (writer_ && !writer_->Stop()) writer_->Kill();
+        return;
+    }
     stopping_ = true;
     if (wakeUp_) {
         wakeUp_->Reset();
