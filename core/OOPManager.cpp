@@ -7,10 +7,38 @@
 namespace Registry = Overlay::Common::Registry;
 
 OOPManager* OOPManager::current_ = nullptr;
+bool OOPManager::dwmFrameExtended_ = false;
+bool OOPManager::gameWindowSeen_ = false;
+HWND OOPManager::lastForeground_ = nullptr;
+bool OOPManager::gameWasForeground_ = false;
+bool OOPManager::previousSizeChanged_ = false;
+
+void OOPManager::ResetProcessWideState() {
+    dwmFrameExtended_ = false;
+    gameWindowSeen_ = false;
+    lastForeground_ = nullptr;
+    gameWasForeground_ = false;
+    previousSizeChanged_ = false;
+    Win32GameWindowHandler::ForgetLastRects();
+}
+
+namespace {
+void SetDpiAwareness() {
+    using SetProcessDpiAwarenessFn = HRESULT(WINAPI*)(int);
+    HMODULE shcore = ::GetModuleHandleW(L"Shcore.dll");
+    auto set = shcore ? reinterpret_cast<SetProcessDpiAwarenessFn>(
+                            reinterpret_cast<void*>(::GetProcAddress(shcore, "SetProcessDpiAwareness")))
+                      : nullptr;
+    if (!set || set(2) != S_OK) QM_LOG_ERROR(L"OOPManager::Init", L"SetProcessDpiAwareness Fail");
+}
+}  // namespace
 
 OOPManager::OOPManager() { current_ = this; }
 
 OOPManager::~OOPManager() {
+    windowManager_.ReleaseHandler();
+    inputProxy_.Reset();
+    fullScreenDetector_.reset();
     worker_.reset();
     watchdog_.reset();
     if (current_ == this) current_ = nullptr;
@@ -42,6 +70,12 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"fail to process command line");
         return kInitCommandLine;
     }
+    ChooseGameWindowHandler(cmd);
+    if (!InitWindow(instance_)) {
+        QM_LOG_ERROR(kFn, L"window initialization failure");
+        return kInitWindow;
+    }
+    SetDpiAwareness();
 
     QM_LOG_INFO(kFn, 1, L"initialize OOPO HK manager");
     if (!hooksManager_.Init(cmd->GetValue(L"qm-client").c_str(), clientPid_, this)) {
@@ -57,7 +91,7 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
     } else {
         QM_LOG_INFO(kFn, 1, L"input proxy is disabled by configuration");
     }
-    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->SetGameWindow(nullptr);
+    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->SetGameWindow(windowManager_.GetCachedGameWindow());
 
     QM_LOG_INFO(kFn, 1, L"initialize d3d");
     if (Registry::ReadSwitch(Registry::kOverlayKey, Registry::kShowBackgroundWindow)) backgroundColor_ = 0x0F7F0000;
@@ -70,6 +104,7 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"simulate initialization error %d", simulated);
         return simulated;
     }
+    fullScreenDetector_ = std::make_unique<FullScreenDetector>(instance_);
     fullScreenRenderingOff_ = GetGameConfiguration()->Byte(qm::GameConfiguration::kFullScreenRenderingOff) != 0;
     QM_LOG_INFO(kFn, 1, L"full screen rendering: %d", fullScreenRenderingOff_ ? 0 : 1);
     return kInitOk;
@@ -154,21 +189,139 @@ bool OOPManager::ShouldRenderFrame() {
     return true;
 }
 
-// Nothing to follow yet without a game window handler: the gate only paces the loop.
 bool OOPManager::Update() {
-    ShouldRenderFrame();
-    return false;
+    if (!ShouldRenderFrame()) return false;
+    int32_t change = windowManager_.UpdateGameWindowRect(gameRect_, false);
+    HWND game = windowManager_.GetGameWindow();
+    if (!game) {
+        ::Sleep(500);
+        return false;
+    }
+    if (!gameWindowSeen_) {
+        if (WaitRestore()) {
+            ::Sleep(500);
+            return false;
+        }
+        change = 6;
+    }
+    const RECT rect = gameRect_;
+    const uint32_t width = static_cast<uint32_t>(rect.right - rect.left);
+    const uint32_t height = static_cast<uint32_t>(rect.bottom - rect.top);
+    if (VerifyAdapterUpdated(width, height)) return true;
+    const bool stateChanged = UpdateWindowState();
+    PostFullScreenCheck();
+
+    if (change > 0 || stateChanged) {
+        if (!minimized_) {
+            MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height));
+        } else {
+            PlaceOverlay(false);
+        }
+    } else {
+        PlaceOverlay(windowManager_.IsFullScreen() && !minimized_);
+    }
+
+    const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
+    if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck();
+    previousSizeChanged_ = sizeChanged;
+    if (minimized_) return false;
+
+    bool reset = sizeChanged;
+    if (needsReset_) {
+        QM_LOG_INFO(L"OOPManager::Update", 1, L"needs reset, try to reset device [%d, %d]", backBufferWidth_,
+                    backBufferHeight_);
+        reset = true;
+    }
+    if (!reset) {
+        static const bool framePollingOff =
+            GetGameConfiguration()->Byte(qm::GameConfiguration::kFramePollingOff) != 0;
+        qm::IOverlayManagerController* controller = hooksManager_.Controller();
+        if (!resetDone_ && !framePollingOff && controller && !controller->IsFrameReady()) {
+            ::Sleep(1);
+            return true;
+        }
+        if (!renderSuspended_) {
+            resetDone_ = false;
+            if (Render()) return true;
+        }
+        if (fullScreenRenderingOff_ && windowManager_.IsFullScreen()) return true;
+    }
+    if (!ResizeDevice(width, height)) return false;
+    needsReset_ = false;
+    return true;
 }
 
 void OOPManager::Shutdown() {
     inputProxy_.SetInputBlocking(false);
     inputProxy_.Reset();
+    hooksManager_.StopHooksThread();
     hooksManager_.ReleaseController();
     ShutdownD3D();
+    ::UnregisterClassW(kWindowClass, instance_);
 }
 
-// The overlay window's styles follow the flag once the window exists.
-void OOPManager::SetClickThrough(bool clickThrough, bool /*force*/) { clickThrough_ = clickThrough; }
+void OOPManager::ChooseGameWindowHandler(const CommandLineArgs* cmd) {
+    windowManager_.SetOwner(this);
+    if (cmd && cmd->HasKey(L"uwp")) {
+        windowManager_.SetHandler(std::make_unique<UWPHandler>(&windowManager_));
+    } else {
+        windowManager_.SetHandler(std::make_unique<Win32GameWindowHandler>(&windowManager_));
+    }
+}
+
+void OOPManager::HandleFullScreenModeChanged() {
+    // The window manager's UpdateFullScreenState carries the reaction out; it is repeated here
+    // for callers that change the state by other means.
+    const bool fullScreen = windowManager_.IsFullScreen();
+    ::ShowWindow(overlayWindow_, fullScreen && fullScreenRenderingOff_ ? SW_HIDE : SW_SHOWNA);
+    if (!fullScreen && !firstFrameRendered_) {
+        QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
+    }
+    ::PostMessageW(overlayWindow_, kMsgBringToForeground, 1, 1);
+    ::PostMessageW(overlayWindow_, kMsgResizeDevice, 1, 1);
+    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnWindowModeRestored();
+}
+
+void OOPManager::HandleExclusiveModeChanged() {
+    const bool exclusive = OOPHooksManager::IsExclusive();
+    QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
+    SetClickThrough(!exclusive, false);
+    ::PostMessageW(overlayWindow_, kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
+}
+
+bool OOPManager::AssureFullScreenStateUpdated() {
+    HWND game = windowManager_.GetGameWindow();
+    POINT cursor{};
+    if (!game || ::GetForegroundWindow() != game) return false;
+    if (!::GetCursorPos(&cursor) || ::WindowFromPoint(cursor) != game) return false;
+    if (gameRect_.left == kMinimizedLeft || ::IsIconic(game)) return false;
+    GameWindowHandler* handler = windowManager_.Handler();
+    if (!windowManager_.Owner() || !handler) return false;
+    handler->DetectFullScreen();
+    return true;
+}
+
+void OOPManager::RunForceForeground(HWND window, bool flag) { windowManager_.ForceForegroundWindow(window, flag); }
+
+void OOPManager::ForceForeground(HWND window, bool flag) {
+    // A hung game would block the foreground calls: they then run on the worker.
+    if (::IsHungAppWindow(windowManager_.GetGameWindow()) && worker_ &&
+        worker_->Post([this, window, flag] { RunForceForeground(window, flag); })) {
+        return;
+    }
+    RunForceForeground(window, flag);
+}
+
+void OOPManager::PostFullScreenCheck() {
+    // One check queued at a time: the worker must not fall behind the frames.
+    if (!worker_ || fullScreenCheckQueued_.exchange(true)) return;
+    if (!worker_->Post([this] {
+            fullScreenCheckQueued_ = false;
+            AssureFullScreenStateUpdated();
+        })) {
+        fullScreenCheckQueued_ = false;
+    }
+}
 
 void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
     const int index = (type >= 0 && type < kCursorSlots) ? type : 0;

@@ -8,6 +8,8 @@
 
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
+#include "gamewindow/FullScreenDetector.h"
+#include "gamewindow/WindowManager.h"
 #include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
 #include "plugins/ProcessWatchDog.h"
@@ -55,11 +57,20 @@ public:
     base::process::ProcessWatchDog* ClientWatchDog() const { return watchdog_.get(); }
     uint32_t BackgroundColor() const { return backgroundColor_; }
     OOPHooksManager& HooksManager() { return hooksManager_; }
+    WindowManager& Windows() { return windowManager_; }
+    FullScreenDetector* Detector() const { return fullScreenDetector_.get(); }
 
-    // What the controller's callbacks need to know of the overlay and the game.
+    // What the controller's callbacks and the hooks need to know of the overlay and the game.
     HWND OverlayWindow() const { return overlayWindow_; }
-    bool IsGameFullScreen() const { return gameFullScreen_; }
+    bool IsGameFullScreen() { return windowManager_.IsFullScreen(); }
     bool FullScreenRenderingOff() const { return fullScreenRenderingOff_; }
+    bool FirstFrameRendered() const { return firstFrameRendered_; }
+    bool Minimized() const { return minimized_; }
+    RECT GameRect() const { return gameRect_; }
+    uint32_t BackBufferWidth() const { return backBufferWidth_; }
+    uint32_t BackBufferHeight() const { return backBufferHeight_; }
+    bool NeedsReset() const { return needsReset_; }
+    void SetAdapterCheckPending() { adapterCheckPending_ = true; }
     HWND BlockerWindow() const { return inputProxy_.BlockerWindow(); }
     InputBlockerProxy& InputProxy() { return inputProxy_; }
 
@@ -70,37 +81,88 @@ public:
     bool CursorChanged() const { return cursorChanged_; }
     void ClearCursorChanged() { cursorChanged_ = false; }
 
-    // Whether the overlay lets the mouse through to the game.
-    void SetClickThrough(bool clickThrough, bool force);
     bool ClickThrough() const { return clickThrough_; }
+    // Set directly when exclusive mode starts; the styles are then changed by the caller.
+    void SetClickThroughFlag(bool clickThrough) { clickThrough_ = clickThrough; }
     bool StopRequested() const { return stopRequested_; }
     void RequestStop() { stopRequested_ = true; }
 
+    // Private messages of the overlay window.
+    static constexpr UINT kMsgExclusiveChanged = WM_USER + 7;
+    static constexpr UINT kMsgBringToForeground = WM_USER + 8;
+    static constexpr UINT kMsgResizeDevice = WM_USER + 9;
+    static constexpr UINT kMsgRefreshCursor = WM_USER + 10;
+    static constexpr LONG kMinimizedLeft = -32000;
+
+    // The overlay window.
+    bool InitWindow(HINSTANCE instance);
+    bool InitDWM();
+    static LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool WaitRestore();
+    bool UpdateWindowState();
+    bool VerifyAdapterUpdated(uint32_t width, uint32_t height);
+    bool ResizeDevice(uint32_t width, uint32_t height);
+    void PlaceOverlay(bool force);
+    bool MoveOverlay(int x, int y, int width, int height);
+    HWND FindInsertAfter();
+    bool SetClickThrough(bool clickThrough, bool force);
+
+    // Reactions and the worker's tasks.
+    void ChooseGameWindowHandler(const CommandLineArgs* cmd);
+    void HandleFullScreenModeChanged();
+    void HandleExclusiveModeChanged();
+    bool AssureFullScreenStateUpdated();
+    void ForceForeground(HWND window, bool flag);
+    void PostFullScreenCheck();
+
     static OOPManager* Current() { return current_; }
+    // The process-wide window-tracking values (game seen, last foreground, DWM done, size flag),
+    // back to their start; for hosts that run several managers in one process.
+    static void ResetProcessWideState();
 
 protected:
+    void RunForceForeground(HWND window, bool flag);
+
     HINSTANCE instance_ = nullptr;
+    WNDCLASSEXW windowClass_{};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> clickThrough_{true};
-    bool minimized_ = true;
+    std::atomic<bool> minimized_{true};
+    std::atomic<bool> adapterCheckPending_{false};
+    bool needsReset_ = false;
+    uint32_t backBufferWidth_ = 0;
+    uint32_t backBufferHeight_ = 0;
     uint32_t backgroundColor_ = 0;
+    bool resetDone_ = false;
+    bool renderSuspended_ = false;
+    bool firstFrameRendered_ = false;
 
     std::wstring gameProcessName_;
     uint32_t gamePid_ = 0;
     uint32_t clientPid_ = 0;
     HWND overlayWindow_ = nullptr;
-    // The game window's rectangle in screen coordinates; left -32000 means minimised.
+    // The game window's client area in screen coordinates; left -32000 means minimised.
     RECT gameRect_{};
-    bool gameRectKnown_ = false;
-    bool gameFullScreen_ = false;
     bool fullScreenRenderingOff_ = false;
     int cursorIndex_ = 0;
     bool cursorChanged_ = false;
     HCURSOR cursorHandles_[kCursorSlots] = {};
     OOPHooksManager hooksManager_;
     InputBlockerProxy inputProxy_;
+    WindowManager windowManager_;
+    std::unique_ptr<FullScreenDetector> fullScreenDetector_;
     std::unique_ptr<base::process::ProcessWatchDog> watchdog_;
     std::unique_ptr<Common::Utils::WorkerThread> worker_;
+
+    std::atomic<bool> fullScreenCheckQueued_{false};
+
+    static constexpr const wchar_t* kWindowClass = L"OOPO_WINDOWS_CLASS";
+    // Process-wide, touched by the first thread only.
+    static bool dwmFrameExtended_;
+    static bool gameWindowSeen_;
+    static HWND lastForeground_;
+    static bool gameWasForeground_;
+    static bool previousSizeChanged_;
 
 private:
     static OOPManager* current_;

@@ -10,6 +10,10 @@ OOPHooksManager* OOPHooksManager::instance_ = nullptr;
 OOPManager* OOPHooksManager::manager_ = nullptr;
 std::atomic<bool> OOPHooksManager::exclusive_{false};
 std::atomic<uint32_t> OOPHooksManager::exclusiveExitTick_{0};
+std::atomic<uint32_t> OOPHooksManager::cursorVisibleSinceTick_{0};
+std::atomic<HHOOK> OOPHooksManager::mouseHook_{nullptr};
+std::atomic<HHOOK> OOPHooksManager::keyboardHook_{nullptr};
+std::atomic<int64_t> OOPHooksManager::lastMousePosition_{0};
 
 // The hooks manager's rows are green, and its info rows carry its own flag word.
 #define HOOKS_INFO(function, ...) \
@@ -20,6 +24,177 @@ OOPHooksManager::OOPHooksManager() { instance_ = this; }
 
 OOPHooksManager::~OOPHooksManager() {
     if (instance_ == this) instance_ = nullptr;
+    StopHooksThread();
+    if (HHOOK hook = mouseHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+    if (HHOOK hook = keyboardHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+}
+
+void OOPHooksManager::ResetInputState() {
+    exclusive_ = false;
+    exclusiveExitTick_ = 0;
+    cursorVisibleSinceTick_ = 0;
+    lastMousePosition_ = 0;
+}
+
+POINT OOPHooksManager::LastMousePosition() {
+    const int64_t packed = lastMousePosition_.load();
+    return POINT{static_cast<LONG>(static_cast<int32_t>(packed & 0xFFFFFFFF)), static_cast<LONG>(packed >> 32)};
+}
+
+void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
+    constexpr const wchar_t* kFn = L"OOPHooksManager::CreateLLHooksThread";
+    HOOKS_INFO(kFn, L"starting llHK thread");
+    hooksThreadId_ = ::GetCurrentThreadId();
+    HHOOK mouse = ::SetWindowsHookExW(WH_MOUSE_LL, &OOPHooksManager::MouseHookProc, instance, 0);
+    if (!mouse) HOOKS_ERROR(kFn, L"mouse hk error 0x%x", static_cast<unsigned>(::GetLastError()));
+    mouseHook_ = mouse;
+    HHOOK keyboard = ::SetWindowsHookExW(WH_KEYBOARD_LL, &OOPHooksManager::KeyboardHookProc, instance, 0);
+    if (!keyboard) HOOKS_ERROR(kFn, L"key hk error 0x%x", static_cast<unsigned>(::GetLastError()));
+    keyboardHook_ = keyboard;
+    if ((!mouse || !keyboard) && controller_) controller_->OnHooksFailed();
+
+    MSG msg;
+    for (;;) {
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    HOOKS_INFO(kFn, L"stopping llHK thread");
+    if (HHOOK hook = mouseHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+    if (HHOOK hook = keyboardHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+    HOOKS_INFO(kFn, L"exit llHK thread");
+}
+
+void OOPHooksManager::StopHooksThread() {
+    constexpr const wchar_t* kFn = L"OOPHooksManager::StopHooksThread";
+    if (!hooksThread_.joinable()) return;
+    // A thread that has only just been created may not have written its id or made its queue yet:
+    // the quit is repeated until it is taken.
+    uint32_t id = hooksThreadId_.load();
+    for (int i = 0; id == 0 && i < 5000; ++i) {
+        ::Sleep(1);
+        id = hooksThreadId_.load();
+    }
+    HOOKS_INFO(kFn, L"waiting for llhk thread : %d", id);
+    if (id != 0) {
+        for (int i = 0; i < 5000 && !::PostThreadMessageW(id, WM_QUIT, 0, 0); ++i) ::Sleep(1);
+    }
+    hooksThread_.join();
+    hooksThreadId_ = 0;
+    HOOKS_INFO(kFn, L"llhk thread stopped");
+}
+
+LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
+    const uint32_t message = static_cast<uint32_t>(wParam);
+    OOPHooksManager* hooks = instance_;
+    OOPManager* manager = manager_;
+    qm::IOverlayManagerController* controller = hooks ? hooks->controller_ : nullptr;
+    const bool click = message == WM_LBUTTONDOWN || message == WM_LBUTTONUP || message == WM_RBUTTONDOWN;
+    const bool notify = controller && click;
+    const bool exclusive = exclusive_.load();
+
+    const auto outside = [&] {
+        hooks->SetPassThrough(true);
+        if (notify) controller->OnClickOutside();
+    };
+    const auto next = [&] { return ::CallNextHookEx(mouseHook_.load(), code, wParam, lParam); };
+
+    if (!controller || !manager || !event) return next();
+    const RECT gameRect = manager->GameRect();
+    HWND game = manager->Windows().GetGameWindow();
+    const bool fullScreen = manager->IsGameFullScreen();
+    if (manager->Minimized() || gameRect.left == OOPManager::kMinimizedLeft || ::IsIconic(game) ||
+        (manager->FullScreenRenderingOff() && fullScreen) || (fullScreen && !manager->BlockerWindow())) {
+        outside();
+        return next();
+    }
+    const uint32_t now = ::GetTickCount();
+    if (const uint32_t exitTick = exclusiveExitTick_.load()) {
+        if (now - exitTick < 500) {
+            outside();
+            return next();
+        }
+        exclusiveExitTick_ = 0;
+    }
+    if (exclusive) {
+        cursorVisibleSinceTick_ = 0;
+    } else {
+        CURSORINFO cursor{};
+        cursor.cbSize = sizeof(cursor);
+        const bool info = ::GetCursorInfo(&cursor) != FALSE;
+        if (info && (cursor.flags & CURSOR_SHOWING) == 0) {
+            cursorVisibleSinceTick_ = 0;
+            outside();
+            return next();
+        }
+        uint32_t since = cursorVisibleSinceTick_.load();
+        if (since == 0) {
+            since = now;
+            cursorVisibleSinceTick_ = now;
+        }
+        if (now - since < 500) {
+            outside();
+            return next();
+        }
+    }
+
+    HWND overlay = manager->OverlayWindow();
+    POINT point = event->pt;
+    ::ScreenToClient(overlay, &point);
+    lastMousePosition_ = (static_cast<int64_t>(point.y) << 32) | static_cast<uint32_t>(point.x);
+    const int64_t packed = static_cast<int32_t>((static_cast<uint32_t>(point.y) << 16) + static_cast<uint32_t>(point.x));
+
+    const uint32_t xButtons = (event->mouseData >> 16) & 3;
+    const bool x1 = (xButtons & 1) != 0;
+    const bool x2 = (xButtons & 2) != 0;
+    uint64_t flags = 0;
+    switch (message) {
+        case WM_LBUTTONDOWN: flags = 0x0001; break;
+        case WM_RBUTTONDOWN: flags = 0x0002; break;
+        case WM_MBUTTONDOWN: flags = 0x0010; break;
+        case WM_MOUSEWHEEL: flags = event->mouseData & 0xFFFF0000u; break;
+        case WM_XBUTTONDOWN:
+        case WM_XBUTTONDBLCLK:
+        case WM_NCXBUTTONDOWN:
+        case WM_NCXBUTTONDBLCLK: flags = (x1 ? 0x10020u : 0u) + (x2 ? 0x20040u : 0u); break;
+        case WM_XBUTTONUP:
+        case WM_NCXBUTTONUP: flags = (x1 ? 0x10000u : 0u) + (x2 ? 0x20000u : 0u); break;
+        default: break;
+    }
+
+    RECT client{};
+    ::GetClientRect(overlay, &client);
+    if (point.x < 0 || point.x > client.right || point.y < -30 || point.y > client.bottom) {
+        hooks->SetPassThrough(!exclusive);
+        if (notify) controller->OnClickOutside();
+        return next();
+    }
+    bool passThrough = false;
+    if (fullScreen) {
+        bool local = exclusive;
+        const bool handled = controller->OnMouseMessage(message, flags, packed, &local);
+        passThrough = !handled && !local;
+    } else if (!manager->ClickThrough()) {
+        return next();  // the overlay's own window procedure gets the mouse
+    } else {
+        const bool handled = controller->OnMouseHook(message, flags, packed);
+        passThrough = !handled && !exclusive;
+    }
+    hooks->SetPassThrough(passThrough);
+    return next();
+}
+
+LRESULT CALLBACK OOPHooksManager::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam);
+    if (code == 0 && key && key->vkCode == VK_TAB && (key->flags & LLKHF_ALTDOWN) != 0) {
+        return ::CallNextHookEx(keyboardHook_.load(), code, wParam, lParam);
+    }
+    OOPHooksManager* hooks = instance_;
+    qm::IOverlayManagerController* controller = hooks ? hooks->controller_ : nullptr;
+    if (controller && controller->OnKeyboardHook(code, wParam, reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam))) return 1;
+    return ::CallNextHookEx(keyboardHook_.load(), code, wParam, lParam);
 }
 
 void OOPHooksManager::ApplyConfigurationDefaults(qm::GameConfiguration* c) {
@@ -68,7 +243,7 @@ void OOPHooksManager::ApplayOOPOConfigurtion(qm::GameConfiguration* c) {
     c->SetByte(117, 0);
 }
 
-bool OOPHooksManager::Start(HINSTANCE /*instance*/) {
+bool OOPHooksManager::Start(HINSTANCE instance) {
     if (!controller_) return false;
     qm::GameConfiguration config{};
     ApplyConfigurationDefaults(&config);
@@ -77,6 +252,7 @@ bool OOPHooksManager::Start(HINSTANCE /*instance*/) {
         HOOKS_ERROR(L"OOPHooksManager::Start", L"start oop error");
         return false;
     }
+    if (!hooksThread_.joinable()) hooksThread_ = std::thread([this, instance] { CreateLLHooksThread(instance); });
     return true;
 }
 
@@ -92,7 +268,25 @@ void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
     HOOKS_INFO(L"OOPHooksManager::OnExclusiveModeChanged", L"exclusive mode %s",
                 exclusive ? L"True" : L"False");
     exclusive_ = exclusive;
-    if (!exclusive) exclusiveExitTick_ = ::GetTickCount();
+    OOPManager* manager = manager_;
+    if (!exclusive) {
+        exclusiveExitTick_ = ::GetTickCount();
+        if (manager) manager->HandleExclusiveModeChanged();
+        return;
+    }
+    if (!manager) return;
+    manager->SetClickThroughFlag(false);
+    HWND overlay = manager->OverlayWindow();
+    LONG style = ::GetWindowLongW(overlay, GWL_EXSTYLE);
+    if (!manager->IsGameFullScreen()) {
+        style &= ~WS_EX_TRANSPARENT;
+        manager->ForceForeground(overlay, true);
+        if (controller_) controller_->OnOverlayActivated();
+    } else {
+        manager->InputProxy().SetInputBlocking(true);
+    }
+    ::SetWindowLongW(overlay, GWL_EXSTYLE, style);
+    manager->HandleExclusiveModeChanged();
 }
 
 bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {

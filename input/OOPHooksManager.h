@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "common/DllHelper.h"
 #include "qm/ClientContract.h"
@@ -37,6 +38,22 @@ public:
     // Reads the game configuration with the host's overrides and starts the controller.
     bool Start(HINSTANCE instance);
     void ApplayOOPOConfigurtion(qm::GameConfiguration* configuration);
+    // The thread that owns the low-level hooks and pumps their messages.
+    void CreateLLHooksThread(HINSTANCE instance);
+    void StopHooksThread();
+    uint32_t HooksThreadId() const { return hooksThreadId_; }
+    static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM lParam);
+    static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
+    // Where the mouse was last seen, in overlay client coordinates.
+    static POINT LastMousePosition();
+    // Test use: the controller the hooks talk to, without loading a library.
+    void SetControllerForTesting(qm::IOverlayManagerController* controller, OOPManager* manager) {
+        controller_ = controller;
+        manager_ = manager;
+    }
+    // Test use: clears the process-wide exclusive state and ticks.
+    static void ResetInputState();
+
     // Shutdown's part: the delegate cleared, the controller stopped, "clearClient".
     void ReleaseController();
     void OverrideLoadPlugin(const qm::ControllerMessage* message);
@@ -57,11 +74,17 @@ private:
     qm::IOverlayManagerController* controller_ = nullptr;
     QMClientDll client_;
     GEPPluginDll plugin_;
+    std::thread hooksThread_;
+    std::atomic<uint32_t> hooksThreadId_{0};
 
     static OOPHooksManager* instance_;
     static OOPManager* manager_;
     static std::atomic<bool> exclusive_;
     static std::atomic<uint32_t> exclusiveExitTick_;
+    static std::atomic<uint32_t> cursorVisibleSinceTick_;
+    static std::atomic<HHOOK> mouseHook_;
+    static std::atomic<HHOOK> keyboardHook_;
+    static std::atomic<int64_t> lastMousePosition_;
 };
 
 // The process-wide game configuration: defaults until the controller has given one.

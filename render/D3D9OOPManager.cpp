@@ -32,12 +32,12 @@ bool D3D9OOPManager::InitD3D() {
         QM_LOG_ERROR(kFn, L"Create d3d9 error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
     }
-    // The game's rectangle, once its window is followed; until then the default size.
     uint32_t width = 10;
     uint32_t height = 10;
-    if (gameRectKnown_) {
-        width = static_cast<uint32_t>(gameRect_.right - gameRect_.left);
-        height = static_cast<uint32_t>(gameRect_.bottom - gameRect_.top);
+    RECT rect{};
+    if (windowManager_.UpdateGameWindowRect(rect, true) != 0) {
+        width = static_cast<uint32_t>(rect.right - rect.left);
+        height = static_cast<uint32_t>(rect.bottom - rect.top);
         if (width == 0 && height == 0) {
             width = height = 10;
             ::OutputDebugStringA("Zero Size Window -> Reset to default size !!!\n");

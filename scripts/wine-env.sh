@@ -51,6 +51,8 @@ qm_wine_up() {
   # Start Wine's own services now, with nowhere to write: started later by a test program, they
   # would inherit its output pipe and keep CTest waiting for it to close.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # The same for the desktop process, which the first program that makes a window would start.
+  wine rundll32.exe user32.dll,GetForegroundWindow </dev/null >/dev/null 2>&1 || true
 }
 
 qm_wine_down() {

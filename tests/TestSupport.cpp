@@ -75,20 +75,33 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const
     base::UniqueHandle thread(pi.hThread);
     writeEnd.Reset();
 
+    // The pipe is polled rather than read to its end: a process that the child started (Wine's
+    // desktop or console host, for instance) may inherit it and keep it open long after.
     std::string output;
-    std::thread reader([&output, h = readEnd.Get()] {
+    const auto drain = [&output, h = readEnd.Get()] {
         char buffer[4096];
+        DWORD available = 0;
         DWORD got = 0;
-        while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
-    });
-    if (::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0) {
-        result.finished = true;
-        ::GetExitCodeProcess(process.Get(), &result.exitCode);
-    } else {
-        ::TerminateProcess(process.Get(), 1);
-        ::WaitForSingleObject(process.Get(), 5000);
+        while (::PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+               ::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+            output.append(buffer, got);
+        }
+    };
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        drain();
+        if (::WaitForSingleObject(process.Get(), 10) == WAIT_OBJECT_0) {
+            result.finished = true;
+            ::GetExitCodeProcess(process.Get(), &result.exitCode);
+            break;
+        }
+        if (::GetTickCount() - start >= timeoutMs) {
+            ::TerminateProcess(process.Get(), 1);
+            ::WaitForSingleObject(process.Get(), 5000);
+            break;
+        }
     }
-    reader.join();
+    drain();
     result.output = output;
     return result;
 }

@@ -2,6 +2,7 @@
 #include <d3d9.h>
 
 #include <cstring>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,25 @@
 
 namespace {
 
+// A game window of a fixed size, as the window tracking reports it.
+class FixedRectHandler : public GameWindowHandler {
+public:
+    FixedRectHandler(Delegate* delegate, RECT rect) : GameWindowHandler(delegate), rect_(rect) {}
+    HWND GetGameWindowHandle(uint32_t) override { return nullptr; }
+    int32_t UpdateGameWindowRect(RECT& rect, bool force) override {
+        rect = rect_;
+        return force ? kForced : kUnchanged;
+    }
+    void ForceForegroundWindow(HWND, bool) override {}
+    void DetectFullScreen() override {}
+    void AdjustClientRect(HWND, RECT&) override {}
+
+private:
+    RECT rect_;
+};
+
 // The manager with its window and game rectangle set the way the overlay window and the window
-// tracking will set them.
+// tracking set them.
 class TestD3D9 : public D3D9OOPManager {
 public:
     TestD3D9() {
@@ -23,8 +41,8 @@ public:
         if (window_) ::DestroyWindow(window_);
     }
     void SetGameRect(int width, int height) {
-        gameRect_ = RECT{100, 100, 100 + width, 100 + height};
-        gameRectKnown_ = true;
+        windowManager_.SetOwner(this);
+        windowManager_.SetHandler(std::make_unique<FixedRectHandler>(&windowManager_, RECT{100, 100, 100 + width, 100 + height}));
     }
     void SetBackground(uint32_t colour) { backgroundColor_ = colour; }
     HWND window_ = nullptr;

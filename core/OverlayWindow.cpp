@@ -1,0 +1,248 @@
+#include <dwmapi.h>
+
+#include "core/OOPManager.h"
+#include "logging/Log.h"
+
+bool OOPManager::InitWindow(HINSTANCE instance) {
+    constexpr const wchar_t* kFn = L"OOPManager::InitWindow";
+    windowClass_ = WNDCLASSEXW{};
+    QM_LOG_INFO(kFn, 1, L"initilze window");
+    windowClass_.cbSize = sizeof(WNDCLASSEXW);
+    windowClass_.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass_.lpfnWndProc = &OOPManager::OverlayWndProc;
+    windowClass_.hInstance = instance;
+    windowClass_.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass_.lpszClassName = kWindowClass;
+    if (!::RegisterClassExW(&windowClass_)) {
+        QM_LOG_ERROR(kFn, L"window register error 0x%x", static_cast<unsigned>(::GetLastError()));
+        return false;
+    }
+
+    int x = 0, y = 0, width = 10, height = 10;
+    RECT rect{};
+    if (windowManager_.UpdateGameWindowRect(rect, false) != 0) {
+        x = rect.left;
+        y = rect.top;
+        width = rect.right - rect.left;
+        height = rect.bottom - rect.top;
+    }
+    overlayWindow_ = ::CreateWindowExW(GetWindowExStyle() | 0x080800A8, kWindowClass, L"qm overlay",
+                                       WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr, instance, nullptr);
+    if (!overlayWindow_) {
+        QM_LOG_ERROR(kFn, L"window creation error 0x%x", static_cast<unsigned>(::GetLastError()));
+        return false;
+    }
+    if (!::SetLayeredWindowAttributes(overlayWindow_, 0, 255, LWA_ALPHA)) {
+        QM_LOG_ERROR(kFn, L"layer window error 0x%x", static_cast<unsigned>(::GetLastError()));
+        return false;
+    }
+    if (!InitDWM()) return false;
+    ::ShowWindow(overlayWindow_, SW_HIDE);
+    ::UpdateWindow(overlayWindow_);
+    return true;
+}
+
+bool OOPManager::InitDWM() {
+    if (dwmFrameExtended_) return true;
+    const MARGINS margins{-1, 0, 0, 0};
+    const HRESULT hr = ::DwmExtendFrameIntoClientArea(overlayWindow_, &margins);
+    if (FAILED(hr)) {
+        QM_LOG_ERROR(L"OOPManager::InitDWM", L"window DWM error 0x%x", static_cast<unsigned>(hr));
+        dwmFrameExtended_ = false;
+        return false;
+    }
+    dwmFrameExtended_ = true;
+    return true;
+}
+
+LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    OOPManager* manager = current_;
+    if (!manager) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    qm::IOverlayManagerController* controller = manager->hooksManager_.Controller();
+    switch (message) {
+        case WM_MOUSEACTIVATE:
+            return MA_NOACTIVATE;
+        case WM_DESTROY:
+        case WM_CLOSE:
+            ::PostQuitMessage(0);
+            return ::DefWindowProcW(hwnd, message, wParam, lParam);
+        case WM_SIZE:
+            if (wParam != SIZE_MINIMIZED) manager->ResizeDevice(LOWORD(lParam), HIWORD(lParam));
+            return 0;
+        case WM_ACTIVATE:
+            // The overlay never keeps the foreground: it goes straight back.
+            if (LOWORD(wParam) != WA_INACTIVE && lParam) ::SetForegroundWindow(reinterpret_cast<HWND>(lParam));
+            return 0;
+        case WM_NCHITTEST:
+            return manager->clickThrough_ ? HTTRANSPARENT : HTCLIENT;
+        case WM_SETCURSOR:
+        case kMsgRefreshCursor:
+            if (!manager->clickThrough_) {
+                if (HCURSOR cursor = ::GetCursor()) ::SetCursor(cursor);
+                if (controller) controller->OnOverlayActivated();
+            }
+            return 1;
+        case kMsgExclusiveChanged: {
+            const bool flag = wParam != 0;
+            manager->ForceForeground(flag ? manager->overlayWindow_ : manager->windowManager_.GetGameWindow(), flag);
+            if (controller) controller->OnOverlayActivated();
+            return 1;
+        }
+        case kMsgBringToForeground:
+            manager->ForceForeground(manager->overlayWindow_, true);
+            return 1;
+        case kMsgResizeDevice:
+            manager->ResizeDevice(manager->backBufferWidth_, manager->backBufferHeight_);
+            return 1;
+        default:
+            break;
+    }
+    if (message >= 0x200 && message <= 0x20E) {  // the mouse messages
+        // Before the controller exists the window behaves as any other would.
+        if (!controller) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+        bool exclusive = OOPHooksManager::IsExclusive();
+        const bool handled = controller->OnMouseMessage(message, wParam, lParam, &exclusive);
+        manager->hooksManager_.SetPassThrough(!handled && !exclusive);
+        return 1;
+    }
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+bool OOPManager::WaitRestore() {
+    if (gameWindowSeen_) return false;
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    ::GetWindowPlacement(windowManager_.GetGameWindow(), &placement);
+    if (placement.showCmd == SW_HIDE || placement.showCmd == SW_MINIMIZE) return true;
+    gameWindowSeen_ = true;
+    QM_LOG_INFO(L"OOPManager::WaitRestore", 1, L"game window detected (show: %d)", static_cast<int>(placement.showCmd));
+    PlaceOverlay(true);
+    AssureFullScreenStateUpdated();
+    return false;
+}
+
+bool OOPManager::UpdateWindowState() {
+    const RECT rect = gameRect_;
+    const bool now = rect.left == kMinimizedLeft || ::IsIconic(windowManager_.GetGameWindow());
+    if (now == minimized_) return false;
+    minimized_ = now;
+    QM_LOG_INFO(L"OOPManager::UpdateWindowState", 1, L"window state changed: %s", now ? L"minimized" : L"restore");
+    if (now) {
+        ::ShowWindow(overlayWindow_, SW_HIDE);
+        windowManager_.SetFullScreenStateUpdated(false);
+    } else {
+        ::ShowWindow(overlayWindow_, SW_SHOWNA);
+        if (rect.left != kMinimizedLeft &&
+            ::SetWindowPos(overlayWindow_, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                           SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER)) {
+            PlaceOverlay(true);
+        }
+    }
+    return true;
+}
+
+bool OOPManager::VerifyAdapterUpdated(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"OOPManager::VerifyAdapterUpdated";
+    if (!adapterCheckPending_.exchange(false)) return false;
+    if (!IsAdapterChanged()) return false;
+    QM_LOG_INFO(kFn, 1, L"adapter changed, reseting D3Device");
+    ShutdownD3D();
+    if (!InitD3D()) QM_LOG_ERROR(kFn, L"[adapter changed] init D3D error");
+    if (ResizeDevice(width, height)) return true;
+    if (minimized_) {
+        QM_LOG_WARNING(kFn, L"[adapter changed] reset skipped due to minimized state");
+    } else {
+        QM_LOG_ERROR(kFn, L"[adapter changed] reset error");
+    }
+    needsReset_ = true;
+    return false;
+}
+
+bool OOPManager::ResizeDevice(uint32_t width, uint32_t height) {
+    if (minimized_) return false;
+    if (backBufferWidth_ != 0 && backBufferHeight_ != 0 && fullScreenRenderingOff_ && windowManager_.IsFullScreen()) {
+        return false;
+    }
+    if (!ResetD3D(width, height)) return false;
+    resetDone_ = true;
+    backBufferWidth_ = width;
+    backBufferHeight_ = height;
+    return true;
+}
+
+void OOPManager::PlaceOverlay(bool force) {
+    constexpr UINT kZOrderOnly = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW | SWP_NOACTIVATE | SWP_NOSENDCHANGING;
+    HWND foreground = ::GetForegroundWindow();
+    DWORD foregroundPid = 0;
+    ::GetWindowThreadProcessId(foreground, &foregroundPid);
+    const bool gameIsForeground = foreground && foregroundPid == gamePid_;
+    const bool newForeground = gameIsForeground && foreground != lastForeground_;
+    lastForeground_ = foreground;
+
+    if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
+        ::SetWindowPos(overlayWindow_, FindInsertAfter(), 0, 0, 0, 0, kZOrderOnly);
+    } else {
+        const RECT rect = gameRect_;
+        int x = rect.left;
+        bool noMove = false;
+        if (rect.left == kMinimizedLeft) {
+            x = kMinimizedLeft;
+            noMove = true;
+        } else {
+            noMove = ::IsIconic(windowManager_.GetGameWindow()) != FALSE;
+        }
+        ::SetWindowPos(overlayWindow_, FindInsertAfter(), x, rect.top, static_cast<int>(backBufferWidth_),
+                       static_cast<int>(backBufferHeight_), noMove ? kZOrderOnly : SWP_NOACTIVATE);
+    }
+    gameWasForeground_ = gameIsForeground;
+}
+
+HWND OOPManager::FindInsertAfter() {
+    HWND game = windowManager_.GetGameWindow();
+    if (!game || ::IsHungAppWindow(game) || gameRect_.left == kMinimizedLeft || ::IsIconic(game)) return HWND_TOPMOST;
+    if (!windowManager_.FullScreenStateUpdated()) {
+        ::Sleep(2000);
+        AssureFullScreenStateUpdated();
+        if (!windowManager_.FullScreenStateUpdated()) return HWND_TOPMOST;
+    }
+    if (windowManager_.IsFullScreen()) return HWND_TOPMOST;
+    for (HWND w = ::GetWindow(game, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        if (pid != gamePid_ && ::IsWindowVisible(w) && w != overlayWindow_) return w;
+    }
+    return HWND_TOPMOST;
+}
+
+bool OOPManager::MoveOverlay(int x, int y, int width, int height) {
+    if (x == kMinimizedLeft) return false;
+    if (!::SetWindowPos(overlayWindow_, nullptr, x, y, width, height,
+                        SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER)) {
+        return false;
+    }
+    PlaceOverlay(true);
+    return true;
+}
+
+bool OOPManager::SetClickThrough(bool clickThrough, bool force) {
+    if (clickThrough == clickThrough_.load() && !force) return false;
+    clickThrough_ = clickThrough;
+    LONG style = ::GetWindowLongW(overlayWindow_, GWL_EXSTYLE);
+    const bool fullScreen = windowManager_.IsFullScreen();
+    if (clickThrough) {
+        style |= WS_EX_TRANSPARENT;
+    } else if (!fullScreen) {
+        style &= ~WS_EX_TRANSPARENT;
+        if (OOPHooksManager::IsExclusive()) {
+            ForceForeground(overlayWindow_, true);
+            if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
+        }
+    }
+    if (!clickThrough && !fullScreen) {
+        ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
+        return true;
+    }
+    inputProxy_.SetInputBlocking(!clickThrough);
+    ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
+    return true;
+}

@@ -1,0 +1,221 @@
+#include "gamewindow/GameWindowHandler.h"
+
+#include <cstring>
+
+#include "input/OOPHooksManager.h"
+#include "logging/Log.h"
+
+namespace {
+
+unsigned Hex(HWND window) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(window)); }
+
+// Shared by every handler of the process.
+RECT gLastClientRect{};
+RECT gLastScreenRect{};
+
+bool BelongsTo(HWND window, uint32_t processId) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    return pid == processId;
+}
+
+bool IsLargeEnough(HWND window) {
+    RECT client{};
+    return ::GetClientRect(window, &client) && client.right - client.left >= 300 && client.bottom - client.top >= 300;
+}
+
+void PrintGameWindowInfo(HWND window) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    wchar_t title[1025] = {};
+    DWORD_PTR copied = 0;
+    // A hung game must not hold the lookup: the title is asked for with a time-out.
+    if (!::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(title), 0, 100, &copied)) {
+        title[0] = L'\0';
+        ::GetWindowTextW(window, title, 260);
+    }
+    QM_LOG_INFO(L"`anonymous-namespace'::PrintGameWindowInfo", 1, L"Game window detect: 0x%x ({%d,%d,%d,%d}): %s",
+                Hex(window), static_cast<int>(client.left), static_cast<int>(client.top),
+                static_cast<int>(client.right), static_cast<int>(client.bottom), title);
+}
+
+bool ClassIs(HWND window, const char* name) {
+    char className[260] = {};
+    ::GetClassNameA(window, className, static_cast<int>(sizeof(className)));
+    return std::strcmp(className, name) == 0;
+}
+
+}  // namespace
+
+Win32GameWindowHandler::Win32GameWindowHandler(Delegate* delegate)
+    : GameWindowHandler(delegate), detector_(std::make_unique<FullScreenDetector>()) {}
+
+void Win32GameWindowHandler::ForgetLastRects() {
+    gLastClientRect = RECT{};
+    gLastScreenRect = RECT{};
+}
+
+HWND Win32GameWindowHandler::GetGameWindowHandle(uint32_t processId) {
+    constexpr const wchar_t* kFn = L"Win32GameWindowHandler::GetGameWindowHandle";
+    HWND foreground = ::GetForegroundWindow();
+    if (foreground && BelongsTo(foreground, processId) && IsLargeEnough(foreground)) {
+        QM_LOG_INFO(kFn, 1, L"Game is windows foreground window 0x%x", Hex(foreground));
+        PrintGameWindowInfo(foreground);
+        return foreground;
+    }
+    for (HWND w = ::GetTopWindow(nullptr); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        if (BelongsTo(w, processId) && IsLargeEnough(w) && ::IsWindowVisible(w)) {
+            QM_LOG_INFO(kFn, 1, L"Found game window 0x%x ", Hex(w));
+            PrintGameWindowInfo(w);
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
+    HWND game = delegate_->FindGameWindow();
+    if (!game) {
+        ::ShowWindow(delegate_->GetOverlayWindow(), SW_HIDE);
+        return kUnchanged;
+    }
+    if (!::GetClientRect(game, &rect)) return kUnchanged;
+    AdjustClientRect(game, rect);
+
+    const bool sameSize = rect.bottom - rect.top == gLastClientRect.bottom - gLastClientRect.top &&
+                          rect.right - rect.left == gLastClientRect.right - gLastClientRect.left;
+    if (!sameSize) gLastClientRect = rect;
+
+    POINT topLeft{rect.left, rect.top};
+    POINT bottomRight{rect.right, rect.bottom};
+    ::ClientToScreen(game, &topLeft);
+    ::ClientToScreen(game, &bottomRight);
+    rect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+
+    if (rect.top == gLastScreenRect.top && rect.left == gLastScreenRect.left) {
+        gLastScreenRect = rect;
+        if (force) return kForced;
+        return sameSize ? kUnchanged : kResized;
+    }
+    delegate_->SetMonitor(::MonitorFromWindow(delegate_->GetOverlayWindow(), MONITOR_DEFAULTTONEAREST));
+    gLastScreenRect = rect;
+    if (force) return kForced;
+    return sameSize ? kMoved : kMovedAndResized;
+}
+
+void Win32GameWindowHandler::ForceForegroundWindow(HWND target, bool cancelMode) {
+    constexpr const wchar_t* kFn = L"Win32GameWindowHandler::ForceForegroundWindow";
+    if (delegate_->IsFullScreen()) {
+        QM_LOG_INFO(kFn, 1, L"skip set foreground (device exclusive mode)");
+        return;
+    }
+    HWND game = delegate_->GetGameWindow();
+    HWND overlay = delegate_->GetOverlayWindow();
+    HWND foreground = ::GetForegroundWindow();
+    if (cancelMode) ::PostMessageW(game, WM_CANCELMODE, 0, 0);
+    if (foreground != game && foreground != overlay) {
+        wchar_t gameTitle[260] = {};
+        wchar_t foregroundTitle[260] = {};
+        ::GetWindowTextW(game, gameTitle, 260);
+        ::GetWindowTextW(foreground, foregroundTitle, 260);
+        QM_LOG_INFO(kFn, 1, L"ForceForegroundWindowImp Invalid foreground 0x%x %s => 0x%x %s", Hex(game), gameTitle,
+                    Hex(foreground), foregroundTitle);
+        return;
+    }
+    const DWORD foregroundThread = ::GetWindowThreadProcessId(foreground, nullptr);
+    const DWORD callingThread = ::GetCurrentThreadId();
+    if (foregroundThread == callingThread) {
+        ::BringWindowToTop(target);
+        ::SetForegroundWindow(target);
+        ::ShowWindow(target, SW_SHOWNA);
+    } else {
+        ::AttachThreadInput(foregroundThread, callingThread, TRUE);
+        ::BringWindowToTop(target);
+        ::ShowWindow(target, SW_SHOWNA);
+        ::AttachThreadInput(foregroundThread, callingThread, FALSE);
+    }
+    ::SetForegroundWindow(target);
+    QM_LOG_INFO(kFn, 1, L"forced foreground");
+}
+
+void Win32GameWindowHandler::DetectFullScreen() {
+    QUERY_USER_NOTIFICATION_STATE state{};
+    const HRESULT hr = Overlay::GameWindow::QueryNotificationState(&state);
+    delegate_->UpdateFullScreenState(SUCCEEDED(hr) && state == QUNS_RUNNING_D3D_FULL_SCREEN);
+}
+
+UWPHandler::UWPHandler(Delegate* delegate)
+    : Win32GameWindowHandler(delegate), gamePid_(delegate ? delegate->GetGameProcessId() : 0) {}
+
+HWND UWPHandler::GetGameWindowHandle(uint32_t processId) {
+    HWND frame = nullptr;
+    for (HWND w = ::GetTopWindow(nullptr); w && !frame; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        if (!BelongsTo(w, processId)) continue;
+        HWND parent = ::GetParent(w);
+        if (!parent) continue;
+        RECT parentClient{};
+        ::GetClientRect(parent, &parentClient);
+        if (parentClient.right == 0 || parentClient.bottom == 0) continue;
+        if (!ClassIs(parent, "ApplicationFrameWindow")) {
+            w = parent;  // the walk goes on from the parent
+            continue;
+        }
+        frame = parent;
+        titleBarHeight_ = 0;
+        for (HWND child = ::GetTopWindow(frame); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            if (ClassIs(child, "ApplicationFrameTitleBarWindow")) {
+                RECT bar{};
+                ::GetClientRect(child, &bar);
+                titleBarHeight_ = bar.bottom - bar.top;
+                break;
+            }
+        }
+        coreWindow_ = nullptr;
+        for (HWND child = ::GetTopWindow(frame); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            if (ClassIs(child, "Windows.UI.Core.CoreWindow")) {
+                coreWindow_ = child;
+                break;
+            }
+        }
+    }
+    delegate_->UpdateFullScreenState(frame == nullptr);
+    return frame;
+}
+
+void UWPHandler::ForceForegroundWindow(HWND /*target*/, bool cancelMode) {
+    if (cancelMode) {
+        ::PostMessageW(coreWindow_, WM_CANCELMODE, 0, 0);
+        if (GetGameConfiguration()->Byte(qm::GameConfiguration::kForegroundHandling) != 0) {
+            HWND overlay = delegate_->GetOverlayWindow();
+            ::SetForegroundWindow(overlay);
+            ::SetFocus(overlay);
+            ::SetActiveWindow(overlay);
+        }
+        return;
+    }
+    ::SetForegroundWindow(coreWindow_);
+    HWND frame = delegate_->GetGameWindow();
+    ::SetForegroundWindow(frame);
+    RECT r{};
+    ::GetWindowRect(frame, &r);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = (r.right - r.left) / 2;
+    input.mi.dy = (r.bottom - r.top) / 2;
+    input.mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+#ifdef _WIN64
+    static_assert(sizeof(INPUT) == 40, "the input record of 64-bit programs");
+#endif
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
+void UWPHandler::DetectFullScreen() {
+    if (GetGameWindowHandle(gamePid_)) delegate_->UpdateFullScreenState(delegate_->IsFullScreen());
+}
+
+void UWPHandler::AdjustClientRect(HWND game, RECT& rect) {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (::GetWindowPlacement(game, &placement) && placement.showCmd == SW_SHOWMAXIMIZED) rect.top += 8;
+    rect.top += titleBarHeight_;
+}

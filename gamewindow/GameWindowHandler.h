@@ -1,0 +1,83 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "gamewindow/FullScreenDetector.h"
+
+// Finds, measures and foregrounds the game's window, and tells whether the game runs full screen.
+class GameWindowHandler {
+public:
+    // Implemented by the window manager; the handlers report through it.
+    class Delegate {
+    public:
+        virtual bool UpdateFullScreenState(bool fullScreen) = 0;
+        virtual void SetCachedGameWindow(HWND window) = 0;
+        virtual HWND GetCachedGameWindow() = 0;
+        virtual HWND FindGameWindow() = 0;
+        virtual void SetMonitor(HMONITOR monitor) = 0;
+        virtual HWND GetOverlayWindow() = 0;
+        virtual HWND GetGameWindow() = 0;
+        virtual bool IsFullScreen() = 0;
+        virtual uint32_t GetGameProcessId() = 0;
+
+    protected:
+        ~Delegate() = default;
+    };
+
+    // Change codes of UpdateGameWindowRect.
+    enum Change : int32_t { kUnchanged = 0, kMoved = 1, kResized = 2, kMovedAndResized = 3, kForced = 4 };
+
+    explicit GameWindowHandler(Delegate* delegate) : delegate_(delegate) {}
+    virtual ~GameWindowHandler() = default;
+    GameWindowHandler(const GameWindowHandler&) = delete;
+    GameWindowHandler& operator=(const GameWindowHandler&) = delete;
+
+    virtual HWND GetGameWindowHandle(uint32_t processId) = 0;
+    // `rect` receives the game's client area in screen coordinates.
+    virtual int32_t UpdateGameWindowRect(RECT& rect, bool force) = 0;
+    virtual void ForceForegroundWindow(HWND target, bool cancelMode) = 0;
+    virtual void DetectFullScreen() = 0;
+    virtual void AdjustClientRect(HWND game, RECT& rect) = 0;
+
+protected:
+    Delegate* delegate_;
+};
+
+// Classic desktop games: the process's own top-level window.
+class Win32GameWindowHandler : public GameWindowHandler {
+public:
+    explicit Win32GameWindowHandler(Delegate* delegate);
+
+    HWND GetGameWindowHandle(uint32_t processId) override;
+    int32_t UpdateGameWindowRect(RECT& rect, bool force) override;
+    void ForceForegroundWindow(HWND target, bool cancelMode) override;
+    void DetectFullScreen() override;
+    void AdjustClientRect(HWND, RECT&) override {}
+
+    // The last client and screen rectangles are shared by every handler of the process.
+    static void ForgetLastRects();
+
+private:
+    std::unique_ptr<FullScreenDetector> detector_;
+};
+
+// UWP games: an application frame of another process hosts the game's window.
+class UWPHandler : public Win32GameWindowHandler {
+public:
+    explicit UWPHandler(Delegate* delegate);
+
+    HWND GetGameWindowHandle(uint32_t processId) override;
+    void ForceForegroundWindow(HWND target, bool cancelMode) override;
+    void DetectFullScreen() override;
+    void AdjustClientRect(HWND game, RECT& rect) override;
+
+    HWND CoreWindow() const { return coreWindow_; }
+    int32_t TitleBarHeight() const { return titleBarHeight_; }
+
+private:
+    HWND coreWindow_ = nullptr;
+    int32_t titleBarHeight_ = 0;
+    uint32_t gamePid_ = 0;
+};

@@ -1,0 +1,68 @@
+#include "gamewindow/WindowManager.h"
+
+#include "core/OOPManager.h"
+#include "logging/Log.h"
+
+namespace {
+qm::IOverlayManagerController* ControllerOf(OOPManager* owner) {
+    return owner ? owner->HooksManager().Controller() : nullptr;
+}
+}  // namespace
+
+HWND WindowManager::Lookup(bool store) {
+    HWND cached = gameWindow_.load();
+    if (cached && !::IsWindow(cached)) {
+        gameWindow_.compare_exchange_strong(cached, nullptr);
+        cached = nullptr;
+    }
+    if (cached) return cached;
+    if (!owner_ || !handler_) return nullptr;
+    HWND found = handler_->GetGameWindowHandle(owner_->GamePid());
+    if (qm::IOverlayManagerController* controller = ControllerOf(owner_)) controller->SetGameWindow(found);
+    if (store) gameWindow_ = found;
+    return found;
+}
+
+bool WindowManager::UpdateFullScreenState(bool fullScreen) {
+    if (fullScreen == fullScreen_.load()) {
+        fullScreenStateUpdated_ = true;
+        return false;
+    }
+    QM_LOG_INFO(L"WindowManager::UpdateFullScreenState", 1, L"Fullscreen mode changed to: %d", fullScreen ? 1 : 0);
+    fullScreen_ = fullScreen;
+    fullScreenStateUpdated_ = true;
+    HWND overlay = GetOverlayWindow();
+    const bool hide = fullScreen && owner_ && owner_->FullScreenRenderingOff();
+    ::ShowWindow(overlay, hide ? SW_HIDE : SW_SHOWNA);
+    if (!fullScreen && owner_ && !owner_->FirstFrameRendered()) {
+        QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
+    }
+    ::PostMessageW(overlay, OOPManager::kMsgBringToForeground, 1, 1);
+    ::PostMessageW(overlay, OOPManager::kMsgResizeDevice, 1, 1);
+    if (qm::IOverlayManagerController* controller = ControllerOf(owner_)) controller->OnWindowModeRestored();
+    return true;
+}
+
+void WindowManager::SetMonitor(HMONITOR monitor) {
+    if (monitor == monitor_ || !owner_) return;
+    monitor_ = monitor;
+    owner_->SetAdapterCheckPending();
+}
+
+HWND WindowManager::GetOverlayWindow() { return owner_ ? owner_->OverlayWindow() : nullptr; }
+
+uint32_t WindowManager::GetGameProcessId() { return owner_ ? owner_->GamePid() : 0; }
+
+void WindowManager::ForceForegroundWindow(HWND target, bool cancelMode) {
+    if (!owner_ || !handler_) return;
+    if (fullScreen_) {
+        QM_LOG_WARNING(L"WindowManager::ForceForegroundWindow", L"skip, is full screen exclusive");
+        return;
+    }
+    handler_->ForceForegroundWindow(target, cancelMode);
+}
+
+int32_t WindowManager::UpdateGameWindowRect(RECT& rect, bool force) {
+    if (!owner_ || !handler_) return 0;
+    return handler_->UpdateGameWindowRect(rect, force);
+}
