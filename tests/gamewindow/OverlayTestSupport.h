@@ -1,0 +1,119 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/OOPManager.h"
+#include "qm/ClientContract.h"
+#include "tests/TestSupport.h"
+
+namespace test {
+
+// Pumps this thread's messages until `done` holds or `timeoutMs` passes.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// sample-game.exe as a separate process, with its window found.
+class SampleGame {
+public:
+    explicit SampleGame(const std::wstring& arguments = L"");
+    DWORD Pid() const { return process_.Pid(); }
+    HWND Window() const { return window_; }
+    // The client area in screen coordinates.
+    RECT ClientOnScreen() const;
+    bool Exited(DWORD timeoutMs) const { return process_.WaitExit(timeoutMs); }
+
+private:
+    ChildProcess process_;
+    HWND window_ = nullptr;
+};
+
+// A controller that records what the host calls and answers as told.
+class FakeController : public qm::IOverlayManagerController {
+public:
+    void SendData(uint32_t, const void*) override {}
+    bool Start(qm::GameConfiguration*) override { return true; }
+    void Stop() override { ++stops; }
+    bool OnMouseMessage(uint64_t message, uint64_t, int64_t, bool*) override {
+        lastMouseMessage = static_cast<uint32_t>(message);
+        ++mouseMessages;
+        return handleMouse;
+    }
+    bool OnKeyboardHook(int32_t, uint64_t, KBDLLHOOKSTRUCT* key) override {
+        if (key && key->vkCode == VK_TAB) ++tabKeys;
+        ++keys;
+        return swallowKeys;
+    }
+    bool OnMouseHook(uint32_t message, uint64_t flags, int64_t position) override {
+        lastHookMessage = message;
+        lastHookFlags = flags;
+        lastHookPosition = position;
+        ++mouseHooks;
+        return handleMouse;
+    }
+    void OnClickOutside() override { ++clicksOutside; }
+    void Unused7() override {}
+    void OnHooksFailed() override { ++hooksFailed; }
+    void SetDelegate(qm::IOverlayManagerControllerDelegate*) override {}
+    void Unused10() override {}
+    bool ReadGameConfiguration(qm::GameConfiguration*) override { return true; }
+    bool IsFrameReady() override { return true; }
+    void SetGameWindow(HWND window) override { gameWindow = window; }
+    void OnWindowModeRestored() override { ++windowModeRestored; }
+    void OnOverlayActivated() override { ++overlayActivated; }
+    void Unused16() override {}
+    void RenderOverlay(HWND, IDXGISwapChain*) override {}
+
+    std::atomic<bool> handleMouse{false};
+    std::atomic<bool> swallowKeys{false};
+    std::atomic<int> mouseMessages{0}, mouseHooks{0}, clicksOutside{0}, keys{0}, tabKeys{0};
+    std::atomic<int> hooksFailed{0}, stops{0}, windowModeRestored{0}, overlayActivated{0};
+    std::atomic<uint32_t> lastMouseMessage{0}, lastHookMessage{0};
+    std::atomic<uint64_t> lastHookFlags{0};
+    std::atomic<int64_t> lastHookPosition{0};
+    std::atomic<HWND> gameWindow{nullptr};
+};
+
+// An overlay manager whose renderer does nothing but count, with its state open to the tests.
+class TestManager : public OOPManager {
+public:
+    TestManager() { ResetProcessWideState(); }
+    ~TestManager() override;
+    int GetManagerType() override { return kManagerGep; }
+    bool InitD3D() override { return initD3DResult; }
+    void ShutdownD3D() override { ++shutdowns; }
+    bool ResetD3D(uint32_t width, uint32_t height) override {
+        lastResetWidth = width;
+        lastResetHeight = height;
+        ++resets;
+        return resetResult;
+    }
+    bool Render() override {
+        ++renders;
+        return renderResult;
+    }
+
+    // The pieces of Init that the window tests need, without a client library: the handler, the
+    // window and, when a controller is given, the hooks thread.
+    bool Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller);
+    // Runs Update until `done` holds (messages pumped in between).
+    bool UpdateUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+    RECT& Rect() { return gameRect_; }
+    void SetMinimized(bool minimized) { minimized_ = minimized; }
+    void SetFullScreenRenderingOff(bool off) { fullScreenRenderingOff_ = off; }
+    bool AdapterCheckPending() const { return adapterCheckPending_; }
+
+    bool initD3DResult = true;
+    bool resetResult = true;
+    bool renderResult = true;
+    int resets = 0, renders = 0, shutdowns = 0;
+    uint32_t lastResetWidth = 0, lastResetHeight = 0;
+};
+
+RECT WindowRect(HWND window);
+bool SameRect(const RECT& a, const RECT& b);
+
+}  // namespace test
