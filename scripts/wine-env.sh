@@ -51,6 +51,9 @@ qm_wine_up() {
   # Start Wine's own services now, with nowhere to write: started later by a test program, they
   # would inherit its output pipe and keep CTest waiting for it to close.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # No window manager runs on the virtual screen: Wine must not wait for one (it would, for two
+  # seconds, each time a window is hidden).
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
   # The same for the desktop process, which the first program that makes a window would start.
   wine rundll32.exe user32.dll,GetForegroundWindow </dev/null >/dev/null 2>&1 || true
 }

@@ -1,0 +1,151 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/gamewindow/OverlayTestSupport.h"
+
+namespace {
+
+bool Visible(HWND w) { return ::IsWindowVisible(w) != FALSE; }
+
+// The window directly above `w` in the z-order, skipping invisible ones.
+HWND VisibleAbove(HWND w) {
+    for (HWND p = ::GetWindow(w, GW_HWNDPREV); p; p = ::GetWindow(p, GW_HWNDPREV)) {
+        if (::IsWindowVisible(p)) return p;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(OverlayWindow, HiddenAtTheOriginUntilTheGameIsSeenThenOverItsClientArea) {
+    test::TestManager m;
+    test::SampleGame game(L"--hidden --pos 120,80 --size 640x480");
+    ASSERT_NE(game.Window(), nullptr);
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    HWND overlay = m.OverlayWindow();
+    EXPECT_TRUE(test::SameRect(test::WindowRect(overlay), RECT{0, 0, 10, 10}));
+    EXPECT_FALSE(Visible(overlay));
+    const LONG ex = ::GetWindowLongW(overlay, GWL_EXSTYLE);
+    EXPECT_EQ(static_cast<DWORD>(ex) & 0x080800A8u, 0x080800A8u);
+    EXPECT_EQ(static_cast<DWORD>(::GetWindowLongW(overlay, GWL_STYLE)) & WS_POPUP, static_cast<DWORD>(WS_POPUP));
+
+    // A hidden game keeps the overlay waiting (and hidden).
+    for (int i = 0; i < 3; ++i) m.Update();
+    EXPECT_FALSE(Visible(overlay));
+
+    ::ShowWindow(game.Window(), SW_SHOWNA);
+    ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); }, 10000));
+    EXPECT_EQ(m.BackBufferWidth(), static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left));
+    EXPECT_GT(m.renders, 0);
+}
+
+TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    HWND overlay = m.OverlayWindow();
+    const auto over = [&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); };
+    ASSERT_TRUE(m.UpdateUntil(over, 10000));
+
+    ::SetWindowPos(game.Window(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(m.UpdateUntil(over, 5000));
+    const int resetsBefore = m.resets;
+    ::SetWindowPos(game.Window(), nullptr, 0, 0, 800, 500, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(m.UpdateUntil(over, 5000));
+    ASSERT_TRUE(m.UpdateUntil([&] { return m.BackBufferWidth() == static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left); }, 5000));
+    EXPECT_GT(m.resets, resetsBefore);
+
+    ::ShowWindow(game.Window(), SW_MINIMIZE);
+    ASSERT_TRUE(m.UpdateUntil([&] { return !Visible(overlay) && m.Minimized(); }, 5000));
+    const int rendersWhileMinimised = m.renders;
+    for (int i = 0; i < 5; ++i) m.Update();
+    EXPECT_EQ(m.renders, rendersWhileMinimised);
+
+    ::ShowWindow(game.Window(), SW_RESTORE);
+    EXPECT_TRUE(m.UpdateUntil(over, 5000));
+}
+
+TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindows) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    HWND overlay = m.OverlayWindow();
+    m.Windows().SetFullScreenStateUpdated(true);
+    ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay); }, 10000));
+
+    // Nothing of another process above the game: top-most.
+    EXPECT_EQ(m.FindInsertAfter(), HWND_TOPMOST);
+
+    // A window of this (another) process above the game: the overlay goes right below it.
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 150, 150, 200, 200, nullptr, nullptr,
+                                   nullptr, nullptr);
+    ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    EXPECT_EQ(m.FindInsertAfter(), other);
+    m.PlaceOverlay(true);
+    EXPECT_EQ(VisibleAbove(game.Window()), overlay);
+    EXPECT_EQ(VisibleAbove(overlay), other);
+
+    // Minimised: top-most whatever lies above.
+    m.Rect().left = OOPManager::kMinimizedLeft;
+    EXPECT_EQ(m.FindInsertAfter(), HWND_TOPMOST);
+    ::DestroyWindow(other);
+}
+
+TEST(OverlayWindow, ClickThroughDecidesHitTestingAndTheTransparentStyle) {
+    test::TestManager m;
+    ASSERT_TRUE(m.Prepare(1, false, nullptr));
+    HWND overlay = m.OverlayWindow();
+    EXPECT_EQ(::SendMessageW(overlay, WM_NCHITTEST, 0, 0), HTTRANSPARENT);
+    EXPECT_EQ(::SendMessageW(overlay, WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
+
+    EXPECT_TRUE(m.SetClickThrough(false, false));
+    EXPECT_FALSE(m.SetClickThrough(false, false));
+    EXPECT_EQ(::SendMessageW(overlay, WM_NCHITTEST, 0, 0), HTCLIENT);
+    EXPECT_EQ(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+    EXPECT_TRUE(m.SetClickThrough(true, false));
+    EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+
+    // Full screen: the style stays as it is when the overlay turns interactive.
+    m.Windows().UpdateFullScreenState(true);
+    EXPECT_TRUE(m.SetClickThrough(false, false));
+    EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+
+    // Mouse messages without a controller are the window's default; WM_SIZE minimised resets nothing.
+    EXPECT_EQ(::SendMessageW(overlay, WM_MOUSEMOVE, 0, 0), 0);
+    m.SetMinimized(false);
+    ::SendMessageW(overlay, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(300, 200));
+    EXPECT_EQ(m.resets, 0);
+    ::SendMessageW(overlay, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 200));
+    EXPECT_EQ(m.resets, 1);
+    EXPECT_EQ(m.lastResetWidth, 300u);
+}
+
+TEST(OverlayWindow, AHungGameDoesNotHangTheHost) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    ASSERT_TRUE(m.UpdateUntil([&] { return ::IsWindowVisible(m.OverlayWindow()) != FALSE; }, 10000));
+    ::PostMessageW(game.Window(), WM_APP + 1, 6000, 0);  // the game stops pumping for 6 s
+    ::Sleep(200);
+    const DWORD start = ::GetTickCount();
+    int updates = 0;
+    while (::GetTickCount() - start < 3000) {
+        m.Update();
+        ++updates;
+    }
+    EXPECT_GT(updates, 20);
+    EXPECT_GT(m.renders, 20);
+}
+
+TEST(OverlayWindow, RenderFailureResetsAtTheGameSizeAndFailedResetsKeepTheFlag) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    ASSERT_TRUE(m.UpdateUntil([&] { return m.renders > 0; }, 10000));
+    m.renderResult = false;
+    const int resets = m.resets;
+    ASSERT_TRUE(m.UpdateUntil([&] { return m.resets > resets; }, 3000));
+    EXPECT_EQ(m.lastResetWidth, m.BackBufferWidth());
+}
