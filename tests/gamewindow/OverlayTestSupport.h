@@ -44,7 +44,9 @@ public:
     bool OnKeyboardHook(int32_t, uint64_t, KBDLLHOOKSTRUCT* key) override {
         if (key && key->vkCode == VK_TAB) ++tabKeys;
         ++keys;
-        return swallowKeys;
+        // Alt itself is let through, or the system would not know it is held.
+        const bool alt = key && (key->vkCode == VK_MENU || key->vkCode == VK_LMENU || key->vkCode == VK_RMENU);
+        return swallowKeys && !alt;
     }
     bool OnMouseHook(uint32_t message, uint64_t flags, int64_t position) override {
         lastHookMessage = message;

@@ -1,0 +1,167 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/gamewindow/OverlayTestSupport.h"
+
+namespace {
+
+void Click(int x, int y) {
+    ::SetCursorPos(x, y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, input, sizeof(INPUT));
+}
+
+void Button(DWORD flag) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flag;
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
+void Move(int x, int y) {
+    ::SetCursorPos(x, y);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
+void Key(WORD vk, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
+// A manager following a sample game, with the hooks thread running on a fake controller.
+struct HookedOverlay {
+    test::FakeController controller;
+    test::SampleGame game{L"--pos 200,200 --size 640x480"};
+    test::TestManager m;
+    RECT client{};
+
+    bool Ready() {
+        if (!m.Prepare(game.Pid(), false, &controller)) return false;
+        m.Windows().SetFullScreenStateUpdated(true);
+        if (!m.UpdateUntil([&] { return ::IsWindowVisible(m.OverlayWindow()) && !m.Minimized(); }, 10000)) return false;
+        client = test::WindowRect(m.OverlayWindow());
+        // The cursor must have been showing for 500 ms before the overlay may take the mouse.
+        Move(client.left + 5, client.top + 5);
+        test::PumpUntil([] { return false; }, 600);
+        return true;
+    }
+    // Waits until the hooks thread has seen what was sent.
+    bool Settle(const std::function<bool()>& done) { return test::PumpUntil(done, 3000); }
+};
+
+}  // namespace
+
+TEST(LowLevelHooks, ClicksWhileTheGameIsMinimisedGoOutsideOnce) {
+    HookedOverlay o;
+    ASSERT_TRUE(o.Ready());
+    o.m.SetMinimized(true);
+    Move(o.client.left + 20, o.client.top + 20);
+    test::PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(o.controller.clicksOutside.load(), 0);
+    Button(MOUSEEVENTF_LEFTDOWN);
+    ASSERT_TRUE(o.Settle([&] { return o.controller.clicksOutside.load() >= 1; }));
+    test::PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(o.controller.clicksOutside.load(), 1);
+    Button(MOUSEEVENTF_LEFTUP);
+    EXPECT_EQ(o.controller.mouseHooks.load(), 0);
+    EXPECT_TRUE(o.m.ClickThrough());
+}
+
+TEST(LowLevelHooks, TheAreaReachesThirtyPixelsAboveTheClientTop) {
+    HookedOverlay o;
+    ASSERT_TRUE(o.Ready());
+    const int width = o.client.right - o.client.left;
+
+    Click(o.client.left + 10, o.client.top - 30);
+    ASSERT_TRUE(o.Settle([&] { return o.controller.lastHookMessage.load() == WM_LBUTTONUP; }));
+    EXPECT_EQ(o.controller.clicksOutside.load(), 0);
+    // Packed as (y << 16) + x, sign-extended.
+    EXPECT_EQ(o.controller.lastHookPosition.load(), static_cast<int64_t>(static_cast<int32_t>((static_cast<uint32_t>(-30) << 16) + 10u)));
+
+    Click(o.client.left + 10, o.client.top - 31);
+    ASSERT_TRUE(o.Settle([&] { return o.controller.clicksOutside.load() == 2; }));
+
+    const int hooks = o.controller.mouseHooks.load();
+    Click(o.client.left + width, o.client.top + 10);  // x equal to the width is inside
+    ASSERT_TRUE(o.Settle([&] { return o.controller.mouseHooks.load() >= hooks + 2; }));
+    EXPECT_EQ(o.controller.clicksOutside.load(), 2);
+    EXPECT_EQ(o.controller.lastHookFlags.load(), 0u);  // left up has no flags; left down had 1
+}
+
+TEST(LowLevelHooks, HandledEventsMakeTheOverlayInteractive) {
+    HookedOverlay o;
+    ASSERT_TRUE(o.Ready());
+    o.controller.handleMouse = true;
+    Move(o.client.left + 50, o.client.top + 50);
+    ASSERT_TRUE(o.Settle([&] { return !o.m.ClickThrough(); }));
+    EXPECT_EQ(::GetWindowLongW(o.m.OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+    // Interactive: the hook leaves the mouse to the overlay's window procedure.
+    const int hooks = o.controller.mouseHooks.load();
+    Move(o.client.left + 60, o.client.top + 60);
+    test::PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
+    EXPECT_GT(o.controller.mouseMessages.load(), 0);  // through WM_MOUSEMOVE on the overlay
+}
+
+TEST(LowLevelHooks, ForHalfASecondAfterExclusiveModeEveryEventPassesThrough) {
+    HookedOverlay o;
+    ASSERT_TRUE(o.Ready());
+    o.controller.handleMouse = true;
+    o.m.HooksManager().OnExclusiveModeChanged(true);
+    EXPECT_FALSE(o.m.ClickThrough());
+    o.m.HooksManager().OnExclusiveModeChanged(false);
+    test::PumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(o.m.ClickThrough());
+    const int hooks = o.controller.mouseHooks.load();
+    Move(o.client.left + 70, o.client.top + 70);
+    test::PumpUntil([] { return false; }, 150);
+    EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
+    EXPECT_TRUE(o.m.ClickThrough());
+    test::PumpUntil([] { return false; }, 500);
+    Move(o.client.left + 80, o.client.top + 80);
+    EXPECT_TRUE(o.Settle([&] { return o.controller.mouseHooks.load() > hooks; }));
+}
+
+TEST(LowLevelHooks, AltTabIsPassedOnWhenTheControllerSwallowsEveryKey) {
+    HookedOverlay o;
+    ASSERT_TRUE(o.Ready());
+    o.controller.swallowKeys = true;
+    Key(VK_TAB, false);
+    Key(VK_TAB, true);
+    ASSERT_TRUE(o.Settle([&] { return o.controller.tabKeys.load() == 2; }));
+    // Wine does not mark injected keys with LLKHF_ALTDOWN: the event as the system gives it with
+    // Alt held goes to the procedure directly.
+    KBDLLHOOKSTRUCT altTab{};
+    altTab.vkCode = VK_TAB;
+    altTab.flags = LLKHF_ALTDOWN;
+    OOPHooksManager::KeyboardHookProc(HC_ACTION, WM_SYSKEYDOWN, reinterpret_cast<LPARAM>(&altTab));
+    EXPECT_EQ(o.controller.tabKeys.load(), 2);
+    altTab.flags = 0;
+    EXPECT_EQ(OOPHooksManager::KeyboardHookProc(HC_ACTION, WM_KEYDOWN, reinterpret_cast<LPARAM>(&altTab)), 1);
+    EXPECT_EQ(o.controller.tabKeys.load(), 3);
+}
+
+TEST(LowLevelHooks, TheThreadStopsAndLeavesNoHooks) {
+    test::FakeController controller;
+    test::TestManager m;
+    ASSERT_TRUE(m.Prepare(1, false, &controller));
+    ASSERT_TRUE(test::PumpUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
+    m.HooksManager().StopHooksThread();
+    EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
+    EXPECT_EQ(controller.hooksFailed.load(), 0);
+    const int keys = controller.keys.load();
+    Key(VK_SHIFT, false);
+    Key(VK_SHIFT, true);
+    test::PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(controller.keys.load(), keys);
+}
