@@ -1,0 +1,100 @@
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/CommandLineArgs.h"
+#include "tests/gamewindow/OverlayTestSupport.h"
+
+namespace {
+
+// Sets an environment variable for the length of a test.
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name) { ::SetEnvironmentVariableW(name, value.c_str()); }
+    ~ScopedEnv() { ::SetEnvironmentVariableW(name_, nullptr); }
+
+private:
+    const wchar_t* name_;
+};
+
+// The host's own switch under HKCU, removed again at the end.
+class ScopedSwitch {
+public:
+    ScopedSwitch(const wchar_t* name, DWORD value) : name_(name) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QuillmarQA\\Overlay", name, REG_DWORD, &value, sizeof(value));
+    }
+    ~ScopedSwitch() { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QuillmarQA\\Overlay", name_); }
+
+private:
+    const wchar_t* name_;
+};
+
+CommandLineArgs Arguments(DWORD gamePid) {
+    CommandLineArgs args;
+    args.Parse(L"qm-overlay.exe --qm-client=\"" + test::InExeDir(L"client") + L"\" --game-pid=" + std::to_wstring(gamePid) +
+               L" --qm-pid=" + std::to_wstring(::GetCurrentProcessId()) + L" --game-process=sample-game.exe");
+    return args;
+}
+
+}  // namespace
+
+TEST(ManagerLifecycle, FollowsTheGameUntilTheClientAsksToStopThenShutsDownInOrder) {
+    test::TempDir dir;
+    const std::wstring record = dir / L"record.txt";
+    ScopedEnv recordTo(L"QMSAMPLE_RECORD", record);
+    ScopedEnv stopAfter(L"QMSAMPLE_STOP_AFTER_MS", L"4000");
+    test::SampleGame game(L"--pos 150,120 --size 640x480");
+    test::TestManager m;
+    CommandLineArgs args = Arguments(game.Pid());
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), 0);
+    EXPECT_LT(::GetTickCount() - start, 20000u);
+    EXPECT_TRUE(test::SameRect(test::WindowRect(m.OverlayWindow()), game.ClientOnScreen()));
+    EXPECT_GT(m.renders, 0);
+    EXPECT_EQ(m.shutdowns, 1);
+    EXPECT_NE(m.Detector(), nullptr);
+
+    const std::string calls = test::ReadFileBytes(record);
+    const size_t window = calls.find("SetGameWindow");
+    const size_t cleared = calls.find("SetDelegate null");
+    const size_t stopped = calls.find("Stop\n");
+    const size_t clear = calls.find("clearClient");
+    EXPECT_NE(window, std::string::npos);
+    ASSERT_NE(cleared, std::string::npos);
+    EXPECT_LT(cleared, stopped);
+    EXPECT_LT(stopped, clear);
+    EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);  // stopped before the controller
+}
+
+TEST(ManagerLifecycle, ASimulatedErrorEndsInitWithItsValueBeforeTheDetector) {
+    ScopedSwitch simulate(L"OOPOSimulateInitError", 5);
+    test::TestManager m;
+    CommandLineArgs args = Arguments(::GetCurrentProcessId());
+    EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), 5);
+    EXPECT_EQ(m.Detector(), nullptr);
+    EXPECT_EQ(m.shutdowns, 0);
+}
+
+TEST(ManagerLifecycle, InitFailuresReturnTheirStepsCodes) {
+    {
+        test::TestManager m;
+        m.initD3DResult = false;
+        CommandLineArgs args = Arguments(::GetCurrentProcessId());
+        EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), -997);
+        EXPECT_EQ(m.shutdowns, 0);
+    }
+    {
+        // The window class is taken: the window step fails.
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OOPO_WINDOWS_CLASS";
+        ASSERT_NE(::RegisterClassExW(&wc), 0);
+        test::TestManager m;
+        CommandLineArgs args = Arguments(::GetCurrentProcessId());
+        EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), -998);
+    }
+}
