@@ -39,6 +39,8 @@ OOPManager::~OOPManager() {
     windowManager_.ReleaseHandler();
     inputProxy_.Reset();
     fullScreenDetector_.reset();
+    // Ended normally first: a thread killed while it still starts up may hold a lock for good.
+    if (worker_ && !worker_->Stop(false, 1000)) worker_->Kill();
     worker_.reset();
     watchdog_.reset();
     if (current_ == this) current_ = nullptr;
