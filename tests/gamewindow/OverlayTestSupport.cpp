@@ -4,14 +4,18 @@
 
 namespace test {
 
+void PumpMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     for (;;) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
+        PumpMessages();
         if (done()) return true;
         if (::GetTickCount() - start >= timeoutMs) return false;
         ::Sleep(5);
@@ -74,11 +78,7 @@ bool TestManager::Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController
 bool TestManager::UpdateUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     for (;;) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
+        PumpMessages();
         Update();
         if (done()) return true;
         if (::GetTickCount() - start >= timeoutMs) return false;

@@ -12,6 +12,8 @@
 
 namespace test {
 
+// Dispatches what is waiting in this thread's queue.
+void PumpMessages();
 // Pumps this thread's messages until `done` holds or `timeoutMs` passes.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
