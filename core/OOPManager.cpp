@@ -272,8 +272,7 @@ void OOPManager::ChooseGameWindowHandler(const CommandLineArgs* cmd) {
 }
 
 void OOPManager::HandleFullScreenModeChanged() {
-    // The window manager's UpdateFullScreenState carries the reaction out; it is repeated here
-    // for callers that change the state by other means.
+    // Run by the window manager's UpdateFullScreenState whenever the state changes.
     const bool fullScreen = windowManager_.IsFullScreen();
     ::ShowWindow(overlayWindow_, fullScreen && fullScreenRenderingOff_ ? SW_HIDE : SW_SHOWNA);
     if (!fullScreen && !firstFrameRendered_) {

@@ -31,15 +31,8 @@ bool WindowManager::UpdateFullScreenState(bool fullScreen) {
     QM_LOG_INFO(L"WindowManager::UpdateFullScreenState", 1, L"Fullscreen mode changed to: %d", fullScreen ? 1 : 0);
     fullScreen_ = fullScreen;
     fullScreenStateUpdated_ = true;
-    HWND overlay = GetOverlayWindow();
-    const bool hide = fullScreen && owner_ && owner_->FullScreenRenderingOff();
-    ::ShowWindow(overlay, hide ? SW_HIDE : SW_SHOWNA);
-    if (!fullScreen && owner_ && !owner_->FirstFrameRendered()) {
-        QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
-    }
-    ::PostMessageW(overlay, OOPManager::kMsgBringToForeground, 1, 1);
-    ::PostMessageW(overlay, OOPManager::kMsgResizeDevice, 1, 1);
-    if (qm::IOverlayManagerController* controller = ControllerOf(owner_)) controller->OnWindowModeRestored();
+    // The overlay manager's reaction: show or hide, foreground and reset, tell the controller.
+    if (owner_) owner_->HandleFullScreenModeChanged();
     return true;
 }
 
