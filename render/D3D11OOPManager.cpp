@@ -1,1 +1,357 @@
 #include "render/D3D11OOPManager.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "logging/Log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+D3D11System::CreateCompositionDevice SystemCompositionEntry() {
+    // Loaded once per process and never unloaded.
+    static HMODULE library = nullptr;
+    static D3D11System::CreateCompositionDevice entry = nullptr;
+    static std::once_flag once;
+    static DWORD loadError = 0;
+    std::call_once(once, [] {
+        library = ::LoadLibraryW(L"dcomp.dll");
+        if (!library) {
+            loadError = ::GetLastError();
+            return;
+        }
+        entry = reinterpret_cast<D3D11System::CreateCompositionDevice>(
+            reinterpret_cast<void*>(::GetProcAddress(library, "DCompositionCreateDevice")));
+    });
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
+    if (!library) {
+        QM_LOG_WARNING(kFn, L"LoadLibrary dcomp.dll failed 0x%x", static_cast<unsigned>(loadError));
+    } else if (!entry) {
+        QM_LOG_WARNING(kFn, L"GetProcAddress DCompositionCreateDevice failed");
+    }
+    return entry;
+}
+
+D3D11System gSystemDefaults{};
+std::atomic<const D3D11System*> gSystem{nullptr};
+
+// Process-wide logging state.
+bool gLastPresentSucceeded = true;
+bool gResetLoggingArmed = true;
+bool gFirstRenderPending = true;
+
+constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_0};
+
+}  // namespace
+
+D3D11System& D3D11System::Current() {
+    if (const D3D11System* s = gSystem.load()) return const_cast<D3D11System&>(*s);
+    if (!gSystemDefaults.compositionEntry) gSystemDefaults.compositionEntry = &SystemCompositionEntry;
+    return gSystemDefaults;
+}
+
+void D3D11System::Set(const D3D11System* system) { gSystem = system; }
+
+D3D11OOPManager::~D3D11OOPManager() { factory_.Reset(); }
+
+ComPtr<IDXGIAdapter1> D3D11OOPManager::GetAdapter() {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::GetAdapter";
+    if (GetGameConfiguration()->Byte(qm::GameConfiguration::kAdapterChoice) != 0) {
+        QM_LOG_WARNING(kFn, L"Use default adapter");
+        return nullptr;
+    }
+    if (!factory_) {
+        if (FAILED(D3D11System::Current().createFactory(__uuidof(IDXGIFactory2),
+                                                        reinterpret_cast<void**>(factory_.ReleaseAndGetAddressOf())))) {
+            QM_LOG_WARNING(kFn, L"OOPO CreateDXGIFactory2 failed");
+            return nullptr;
+        }
+    }
+    const HMONITOR monitor = windowManager_.Monitor();
+    ComPtr<IDXGIAdapter1> candidate;
+    ComPtr<IDXGIAdapter1> adapter;
+    for (UINT i = 0; SUCCEEDED(factory_->EnumAdapters1(i, adapter.ReleaseAndGetAddressOf())); ++i) {
+        DXGI_ADAPTER_DESC1 desc{};
+        adapter->GetDesc1(&desc);
+        ComPtr<IDXGIOutput> output;
+        for (UINT j = 0; SUCCEEDED(adapter->EnumOutputs(j, output.ReleaseAndGetAddressOf())); ++j) {
+            DXGI_OUTPUT_DESC outputDesc{};
+            output->GetDesc(&outputDesc);
+            if (monitor && monitor != outputDesc.Monitor) continue;
+            if (desc.VendorId == 0x10DE || desc.VendorId == 0x1002) return adapter;
+            if (!candidate) candidate = adapter;
+        }
+    }
+    return candidate;
+}
+
+bool D3D11OOPManager::IsAdapterChanged() {
+    ComPtr<IDXGIAdapter1> wanted = GetAdapter();
+    if (!wanted) return false;
+    if (!adapter_) return true;
+    DXGI_ADAPTER_DESC1 a{}, b{};
+    wanted->GetDesc1(&a);
+    adapter_->GetDesc1(&b);
+    return a.AdapterLuid.LowPart != b.AdapterLuid.LowPart || a.AdapterLuid.HighPart != b.AdapterLuid.HighPart;
+}
+
+bool D3D11OOPManager::InitD3D() {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
+    adapter_.Reset();
+    adapter_ = GetAdapter();
+    DXGI_ADAPTER_DESC1 desc{};
+    if (adapter_ && adapter_->GetDesc1(&desc) == S_OK) QM_LOG_INFO(kFn, 1, L"adapter info %s", desc.Description);
+    if (InitD3DDComp()) {
+        composition_ = true;
+        return true;
+    }
+    QM_LOG_WARNING(kFn, L"DirectComposition initialization failed, falling back to regular swap chain");
+    composition_ = false;
+    // What a part-way composition attempt left is released before the fallback replaces it.
+    compositionVisual_.Reset();
+    compositionTarget_.Reset();
+    compositionDevice_.Reset();
+
+    DXGI_SWAP_CHAIN_DESC sd{};
+    sd.BufferDesc.Width = 10;
+    sd.BufferDesc.Height = 10;
+    sd.BufferDesc.RefreshRate = DXGI_RATIONAL{0, 1};
+    sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    sd.SampleDesc.Count = 1;
+    sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+    sd.BufferCount = 2;
+    sd.OutputWindow = overlayWindow_;
+    sd.Windowed = TRUE;
+    sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+    sd.Flags = DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH;
+    D3D_FEATURE_LEVEL achieved{};
+    const HRESULT hr = D3D11System::Current().createDeviceAndSwapChain(
+        adapter_.Get(), adapter_ ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, kFeatureLevels, 2,
+        D3D11_SDK_VERSION, &sd, swapChain_.ReleaseAndGetAddressOf(), device_.ReleaseAndGetAddressOf(), &achieved,
+        context_.ReleaseAndGetAddressOf());
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"OOPO D3D11CreateDeviceAndSwapChain failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    if (factory_) {
+        factory_->MakeWindowAssociation(overlayWindow_, DXGI_MWA_NO_ALT_ENTER);
+        factory_.Reset();
+    }
+    CreateRenderTarget(10, 10);
+    return true;
+}
+
+bool D3D11OOPManager::InitD3DDComp() {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
+    QM_LOG_INFO(kFn, 1, L"Initializing D3DDComp overlay");
+    D3D11System& system = D3D11System::Current();
+    D3D_FEATURE_LEVEL achieved{};
+    HRESULT hr = system.createDevice(adapter_.Get(), adapter_ ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE,
+                                     nullptr, 0, kFeatureLevels, 2, D3D11_SDK_VERSION,
+                                     device_.ReleaseAndGetAddressOf(), &achieved, context_.ReleaseAndGetAddressOf());
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"OOPO D3D11CreateDevice failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    ComPtr<IDXGIDevice> dxgiDevice;
+    hr = device_.As(&dxgiDevice);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"QueryInterface IDXGIDevice failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    HRESULT parent = S_OK;
+    if (!adapter_) {
+        ComPtr<IDXGIAdapter> deviceAdapter;
+        hr = dxgiDevice->GetAdapter(&deviceAdapter);
+        if (FAILED(hr)) {
+            QM_LOG_WARNING(kFn, L"GetAdapter failed 0x%x", static_cast<unsigned>(hr));
+            return false;
+        }
+        factory_.Reset();
+        parent = deviceAdapter->GetParent(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(factory_.GetAddressOf()));
+    }
+    dxgiDevice.Reset();
+    if (FAILED(parent) || !factory_) {
+        QM_LOG_WARNING(kFn, L"GetParent IDXGIFactory2 failed 0x%x", static_cast<unsigned>(parent));
+        return false;
+    }
+    DXGI_SWAP_CHAIN_DESC1 sd{};
+    sd.Width = 10;
+    sd.Height = 10;
+    sd.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    sd.SampleDesc.Count = 1;
+    sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+    sd.BufferCount = 2;
+    sd.Scaling = DXGI_SCALING_STRETCH;
+    sd.SwapEffect = DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL;
+    sd.AlphaMode = DXGI_ALPHA_MODE_PREMULTIPLIED;
+    ComPtr<IDXGISwapChain1> swapChain;
+    hr = factory_->CreateSwapChainForComposition(device_.Get(), &sd, nullptr, &swapChain);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"CreateSwapChainForComposition failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    swapChain_ = swapChain;
+    factory_->MakeWindowAssociation(overlayWindow_, DXGI_MWA_NO_ALT_ENTER);
+
+    D3D11System::CreateCompositionDevice createComposition = system.compositionEntry ? system.compositionEntry() : nullptr;
+    if (!createComposition) return false;  // the reason is logged where the library is loaded
+    hr = createComposition(nullptr, __uuidof(IDCompositionDevice),
+                           reinterpret_cast<void**>(compositionDevice_.ReleaseAndGetAddressOf()));
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"DCompositionCreateDevice failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    hr = compositionDevice_->CreateTargetForHwnd(overlayWindow_, TRUE, compositionTarget_.ReleaseAndGetAddressOf());
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"CreateTargetForHwnd failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    hr = compositionDevice_->CreateVisual(compositionVisual_.ReleaseAndGetAddressOf());
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"CreateVisual failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    hr = compositionVisual_->SetContent(swapChain_.Get());
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"SetContent failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    hr = compositionTarget_->SetRoot(compositionVisual_.Get());
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"SetRoot failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    hr = compositionDevice_->Commit();
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"DComp Commit failed 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    CreateRenderTarget(10, 10);
+    if (!InitCursorRendering()) QM_LOG_WARNING(kFn, L"cursor rendering init failed");
+    return true;
+}
+
+bool D3D11OOPManager::CreateRenderTarget(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::CreateRenderTarget";
+    ComPtr<ID3D11Texture2D> back;
+    const HRESULT hr = swapChain_->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(back.GetAddressOf()));
+    if (!back) {
+        QM_LOG_WARNING(kFn, L"get buffer error 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    const HRESULT created = device_->CreateRenderTargetView(back.Get(), nullptr, renderTarget_.ReleaseAndGetAddressOf());
+    if (FAILED(created)) {
+        QM_LOG_WARNING(kFn, L"create RTV error 0x%x", static_cast<unsigned>(created));
+        return false;
+    }
+    ID3D11RenderTargetView* views[] = {renderTarget_.Get()};
+    context_->OMSetRenderTargets(1, views, nullptr);
+    D3D11_VIEWPORT viewport{0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 0.0f};
+    context_->RSSetViewports(1, &viewport);
+    return true;
+}
+
+bool D3D11OOPManager::ResetD3D(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::ResetD3D";
+    if (!context_ || minimized_ || width < 1 || height < 1) return false;
+    // The height is compared with the stored width: resets at the stored size after an adapter or
+    // full-screen change then go ahead for any window that is not square.
+    if (!renderSuspended_ && width == backBufferWidth_ && height == backBufferWidth_) {
+        QM_LOG_INFO(kFn, 1, L"skip reset device (%d %d) - no update", width, height);
+        return true;
+    }
+    if (gResetLoggingArmed) {
+        QM_LOG_INFO(kFn, 1, L"Reset device (%d %d)", width, height);
+        gResetLoggingArmed = false;
+    }
+    context_->OMSetRenderTargets(0, nullptr, nullptr);
+    renderTarget_.Reset();
+    const HRESULT hr = swapChain_->ResizeBuffers(2, width, height, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"Resize buffer error 0x%x (%d, %d)", static_cast<unsigned>(hr), width, height);
+        return false;
+    }
+    if (!CreateRenderTarget(width, height)) return false;
+    gResetLoggingArmed = true;
+    renderSuspended_ = false;
+    QM_LOG_INFO(kFn, 1, L"Reset device  complete (%d %d)", width, height);
+    return true;
+}
+
+bool D3D11OOPManager::Render() {
+    if (!renderTarget_ || minimized_) return false;
+    const uint32_t c = backgroundColor_;
+    constexpr float kScale = 0.003921569f;
+    const float colour[4] = {static_cast<float>((c >> 16) & 255) * kScale, static_cast<float>((c >> 8) & 255) * kScale,
+                             static_cast<float>(c & 255) * kScale, static_cast<float>(c >> 24) * kScale};
+    context_->ClearRenderTargetView(renderTarget_.Get(), colour);
+    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) {
+        controller->RenderOverlay(overlayWindow_, swapChain_.Get());
+    }
+    bool cursorDrawn = false;
+    if (!clickThrough_) {
+        CURSORINFO cursor{};
+        cursor.cbSize = sizeof(cursor);
+        if (::GetCursorInfo(&cursor) && (cursor.flags & CURSOR_SHOWING) == 0) {
+            RenderCursor();
+            cursorDrawn = cursorReady_;
+        }
+    }
+    const HRESULT hr = swapChain_->Present(cursorDrawn ? 0 : 1, 0);
+    if (hr == S_OK) {
+        gLastPresentSucceeded = true;
+        firstFrameRendered_ = true;
+        if (gFirstRenderPending) {
+            QM_LOG_INFO(L"D3D11OOPManager::Render", 1, L"first render");
+            gFirstRenderPending = false;
+        }
+        return true;
+    }
+    const bool visible = ::IsWindowVisible(overlayWindow_) != FALSE;
+    if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) renderSuspended_ = true;
+    if (gLastPresentSucceeded) {
+        QM_LOG_WARNING(L"D3D11OOPManager::Render", L"Present error 0x%x (%d) (v:%d)", static_cast<unsigned>(hr),
+                       renderSuspended_ ? 1 : 0, visible ? 1 : 0);
+        gLastPresentSucceeded = false;
+    }
+    return !renderSuspended_;
+}
+
+bool D3D11OOPManager::ShouldRenderFrame() {
+    if (minimized_) {
+        if (OOPManager::ShouldRenderFrame()) return true;
+        ::Sleep(1);
+        return false;
+    }
+    static ULONGLONG stamp = ::GetTickCount64();
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - stamp >= 1000) {
+        PostFullScreenCheck();
+        stamp = now;
+    }
+    return true;
+}
+
+void D3D11OOPManager::ShutdownD3D() {
+    QM_LOG_INFO(L"D3D11OOPManager::ShutdownD3D", 1, L"releasing d3d11 device");
+    cursorReady_ = false;
+    compositionVisual_.Reset();
+    compositionTarget_.Reset();
+    compositionDevice_.Reset();
+    adapter_.Reset();
+    swapChain_.Reset();
+    device_.Reset();
+    context_.Reset();
+    renderTarget_.Reset();
+}
+
+// The cursor's picture and shaders are not set up by this build: the overlay runs without a drawn
+// cursor, as it does on the regular swap chain.
+bool D3D11OOPManager::InitCursorRendering() {
+    cursorReady_ = false;
+    return false;
+}
+
+void D3D11OOPManager::RenderCursor() {}

@@ -86,7 +86,12 @@ public:
         AskTheHostLater();
         return true;
     }
-    void Stop() override { Record("Stop"); }
+    // The panel lives on the host's device: it goes before the host releases that device.
+    void Stop() override {
+        Record("Stop");
+        panel_.Reset();
+        panelDevice_ = nullptr;
+    }
     bool OnMouseMessage(uint64_t message, uint64_t, int64_t, bool* exclusive) override {
         Record("OnMouseMessage %llu", static_cast<unsigned long long>(message));
         if (exclusive) *exclusive = false;

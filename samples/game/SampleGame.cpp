@@ -2,12 +2,13 @@
 // timeline on its command line or by messages sent to its window.
 //
 //   sample-game.exe [--title T] [--pos X,Y] [--size WxH] [--colour RRGGBB] [--hidden] [--minimized]
-//                   [--script "ms:command;ms:command..."] [--exit-after ms] [--uwp]
+//                   [--script "ms:command;ms:command..."] [--exit-after ms] [--uwp] [--info-file PATH]
 //
 // Commands (timeline, relative to the start): move X Y, size W H, minimize, restore, hide, show,
 // maximize, hang MS, close. The same through messages: WM_APP+1 hang (wParam = milliseconds).
 // With --uwp a second process owns an "ApplicationFrameWindow" with a title bar and a core window,
-// and this process's window is owned by that frame, as a UWP app's is.
+// and this process's window is owned by that frame, as a UWP app's is. --info-file keeps a file with
+// "pid left top right bottom" (the client area on the screen) up to date for scripts.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -42,6 +43,7 @@ struct Options {
     DWORD gamePid = 0;
     DWORD exitAfter = 0;
     std::vector<Step> script;
+    std::wstring infoFile;
 };
 
 Options gOptions;
@@ -90,8 +92,29 @@ void RunCommand(HWND window, const std::wstring& command) {
     }
 }
 
+void WriteInfo(HWND window) {
+    if (gOptions.infoFile.empty()) return;
+    RECT r{};
+    ::GetClientRect(window, &r);
+    POINT a{r.left, r.top}, b{r.right, r.bottom};
+    ::ClientToScreen(window, &a);
+    ::ClientToScreen(window, &b);
+    char line[128];
+    const int n = snprintf(line, sizeof(line), "%lu %ld %ld %ld %ld\n", ::GetCurrentProcessId(), a.x, a.y, b.x, b.y);
+    HANDLE f = ::CreateFileW(gOptions.infoFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(f, line, static_cast<DWORD>(n), &written, nullptr);
+    ::CloseHandle(f);
+}
+
 LRESULT CALLBACK GameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_MOVE:
+        case WM_SIZE:
+            WriteInfo(hwnd);
+            return 0;
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = ::BeginPaint(hwnd, &ps);
@@ -232,6 +255,8 @@ void ParseOptions() {
         } else if (a == L"--frame-host" && i + 1 < argc) {
             gOptions.frameHost = true;
             gOptions.gamePid = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (a == L"--info-file" && i + 1 < argc) {
+            gOptions.infoFile = argv[++i];
         } else if (a == L"--hidden") {
             gOptions.hidden = true;
         } else if (a == L"--minimized") {
@@ -267,6 +292,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!window) return 4;
     if (!gOptions.hidden) ::ShowWindow(window, gOptions.minimized ? SW_SHOWMINIMIZED : SW_SHOW);
     ::UpdateWindow(window);
+    WriteInfo(window);
     gStart = ::GetTickCount();
     if (!gOptions.script.empty() || gOptions.exitAfter) ::SetTimer(window, 1, 10, nullptr);
     const int code = Pump();

@@ -84,7 +84,7 @@ TEST(OverlayExecutable, EndsWithTheDocumentedCodes) {
     EXPECT_EQ(RunOverlay(L"--qm-client=C:\\qm --game-pid=abc --qm-pid=2"), -999);
     EXPECT_EQ(RunOverlay(L"\"--qm-client=C:\\Program Files\\QM\\\\\" --game-pid=1 --qm-pid=2"), -995);
     const std::wstring client = L"--qm-client=" + Quoted(test::InExeDir(L"client"));
-    EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2"), -997);  // the renderer is not built in yet
+    EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2", {{L"QMSAMPLE_STOP_AFTER_MS", L"300"}}), 0);
     EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2", {{L"QMSAMPLE_START_FAILS", L"1"}}), -996);
     EXPECT_EQ(RunOverlay(client + L" --game-pid=1 --qm-pid=2", {{L"QMSAMPLE_NO_CONTROLLER", L"1"}}), -995);
     EXPECT_EQ(RunOverlay(L"--oopg --qm-client=C:\\qm --game-pid=1 --qm-pid=2 --plugin=C:\\no\\such.dll"), -993);

@@ -1,0 +1,86 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/gamewindow/OverlayTestSupport.h"
+
+namespace {
+
+HWND FindOverlay(DWORD hostPid) {
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, L"OOPO_WINDOWS_CLASS", nullptr); w;
+         w = ::FindWindowExW(nullptr, w, L"OOPO_WINDOWS_CLASS", nullptr)) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        if (pid == hostPid) return w;
+    }
+    return nullptr;
+}
+
+COLORREF ScreenPixel(int x, int y) {
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF c = ::GetPixel(screen, x, y);
+    ::ReleaseDC(nullptr, screen);
+    return c;
+}
+
+}  // namespace
+
+// The real host with the reference client over the sample game, until the client goes away.
+TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
+    test::TempDir profile;
+    const std::wstring logs = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, logs.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(test::WriteFileBytes(logs + L"\\QMLog.cfg", test::Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\n"
+                                                                              L"SEVERITY_HIGH +\r\nERROR H\r\n")));
+    test::SampleGame game(L"--pos 160,140 --size 640x480");
+    test::SampleGame client(L"--hidden --title stand-in-client");
+    ASSERT_NE(game.Window(), nullptr);
+
+    ::SetEnvironmentVariableW(L"USERPROFILE", profile.Path().c_str());
+    test::ChildProcess host(L"\"" + test::InExeDir(L"qm-overlay.exe") + L"\" --game-pid=" + std::to_wstring(game.Pid()) +
+                            L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe \"--qm-client=" +
+                            test::InExeDir(L"client") + L"\"");
+    ::SetEnvironmentVariableW(L"USERPROFILE", nullptr);
+    ASSERT_TRUE(host.Started());
+
+    HWND overlay = nullptr;
+    const auto over = [&] {
+        overlay = FindOverlay(host.Pid());
+        return overlay && ::IsWindowVisible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen());
+    };
+    ASSERT_TRUE(test::PumpUntil(over, 20000));
+
+    // The panel of the reference client, 16 pixels in from the overlay's corner.
+    const RECT area = game.ClientOnScreen();
+    const auto panelShown = [&] {
+        const COLORREF c = ScreenPixel(area.left + 16 + 160, area.top + 16 + 48);
+        return GetRValue(c) == 0x20 && GetGValue(c) == 0x50 && GetBValue(c) == 0xB0;
+    };
+    EXPECT_TRUE(test::PumpUntil(panelShown, 10000)) << std::hex << ScreenPixel(area.left + 176, area.top + 64);
+
+    // Following a move and a resize of the game.
+    ::SetWindowPos(game.Window(), nullptr, 300, 200, 700, 500, SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_TRUE(test::PumpUntil(over, 5000));
+    ::ShowWindow(game.Window(), SW_MINIMIZE);
+    EXPECT_TRUE(test::PumpUntil([&] { return !::IsWindowVisible(overlay); }, 5000));
+    ::ShowWindow(game.Window(), SW_RESTORE);
+    EXPECT_TRUE(test::PumpUntil(over, 5000));
+
+    // The client's end stops the host within two seconds, with exit code 0 and a complete log.
+    ::PostMessageW(client.Window(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(client.Exited(5000));
+    ASSERT_TRUE(host.WaitExit(2000 + 500));
+    DWORD code = 1;
+    ::GetExitCodeProcess(host.Handle(), &code);
+    EXPECT_EQ(code, 0u);
+    const std::vector<std::wstring> files = test::ListFiles(logs, L"qm-overlay_sample-game.exe_*.Game.html");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string log = test::ReadFileBytes(logs + L"\\" + files[0]);
+    for (const char* text : {"first render", "Quillmar terminated, stopping oopo", "shutting down: 0", ">exit<"}) {
+        EXPECT_NE(log.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(log.substr(log.size() - 5), "html>");
+}
