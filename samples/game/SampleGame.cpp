@@ -181,13 +181,15 @@ int RunFrameHost() {
     Register(kFrameClass, FramePartProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
     Register(kTitleBarClass, FramePartProc, reinterpret_cast<HBRUSH>(COLOR_ACTIVECAPTION + 1));
     Register(kCoreClass, FramePartProc, nullptr);
-    HWND frame = ::CreateWindowExW(0, kFrameClass, gOptions.title.c_str(), WS_POPUP | WS_VISIBLE, gOptions.x,
+    // The title comes last: the game looks for it, and must find the frame complete.
+    HWND frame = ::CreateWindowExW(0, kFrameClass, L"", WS_POPUP | WS_VISIBLE, gOptions.x,
                                    gOptions.y, gOptions.width, gOptions.height, nullptr, nullptr, nullptr, nullptr);
     if (!frame) return 2;
     ::CreateWindowExW(0, kTitleBarClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, gOptions.width, kTitleBarHeight, frame,
                       nullptr, nullptr, nullptr);
     ::CreateWindowExW(0, kCoreClass, L"", WS_CHILD | WS_VISIBLE, 0, kTitleBarHeight, gOptions.width,
                       gOptions.height - kTitleBarHeight, frame, nullptr, nullptr, nullptr);
+    ::SetWindowTextW(frame, gOptions.title.c_str());
     HANDLE game = ::OpenProcess(SYNCHRONIZE, FALSE, gOptions.gamePid);
     for (;;) {
         const DWORD r = ::MsgWaitForMultipleObjects(game ? 1 : 0, &game, FALSE, INFINITE, QS_ALLINPUT);
