@@ -330,11 +330,17 @@ void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
         cursorIndex_ = index;
         cursorChanged_ = true;
     }
-    // The picture itself is captured by the renderer's cursor loader; here the handle is kept.
-    if (!cursorHandles_[index] && cursor) {
-        cursorHandles_[index] = cursor;
+    // A kind is captured once per process; later handles for it are ignored.
+    if (cursorCaptured_[index] || !cursor) return;
+    if (CaptureCursorImage(cursor, &cursorImages_[index])) {
+        cursorCaptured_[index] = true;
         cursorChanged_ = true;
     }
+}
+
+const CursorImage* OOPManager::CurrentCursorImage() const {
+    if (cursorIndex_ < 0 || cursorIndex_ >= kCursorSlots || !cursorImages_[cursorIndex_].valid) return nullptr;
+    return &cursorImages_[cursorIndex_];
 }
 
 void OOPManager::ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t /*exitCode*/) {

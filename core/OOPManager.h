@@ -13,6 +13,7 @@
 #include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
 #include "plugins/ProcessWatchDog.h"
+#include "render/CursorImage.h"
 
 // Exit codes of Init's steps.
 enum InitResult : int {
@@ -74,9 +75,12 @@ public:
     HWND BlockerWindow() const { return inputProxy_.BlockerWindow(); }
     InputBlockerProxy& InputProxy() { return inputProxy_; }
 
-    // The cursor cache: 7 slots, the current one, and whether it changed since it was drawn.
+    // The cursor cache: 7 pictures captured once each, the current one, and whether it changed
+    // since it was drawn.
     static constexpr int kCursorSlots = 7;
     void SelectCursor(int32_t type, HCURSOR cursor);
+    // The current slot's picture, or null when it was never captured.
+    const CursorImage* CurrentCursorImage() const;
     int CursorIndex() const { return cursorIndex_; }
     bool CursorChanged() const { return cursorChanged_; }
     void ClearCursorChanged() { cursorChanged_ = false; }
@@ -146,7 +150,8 @@ protected:
     bool fullScreenRenderingOff_ = false;
     int cursorIndex_ = 0;
     bool cursorChanged_ = false;
-    HCURSOR cursorHandles_[kCursorSlots] = {};
+    CursorImage cursorImages_[kCursorSlots] = {};
+    bool cursorCaptured_[kCursorSlots] = {};
     OOPHooksManager hooksManager_;
     InputBlockerProxy inputProxy_;
     WindowManager windowManager_;

@@ -41,6 +41,10 @@ POINT OOPHooksManager::LastMousePosition() {
     return POINT{static_cast<LONG>(static_cast<int32_t>(packed & 0xFFFFFFFF)), static_cast<LONG>(packed >> 32)};
 }
 
+void OOPHooksManager::RememberMousePosition(POINT position) {
+    lastMousePosition_ = (static_cast<int64_t>(position.y) << 32) | static_cast<uint32_t>(position.x);
+}
+
 void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
     constexpr const wchar_t* kFn = L"OOPHooksManager::CreateLLHooksThread";
     HOOKS_INFO(kFn, L"starting llHK thread");
@@ -143,7 +147,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     HWND overlay = manager->OverlayWindow();
     POINT point = event->pt;
     ::ScreenToClient(overlay, &point);
-    lastMousePosition_ = (static_cast<int64_t>(point.y) << 32) | static_cast<uint32_t>(point.x);
+    RememberMousePosition(point);
     const int64_t packed = static_cast<int32_t>((static_cast<uint32_t>(point.y) << 16) + static_cast<uint32_t>(point.x));
 
     const uint32_t xButtons = (event->mouseData >> 16) & 3;

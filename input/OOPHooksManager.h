@@ -46,6 +46,7 @@ public:
     static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
     // Where the mouse was last seen, in overlay client coordinates.
     static POINT LastMousePosition();
+    static void RememberMousePosition(POINT position);
     // Test use: the controller the hooks talk to, without loading a library.
     void SetControllerForTesting(qm::IOverlayManagerController* controller, OOPManager* manager) {
         controller_ = controller;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "logging/Log.h"
+#include "render/CursorImage.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -295,8 +296,7 @@ bool D3D11OOPManager::Render() {
         CURSORINFO cursor{};
         cursor.cbSize = sizeof(cursor);
         if (::GetCursorInfo(&cursor) && (cursor.flags & CURSOR_SHOWING) == 0) {
-            RenderCursor();
-            cursorDrawn = cursorReady_;
+            cursorDrawn = RenderCursor();
         }
     }
     const HRESULT hr = swapChain_->Present(cursorDrawn ? 0 : 1, 0);
@@ -337,6 +337,16 @@ bool D3D11OOPManager::ShouldRenderFrame() {
 void D3D11OOPManager::ShutdownD3D() {
     QM_LOG_INFO(L"D3D11OOPManager::ShutdownD3D", 1, L"releasing d3d11 device");
     cursorReady_ = false;
+    cursorBlend_.Reset();
+    cursorSampler_.Reset();
+    cursorView_.Reset();
+    cursorTexture_.Reset();
+    cursorConstants_.Reset();
+    cursorLayout_.Reset();
+    cursorPixelShader_.Reset();
+    cursorVertexShader_.Reset();
+    cursorIndices_.Reset();
+    cursorVertices_.Reset();
     compositionVisual_.Reset();
     compositionTarget_.Reset();
     compositionDevice_.Reset();
@@ -347,11 +357,170 @@ void D3D11OOPManager::ShutdownD3D() {
     renderTarget_.Reset();
 }
 
-// The cursor's picture and shaders are not set up by this build: the overlay runs without a drawn
-// cursor, as it does on the regular swap chain.
-bool D3D11OOPManager::InitCursorRendering() {
-    cursorReady_ = false;
-    return false;
+namespace {
+
+constexpr char kCursorShader[] =
+    "cbuffer CB : register(b0) {\n"
+    "  float screen_width;\n"
+    "  float screen_height;\n"
+    "  float cursor_x;\n"
+    "  float cursor_y;\n"
+    "};\n"
+    "struct VS_IN  { float2 pos : POSITION; float2 uv : TEXCOORD0; };\n"
+    "struct PS_IN  { float4 pos : SV_POSITION; float2 uv : TEXCOORD0; };\n"
+    "PS_IN VS(VS_IN i) {\n"
+    "  PS_IN o;\n"
+    "  float2 px = float2(cursor_x + i.pos.x, cursor_y + i.pos.y);\n"
+    "  o.pos = float4(px.x / screen_width * 2.0 - 1.0,\n"
+    "                 1.0 - px.y / screen_height * 2.0, 0, 1);\n"
+    "  o.uv = i.uv;\n"
+    "  return o;\n"
+    "}\n"
+    "Texture2D tex : register(t0);\n"
+    "SamplerState smp : register(s0);\n"
+    "float4 PS(PS_IN i) : SV_TARGET { return tex.Sample(smp, i.uv); }\n";
+static_assert(sizeof(kCursorShader) - 1 == 603, "the cursor shader's text");
+
+using CompileFn = HRESULT(WINAPI*)(const void*, SIZE_T, const char*, const void*, void*, const char*, const char*, UINT,
+                                   UINT, ID3DBlob**, ID3DBlob**);
+
+// The version-43 compiler library, loaded once.
+CompileFn Compiler() {
+    static CompileFn compile = [] {
+        HMODULE library = ::LoadLibraryW(L"d3dcompiler_43.dll");
+        return library ? reinterpret_cast<CompileFn>(reinterpret_cast<void*>(::GetProcAddress(library, "D3DCompile")))
+                       : nullptr;
+    }();
+    return compile;
 }
 
-void D3D11OOPManager::RenderCursor() {}
+HRESULT CompileCursorShader(const char* entry, const char* target, ComPtr<ID3DBlob>* code) {
+    CompileFn compile = Compiler();
+    if (!compile) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    ComPtr<ID3DBlob> errors;
+    return compile(kCursorShader, sizeof(kCursorShader) - 1, "CursorShader", nullptr, nullptr, entry, target, 0, 0,
+                   code->ReleaseAndGetAddressOf(), &errors);
+}
+
+struct CursorVertex {
+    float x, y, u, v;
+};
+static_assert(sizeof(CursorVertex) == 16, "the vertex stride");
+
+}  // namespace
+
+bool D3D11OOPManager::InitCursorRendering() {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitCursorRendering";
+    if (!device_) return false;
+    ComPtr<ID3DBlob> vsCode, psCode;
+    HRESULT hr = CompileCursorShader("VS", "vs_4_0", &vsCode);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"cursor VS compile error 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    hr = CompileCursorShader("PS", "ps_4_0", &psCode);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"cursor PS compile error 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    if (FAILED(device_->CreateVertexShader(vsCode->GetBufferPointer(), vsCode->GetBufferSize(), nullptr,
+                                           cursorVertexShader_.ReleaseAndGetAddressOf())) ||
+        FAILED(device_->CreatePixelShader(psCode->GetBufferPointer(), psCode->GetBufferSize(), nullptr,
+                                          cursorPixelShader_.ReleaseAndGetAddressOf()))) {
+        return false;
+    }
+    const D3D11_INPUT_ELEMENT_DESC layout[] = {
+        {"POSITION", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
+        {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 8, D3D11_INPUT_PER_VERTEX_DATA, 0},
+    };
+    if (FAILED(device_->CreateInputLayout(layout, 2, vsCode->GetBufferPointer(), vsCode->GetBufferSize(),
+                                          cursorLayout_.ReleaseAndGetAddressOf()))) {
+        return false;
+    }
+    const CursorVertex vertices[4] = {{0, 0, 0, 0}, {32, 0, 1, 0}, {32, 32, 1, 1}, {0, 32, 0, 1}};
+    const uint16_t indices[6] = {0, 1, 2, 0, 2, 3};
+    D3D11_BUFFER_DESC bd{sizeof(vertices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+    D3D11_SUBRESOURCE_DATA data{vertices, 0, 0};
+    if (FAILED(device_->CreateBuffer(&bd, &data, cursorVertices_.ReleaseAndGetAddressOf()))) return false;
+    bd = D3D11_BUFFER_DESC{sizeof(indices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, 0, 0, 0};
+    data = D3D11_SUBRESOURCE_DATA{indices, 0, 0};
+    if (FAILED(device_->CreateBuffer(&bd, &data, cursorIndices_.ReleaseAndGetAddressOf()))) return false;
+    bd = D3D11_BUFFER_DESC{16, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, D3D11_CPU_ACCESS_WRITE, 0, 0};
+    if (FAILED(device_->CreateBuffer(&bd, nullptr, cursorConstants_.ReleaseAndGetAddressOf()))) return false;
+    D3D11_SAMPLER_DESC sd{};
+    sd.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
+    sd.AddressU = sd.AddressV = sd.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
+    if (FAILED(device_->CreateSamplerState(&sd, cursorSampler_.ReleaseAndGetAddressOf()))) return false;
+    D3D11_BLEND_DESC blend{};
+    D3D11_RENDER_TARGET_BLEND_DESC& rt = blend.RenderTarget[0];
+    rt.BlendEnable = TRUE;
+    rt.SrcBlend = rt.SrcBlendAlpha = D3D11_BLEND_ONE;
+    rt.DestBlend = rt.DestBlendAlpha = D3D11_BLEND_INV_SRC_ALPHA;
+    rt.BlendOp = rt.BlendOpAlpha = D3D11_BLEND_OP_ADD;
+    rt.RenderTargetWriteMask = D3D11_COLOR_WRITE_ENABLE_ALL;
+    if (FAILED(device_->CreateBlendState(&blend, cursorBlend_.ReleaseAndGetAddressOf()))) return false;
+    cursorReady_ = true;
+    QM_LOG_INFO(kFn, 1, L"cursor rendering initialized");
+    return true;
+}
+
+bool D3D11OOPManager::RenderCursor() {
+    if (!cursorVertexShader_ || !context_ || !cursorReady_) return false;
+    if (cursorChanged_ || !cursorView_) {
+        const CursorImage* current = CurrentCursorImage();
+        if (!current || !device_) return false;
+        cursorView_.Reset();
+        cursorTexture_.Reset();
+        D3D11_TEXTURE2D_DESC td{};
+        td.Width = td.Height = CursorImage::kSize;
+        td.MipLevels = td.ArraySize = 1;
+        td.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        td.SampleDesc.Count = 1;
+        td.Usage = D3D11_USAGE_IMMUTABLE;
+        td.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+        const D3D11_SUBRESOURCE_DATA data{current->pixels, CursorImage::kSize * 4, 0};
+        if (FAILED(device_->CreateTexture2D(&td, &data, cursorTexture_.GetAddressOf()))) return false;
+        D3D11_SHADER_RESOURCE_VIEW_DESC vd{};
+        vd.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        vd.ViewDimension = D3D11_SRV_DIMENSION_TEXTURE2D;
+        vd.Texture2D.MostDetailedMip = 0;
+        vd.Texture2D.MipLevels = 1;
+        if (FAILED(device_->CreateShaderResourceView(cursorTexture_.Get(), &vd, cursorView_.GetAddressOf()))) return false;
+        cursorChanged_ = false;
+        if (!cursorView_) return false;
+    }
+    const POINT mouse = OOPHooksManager::LastMousePosition();
+    const CursorImage* image = CurrentCursorImage();
+    const int hotX = image ? static_cast<int>(image->hotspotX) : 0;
+    const int hotY = image ? static_cast<int>(image->hotspotY) : 0;
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context_->Map(cursorConstants_.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) return false;
+    float* constants = static_cast<float*>(mapped.pData);
+    constants[0] = static_cast<float>(static_cast<int>(backBufferWidth_));
+    constants[1] = static_cast<float>(static_cast<int>(backBufferHeight_));
+    constants[2] = static_cast<float>(mouse.x - hotX);
+    constants[3] = static_cast<float>(mouse.y - hotY);
+    context_->Unmap(cursorConstants_.Get(), 0);
+
+    const UINT stride = sizeof(CursorVertex);
+    const UINT offset = 0;
+    ID3D11Buffer* vertexBuffers[] = {cursorVertices_.Get()};
+    ID3D11Buffer* constantBuffers[] = {cursorConstants_.Get()};
+    ID3D11ShaderResourceView* views[] = {cursorView_.Get()};
+    ID3D11SamplerState* samplers[] = {cursorSampler_.Get()};
+    ID3D11RenderTargetView* targets[] = {renderTarget_.Get()};
+    const float blendFactor[4] = {0, 0, 0, 0};
+    context_->IASetInputLayout(cursorLayout_.Get());
+    context_->IASetVertexBuffers(0, 1, vertexBuffers, &stride, &offset);
+    context_->IASetIndexBuffer(cursorIndices_.Get(), DXGI_FORMAT_R16_UINT, 0);
+    context_->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+    context_->VSSetShader(cursorVertexShader_.Get(), nullptr, 0);
+    context_->VSSetConstantBuffers(0, 1, constantBuffers);
+    context_->PSSetShader(cursorPixelShader_.Get(), nullptr, 0);
+    context_->PSSetShaderResources(0, 1, views);
+    context_->PSSetSamplers(0, 1, samplers);
+    context_->OMSetBlendState(cursorBlend_.Get(), blendFactor, 0xFFFFFFFF);
+    context_->OMSetRenderTargets(1, targets, nullptr);
+    context_->DrawIndexed(6, 0, 0);
+    return true;
+}

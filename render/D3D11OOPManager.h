@@ -41,9 +41,11 @@ public:
     Microsoft::WRL::ComPtr<IDXGIAdapter1> GetAdapter();
     bool InitD3DDComp();
     bool CreateRenderTarget(uint32_t width, uint32_t height);
-    // Drawing the cursor needs the composition path's set-up.
+    // The cursor's shaders, buffers and states (set up at the end of the composition path).
     bool InitCursorRendering();
-    void RenderCursor();
+    // Draws the current cursor picture at the mouse position; true when it was drawn.
+    bool RenderCursor();
+    bool CursorRenderingReady() const { return cursorReady_; }
 
     bool UsesComposition() const { return composition_; }
     IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
@@ -62,4 +64,14 @@ protected:
     Microsoft::WRL::ComPtr<IDCompositionDevice> compositionDevice_;
     Microsoft::WRL::ComPtr<IDCompositionTarget> compositionTarget_;
     Microsoft::WRL::ComPtr<IDCompositionVisual> compositionVisual_;
+    Microsoft::WRL::ComPtr<ID3D11Buffer> cursorVertices_;
+    Microsoft::WRL::ComPtr<ID3D11Buffer> cursorIndices_;
+    Microsoft::WRL::ComPtr<ID3D11Buffer> cursorConstants_;
+    Microsoft::WRL::ComPtr<ID3D11VertexShader> cursorVertexShader_;
+    Microsoft::WRL::ComPtr<ID3D11PixelShader> cursorPixelShader_;
+    Microsoft::WRL::ComPtr<ID3D11InputLayout> cursorLayout_;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> cursorTexture_;
+    Microsoft::WRL::ComPtr<ID3D11ShaderResourceView> cursorView_;
+    Microsoft::WRL::ComPtr<ID3D11SamplerState> cursorSampler_;
+    Microsoft::WRL::ComPtr<ID3D11BlendState> cursorBlend_;
 };

@@ -3,6 +3,8 @@
 #include <d3d11.h>
 #include <wrl/client.h>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "render/D3D11OOPManager.h"
@@ -32,7 +34,59 @@ public:
     void SetMinimized(bool minimized) { minimized_ = minimized; }
     bool& RenderSuspended() { return renderSuspended_; }
     bool FirstFrame() const { return firstFrameRendered_; }
+    const CursorImage& Slot(int i) const { return cursorImages_[i]; }
 };
+
+// A 32 x 32 cursor of one colour, with its hot spot at (5, 3).
+HCURSOR SolidCursor(uint8_t alpha, uint8_t red) {
+    BITMAPV5HEADER h{};
+    h.bV5Size = sizeof(h);
+    h.bV5Width = 32;
+    h.bV5Height = -32;
+    h.bV5Planes = 1;
+    h.bV5BitCount = 32;
+    h.bV5Compression = BI_BITFIELDS;
+    h.bV5RedMask = 0x00FF0000;
+    h.bV5GreenMask = 0x0000FF00;
+    h.bV5BlueMask = 0x000000FF;
+    h.bV5AlphaMask = 0xFF000000;
+    void* bits = nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HBITMAP colour = ::CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&h), DIB_RGB_COLORS, &bits, nullptr, 0);
+    ::ReleaseDC(nullptr, screen);
+    auto* p = static_cast<uint32_t*>(bits);
+    for (int i = 0; i < 32 * 32; ++i) p[i] = (uint32_t(alpha) << 24) | (uint32_t(red) << 16);
+    HBITMAP mask = ::CreateBitmap(32, 32, 1, 1, nullptr);
+    ICONINFO info{FALSE, 5, 3, mask, colour};
+    HCURSOR cursor = ::CreateIconIndirect(&info);
+    ::DeleteObject(colour);
+    ::DeleteObject(mask);
+    return cursor;
+}
+
+// The back buffer as R8G8B8A8 values, row by row.
+std::vector<uint32_t> ReadBack(TestD3D11& m) {
+    ComPtr<ID3D11Texture2D> back;
+    m.SwapChain()->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(back.GetAddressOf()));
+    D3D11_TEXTURE2D_DESC desc{};
+    back->GetDesc(&desc);
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.BindFlags = 0;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ComPtr<ID3D11Texture2D> staging;
+    std::vector<uint32_t> pixels;
+    if (FAILED(m.Device()->CreateTexture2D(&desc, nullptr, &staging))) return pixels;
+    m.Context()->CopyResource(staging.Get(), back.Get());
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (SUCCEEDED(m.Context()->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
+        for (UINT y = 0; y < desc.Height; ++y) {
+            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch);
+            pixels.insert(pixels.end(), row, row + desc.Width);
+        }
+        m.Context()->Unmap(staging.Get(), 0);
+    }
+    return pixels;
+}
 
 // Reads the first pixel of the back buffer while the controller draws.
 class PixelController : public test::FakeController {
@@ -175,4 +229,81 @@ TEST(D3D11Manager, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
     EXPECT_FALSE(m.IsAdapterChanged());
     EXPECT_TRUE(m.InitD3D());  // on the device's own adapter
     GetGameConfiguration()->SetByte(qm::GameConfiguration::kAdapterChoice, 0);
+}
+
+TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
+    TestD3D11 m;
+    HCURSOR half = SolidCursor(128, 255);
+    HCURSOR opaque = SolidCursor(255, 255);
+    m.SelectCursor(3, half);
+    EXPECT_EQ(m.CursorIndex(), 3);
+    ASSERT_NE(m.CurrentCursorImage(), nullptr);
+    const CursorImage& image = *m.CurrentCursorImage();
+    EXPECT_EQ(image.hotspotX, 5u);
+    EXPECT_EQ(image.hotspotY, 3u);
+    // Blue, green, red, alpha, premultiplied: the colour never exceeds the alpha.
+    EXPECT_EQ(image.pixels[3], 128);
+    EXPECT_GT(image.pixels[2], 0);
+    EXPECT_LE(image.pixels[2], 128);
+    m.SelectCursor(3, opaque);  // the first picture stays
+    EXPECT_EQ(m.CurrentCursorImage()->pixels[3], 128);
+
+    m.ClearCursorChanged();
+    m.SelectCursor(7, nullptr);
+    EXPECT_EQ(m.CursorIndex(), 0);
+    EXPECT_TRUE(m.CursorChanged());
+    EXPECT_EQ(m.CurrentCursorImage(), nullptr);  // nothing captured for kind 0 yet
+    m.SelectCursor(-1, opaque);
+    EXPECT_EQ(m.CursorIndex(), 0);
+    EXPECT_TRUE(m.Slot(0).valid);
+    ::DestroyCursor(half);
+    ::DestroyCursor(opaque);
+}
+
+TEST(CursorCache, PremultipliesOnlyPartlyTransparentPixels) {
+    uint8_t pixels[] = {0, 0, 255, 128, 10, 20, 30, 0, 10, 20, 30, 255, 255, 255, 255, 1};
+    PremultiplyPixels(pixels, 4);
+    const uint8_t expected[] = {0, 0, 128, 128, 10, 20, 30, 0, 10, 20, 30, 255, 1, 1, 1, 1};
+    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 16), std::vector<uint8_t>(expected, expected + 16));
+}
+
+TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied) {
+    TestD3D11 m;
+    ASSERT_TRUE(m.InitD3D());
+    m.SetStoredSize(0, 0);
+    ASSERT_TRUE(m.ResetD3D(200, 120));
+    m.SetStoredSize(200, 120);
+    EXPECT_FALSE(m.RenderCursor());  // not set up yet
+    ASSERT_TRUE(m.InitCursorRendering());
+    EXPECT_TRUE(m.CursorRenderingReady());
+    EXPECT_FALSE(m.RenderCursor());  // no picture yet
+
+    HCURSOR half = SolidCursor(128, 255);
+    m.SelectCursor(2, half);
+    OOPHooksManager::RememberMousePosition(POINT{100, 50});
+    const float clear[4] = {0, 0, 1.0f, 1.0f};  // opaque blue underneath
+    ID3D11RenderTargetView* view = nullptr;
+    m.Context()->OMGetRenderTargets(1, &view, nullptr);
+    ASSERT_NE(view, nullptr);
+    m.Context()->ClearRenderTargetView(view, clear);
+    view->Release();
+    ASSERT_TRUE(m.RenderCursor());
+    EXPECT_FALSE(m.CursorChanged());
+
+    const std::vector<uint32_t> px = ReadBack(m);
+    ASSERT_EQ(px.size(), 200u * 120u);
+    const auto at = [&](int x, int y) { return px[static_cast<size_t>(y) * 200 + static_cast<size_t>(x)]; };
+    // The premultiplied picture over opaque blue: its red, blue 255 x (1 - 128/255) = 127, alpha 255.
+    const uint32_t blended = at(110, 60);
+    EXPECT_NEAR(static_cast<int>(blended & 0xFF), m.CurrentCursorImage()->pixels[2], 1);
+    EXPECT_NEAR(static_cast<int>((blended >> 16) & 0xFF), 127, 1);
+    EXPECT_EQ(blended >> 24, 255u);
+    // Mouse (100, 50) less hot spot (5, 3): x 95 to 127, y 47 to 79.
+    EXPECT_EQ(at(95, 47), blended);
+    EXPECT_EQ(at(126, 78), blended);
+    EXPECT_EQ(at(94, 47), 0xFFFF0000u);
+    EXPECT_EQ(at(95, 46), 0xFFFF0000u);
+    EXPECT_EQ(at(127, 60), 0xFFFF0000u);
+    EXPECT_EQ(at(110, 79), 0xFFFF0000u);
+    ::DestroyCursor(half);
 }
