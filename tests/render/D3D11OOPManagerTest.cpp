@@ -307,3 +307,106 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
     EXPECT_EQ(at(110, 79), 0xFFFF0000u);
     ::DestroyCursor(half);
 }
+
+namespace {
+
+// The real swap chain, except that Present answers what the test says.
+class PresentFailingSwapChain final : public IDXGISwapChain {
+public:
+    explicit PresentFailingSwapChain(IDXGISwapChain* real) : real_(real) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGISwapChain) || riid == __uuidof(IDXGIObject) ||
+            riid == __uuidof(IDXGIDeviceSubObject)) {
+            *out = static_cast<IDXGISwapChain*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return real_->QueryInterface(riid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, UINT n, const void* d) override { return real_->SetPrivateData(g, n, d); }
+    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID g, const IUnknown* u) override {
+        return real_->SetPrivateDataInterface(g, u);
+    }
+    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, UINT* n, void* d) override { return real_->GetPrivateData(g, n, d); }
+    HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void** out) override { return real_->GetParent(riid, out); }
+    HRESULT STDMETHODCALLTYPE GetDevice(REFIID riid, void** out) override { return real_->GetDevice(riid, out); }
+    HRESULT STDMETHODCALLTYPE Present(UINT sync, UINT flags) override {
+        ++presents;
+        return presentResult == S_OK ? real_->Present(sync, flags) : presentResult;
+    }
+    HRESULT STDMETHODCALLTYPE GetBuffer(UINT i, REFIID riid, void** out) override { return real_->GetBuffer(i, riid, out); }
+    HRESULT STDMETHODCALLTYPE SetFullscreenState(BOOL f, IDXGIOutput* o) override { return real_->SetFullscreenState(f, o); }
+    HRESULT STDMETHODCALLTYPE GetFullscreenState(BOOL* f, IDXGIOutput** o) override { return real_->GetFullscreenState(f, o); }
+    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_SWAP_CHAIN_DESC* d) override { return real_->GetDesc(d); }
+    HRESULT STDMETHODCALLTYPE ResizeBuffers(UINT n, UINT w, UINT h, DXGI_FORMAT f, UINT fl) override {
+        return real_->ResizeBuffers(n, w, h, f, fl);
+    }
+    HRESULT STDMETHODCALLTYPE ResizeTarget(const DXGI_MODE_DESC* d) override { return real_->ResizeTarget(d); }
+    HRESULT STDMETHODCALLTYPE GetContainingOutput(IDXGIOutput** o) override { return real_->GetContainingOutput(o); }
+    HRESULT STDMETHODCALLTYPE GetFrameStatistics(DXGI_FRAME_STATISTICS* s) override { return real_->GetFrameStatistics(s); }
+    HRESULT STDMETHODCALLTYPE GetLastPresentCount(UINT* c) override { return real_->GetLastPresentCount(c); }
+
+    static inline HRESULT presentResult = S_OK;
+    static inline int presents = 0;
+
+private:
+    ComPtr<IDXGISwapChain> real_;
+    ULONG refs_ = 1;
+};
+
+HRESULT WINAPI WrappedCreateDeviceAndSwapChain(IDXGIAdapter* a, D3D_DRIVER_TYPE t, HMODULE m, UINT f,
+                                               const D3D_FEATURE_LEVEL* l, UINT n, UINT v, const DXGI_SWAP_CHAIN_DESC* d,
+                                               IDXGISwapChain** swapChain, ID3D11Device** device, D3D_FEATURE_LEVEL* got,
+                                               ID3D11DeviceContext** context) {
+    IDXGISwapChain* real = nullptr;
+    const HRESULT hr = ::D3D11CreateDeviceAndSwapChain(a, t, m, f, l, n, v, d, &real, device, got, context);
+    if (FAILED(hr)) return hr;
+    *swapChain = new PresentFailingSwapChain(real);
+    real->Release();
+    return hr;
+}
+
+}  // namespace
+
+TEST(D3D11Manager, ALostDeviceSuspendsRenderingUntilAReset) {
+    D3D11System wrapped = D3D11System::Current();
+    wrapped.createDevice = &FailingCreateDevice;  // straight to the regular swap chain
+    wrapped.createDeviceAndSwapChain = &WrappedCreateDeviceAndSwapChain;
+    D3D11System::Set(&wrapped);
+    {
+        TestD3D11 m;
+        ASSERT_TRUE(m.InitD3D());
+        m.SetStoredSize(0, 0);
+        ASSERT_TRUE(m.ResetD3D(320, 200));
+        m.SetStoredSize(320, 200);
+        EXPECT_TRUE(m.Render());
+
+        // Other present results are only reported.
+        PresentFailingSwapChain::presentResult = DXGI_STATUS_OCCLUDED;
+        EXPECT_TRUE(m.Render());
+        EXPECT_FALSE(m.RenderSuspended());
+
+        PresentFailingSwapChain::presentResult = DXGI_ERROR_DEVICE_REMOVED;
+        EXPECT_FALSE(m.Render());
+        EXPECT_TRUE(m.RenderSuspended());
+        // The reset at the same size is not skipped while suspended, and ends the suspension.
+        PresentFailingSwapChain::presentResult = S_OK;
+        EXPECT_TRUE(m.ResetD3D(320, 200));
+        EXPECT_FALSE(m.RenderSuspended());
+        const int presents = PresentFailingSwapChain::presents;
+        EXPECT_TRUE(m.Render());
+        EXPECT_EQ(PresentFailingSwapChain::presents, presents + 1);
+
+        PresentFailingSwapChain::presentResult = DXGI_ERROR_DEVICE_RESET;
+        EXPECT_FALSE(m.Render());
+        EXPECT_TRUE(m.RenderSuspended());
+        PresentFailingSwapChain::presentResult = S_OK;
+    }
+    D3D11System::Set(nullptr);
+}
