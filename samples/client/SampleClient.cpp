@@ -5,7 +5,8 @@
 // Switches, from the host's environment: QMSAMPLE_START_FAILS, QMSAMPLE_NO_CONTROLLER,
 // QMSAMPLE_NO_CONFIGURATION, QMSAMPLE_BLOCKER, QMSAMPLE_FRAME_NOT_READY (each "1");
 // QMSAMPLE_LOAD_PLUGIN=<path> (asks the host to load an in-game plug-in after Start);
-// QMSAMPLE_STOP_AFTER_MS=<n> (asks the host to stop n ms after Start); QMSAMPLE_RECORD=<file>
+// QMSAMPLE_STOP_AFTER_MS=<n> (asks the host to stop n ms after Start); QMSAMPLE_DRAW_NOTHING (1);
+// QMSAMPLE_FRAME_COUNT=<file> (the number of frames asked for, written at Stop); QMSAMPLE_RECORD=<file>
 // (the record also goes to that file, one call per line). QMSample_* exports read the record.
 #include <windows.h>
 #include <d3d11.h>
@@ -89,6 +90,14 @@ public:
     // The panel lives on the host's device: it goes before the host releases that device.
     void Stop() override {
         Record("Stop");
+        // How many frames the host asked for, for the benchmarks.
+        wchar_t path[MAX_PATH] = {};
+        if (::GetEnvironmentVariableW(L"QMSAMPLE_FRAME_COUNT", path, MAX_PATH) > 0) {
+            if (FILE* f = _wfopen(path, L"w")) {
+                std::fprintf(f, "%llu\n", static_cast<unsigned long long>(calls_));
+                std::fclose(f);
+            }
+        }
         panel_.Reset();
         panelDevice_ = nullptr;
     }
@@ -153,7 +162,8 @@ public:
     void Unused16() override { Record("Unused16"); }
     // Copies the panel into the top-left corner of the back buffer.
     void RenderOverlay(HWND, IDXGISwapChain* swapChain) override {
-        if (!swapChain) return;
+        ++calls_;
+        if (!swapChain || drawNothing_) return;
         ComPtr<ID3D11Device> device;
         ComPtr<ID3D11Texture2D> back;
         if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.GetAddressOf()))) ||
@@ -226,6 +236,8 @@ private:
     ID3D11Device* panelDevice_ = nullptr;
     DXGI_FORMAT panelFormat_ = DXGI_FORMAT_UNKNOWN;
     uint64_t frames_ = 0;
+    uint64_t calls_ = 0;
+    const bool drawNothing_ = Option("QMSAMPLE_DRAW_NOTHING");
 };
 
 SampleController gController;
