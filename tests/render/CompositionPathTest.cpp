@@ -1,0 +1,283 @@
+// The composition path of the Direct3D 11 manager, which Wine lacks, run with stand-ins: a factory
+// that makes the "composition" swap chain as a flip-model swap chain of the overlay window, and a
+// composition device whose steps can be told to fail.
+#include <windows.h>
+
+#include <d3d11.h>
+#include <dcomp.h>
+#include <dxgi1_2.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include "render/D3D11OOPManager.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Which composition step fails (0: none), and what reached the fakes.
+enum Step { kNone, kCreateSwapChain, kCreateDevice, kTarget, kVisual, kContent, kRoot, kCommit };
+Step gFailAt = kNone;
+HWND gTargetWindow = nullptr;
+IUnknown* gContent = nullptr;
+bool gCommitted = false;
+
+HRESULT Fails(Step step) { return gFailAt == step ? E_FAIL : S_OK; }
+
+// IUnknown for a single-interface object; the host never asks these for other interfaces.
+template <typename I>
+class Unknown : public I {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == __uuidof(IUnknown)) {
+            *out = static_cast<I*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    virtual ~Unknown() = default;
+
+private:
+    ULONG refs_ = 1;
+};
+
+#define NOT_USED { return E_NOTIMPL; }
+
+class FakeVisual final : public Unknown<IDCompositionVisual> {
+public:
+    HRESULT STDMETHODCALLTYPE SetOffsetX(IDCompositionAnimation*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetOffsetX(float) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetOffsetY(IDCompositionAnimation*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetOffsetY(float) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetTransform(IDCompositionTransform*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetTransform(const D2D_MATRIX_3X2_F&) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetTransformParent(IDCompositionVisual*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetEffect(IDCompositionEffect*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetBitmapInterpolationMode(DCOMPOSITION_BITMAP_INTERPOLATION_MODE) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetBorderMode(DCOMPOSITION_BORDER_MODE) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetClip(IDCompositionClip*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetClip(const D2D_RECT_F&) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetContent(IUnknown* content) override {
+        gContent = content;
+        return Fails(kContent);
+    }
+    HRESULT STDMETHODCALLTYPE AddVisual(IDCompositionVisual*, BOOL, IDCompositionVisual*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE RemoveVisual(IDCompositionVisual*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE RemoveAllVisuals() override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetCompositeMode(DCOMPOSITION_COMPOSITE_MODE) override NOT_USED
+};
+
+class FakeTarget final : public Unknown<IDCompositionTarget> {
+public:
+    HRESULT STDMETHODCALLTYPE SetRoot(IDCompositionVisual*) override { return Fails(kRoot); }
+};
+
+class FakeCompositionDevice final : public Unknown<IDCompositionDevice> {
+public:
+    HRESULT STDMETHODCALLTYPE Commit() override {
+        gCommitted = gFailAt != kCommit;
+        return Fails(kCommit);
+    }
+    HRESULT STDMETHODCALLTYPE WaitForCommitCompletion() override NOT_USED
+    HRESULT STDMETHODCALLTYPE GetFrameStatistics(DCOMPOSITION_FRAME_STATISTICS*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateTargetForHwnd(HWND window, BOOL, IDCompositionTarget** target) override {
+        gTargetWindow = window;
+        if (gFailAt == kTarget) return E_FAIL;
+        *target = new FakeTarget;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CreateVisual(IDCompositionVisual** visual) override {
+        if (gFailAt == kVisual) return E_FAIL;
+        *visual = new FakeVisual;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CreateSurface(UINT, UINT, DXGI_FORMAT, DXGI_ALPHA_MODE, IDCompositionSurface**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateVirtualSurface(UINT, UINT, DXGI_FORMAT, DXGI_ALPHA_MODE,
+                                                   IDCompositionVirtualSurface**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateSurfaceFromHandle(HANDLE, IUnknown**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateSurfaceFromHwnd(HWND, IUnknown**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateTranslateTransform(IDCompositionTranslateTransform**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateScaleTransform(IDCompositionScaleTransform**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateRotateTransform(IDCompositionRotateTransform**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateSkewTransform(IDCompositionSkewTransform**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateMatrixTransform(IDCompositionMatrixTransform**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateTransformGroup(IDCompositionTransform**, UINT, IDCompositionTransform**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateTranslateTransform3D(IDCompositionTranslateTransform3D**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateScaleTransform3D(IDCompositionScaleTransform3D**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateRotateTransform3D(IDCompositionRotateTransform3D**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateMatrixTransform3D(IDCompositionMatrixTransform3D**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateTransform3DGroup(IDCompositionTransform3D**, UINT, IDCompositionTransform3D**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateEffectGroup(IDCompositionEffectGroup**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateRectangleClip(IDCompositionRectangleClip**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CreateAnimation(IDCompositionAnimation**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CheckDeviceState(BOOL*) override NOT_USED
+};
+
+HRESULT WINAPI FakeCreateCompositionDevice(IDXGIDevice* dxgiDevice, REFIID riid, void** out) {
+    EXPECT_EQ(dxgiDevice, nullptr);
+    EXPECT_TRUE(riid == __uuidof(IDCompositionDevice));
+    if (gFailAt == kCreateDevice) return E_FAIL;
+    *out = static_cast<IDCompositionDevice*>(new FakeCompositionDevice);
+    return S_OK;
+}
+D3D11System::CreateCompositionDevice CompositionEntry() { return &FakeCreateCompositionDevice; }
+D3D11System::CreateCompositionDevice MissingCompositionLibrary() { return nullptr; }
+
+// The system's factory, except that composition swap chains become flip-model swap chains of the
+// window the test names.
+HWND gSwapChainWindow = nullptr;
+DXGI_SWAP_CHAIN_DESC1 gCompositionDesc{};
+
+class FakeFactory final : public IDXGIFactory2 {
+public:
+    explicit FakeFactory(IDXGIFactory2* real) : real_(real) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGIObject) || riid == __uuidof(IDXGIFactory) ||
+            riid == __uuidof(IDXGIFactory1) || riid == __uuidof(IDXGIFactory2)) {
+            *out = static_cast<IDXGIFactory2*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return real_->QueryInterface(riid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, UINT n, const void* d) override { return real_->SetPrivateData(g, n, d); }
+    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID g, const IUnknown* u) override {
+        return real_->SetPrivateDataInterface(g, u);
+    }
+    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, UINT* n, void* d) override { return real_->GetPrivateData(g, n, d); }
+    HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void** out) override { return real_->GetParent(riid, out); }
+    HRESULT STDMETHODCALLTYPE EnumAdapters(UINT i, IDXGIAdapter** a) override { return real_->EnumAdapters(i, a); }
+    HRESULT STDMETHODCALLTYPE MakeWindowAssociation(HWND w, UINT f) override { return real_->MakeWindowAssociation(w, f); }
+    HRESULT STDMETHODCALLTYPE GetWindowAssociation(HWND* w) override { return real_->GetWindowAssociation(w); }
+    HRESULT STDMETHODCALLTYPE CreateSwapChain(IUnknown* d, DXGI_SWAP_CHAIN_DESC* s, IDXGISwapChain** o) override {
+        return real_->CreateSwapChain(d, s, o);
+    }
+    HRESULT STDMETHODCALLTYPE CreateSoftwareAdapter(HMODULE m, IDXGIAdapter** a) override {
+        return real_->CreateSoftwareAdapter(m, a);
+    }
+    HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT i, IDXGIAdapter1** a) override { return real_->EnumAdapters1(i, a); }
+    WINBOOL STDMETHODCALLTYPE IsCurrent() override { return real_->IsCurrent(); }
+    WINBOOL STDMETHODCALLTYPE IsWindowedStereoEnabled() override { return FALSE; }
+    HRESULT STDMETHODCALLTYPE CreateSwapChainForHwnd(IUnknown* d, HWND w, const DXGI_SWAP_CHAIN_DESC1* s,
+                                                     const DXGI_SWAP_CHAIN_FULLSCREEN_DESC* f, IDXGIOutput* o,
+                                                     IDXGISwapChain1** out) override {
+        return real_->CreateSwapChainForHwnd(d, w, s, f, o, out);
+    }
+    HRESULT STDMETHODCALLTYPE CreateSwapChainForCoreWindow(IUnknown*, IUnknown*, const DXGI_SWAP_CHAIN_DESC1*,
+                                                           IDXGIOutput*, IDXGISwapChain1**) override NOT_USED
+    HRESULT STDMETHODCALLTYPE GetSharedResourceAdapterLuid(HANDLE, LUID*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE RegisterStereoStatusWindow(HWND, UINT, DWORD*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE RegisterStereoStatusEvent(HANDLE, DWORD*) override NOT_USED
+    void STDMETHODCALLTYPE UnregisterStereoStatus(DWORD) override {}
+    HRESULT STDMETHODCALLTYPE RegisterOcclusionStatusWindow(HWND, UINT, DWORD*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE RegisterOcclusionStatusEvent(HANDLE, DWORD*) override NOT_USED
+    void STDMETHODCALLTYPE UnregisterOcclusionStatus(DWORD) override {}
+    HRESULT STDMETHODCALLTYPE CreateSwapChainForComposition(IUnknown* device, const DXGI_SWAP_CHAIN_DESC1* desc,
+                                                            IDXGIOutput* output, IDXGISwapChain1** out) override {
+        gCompositionDesc = *desc;
+        if (gFailAt == kCreateSwapChain) return E_FAIL;
+        DXGI_SWAP_CHAIN_DESC1 windowed = *desc;
+        windowed.AlphaMode = DXGI_ALPHA_MODE_UNSPECIFIED;
+        return real_->CreateSwapChainForHwnd(device, gSwapChainWindow, &windowed, nullptr, output, out);
+    }
+
+private:
+    ComPtr<IDXGIFactory2> real_;
+    ULONG refs_ = 1;
+};
+
+HRESULT WINAPI FakeCreateFactory(REFIID riid, void** out) {
+    ComPtr<IDXGIFactory2> real;
+    const HRESULT hr = ::CreateDXGIFactory1(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(real.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    auto* fake = new FakeFactory(real.Get());
+    const HRESULT q = fake->QueryInterface(riid, out);
+    fake->Release();
+    return q;
+}
+
+class CompositionManager : public D3D11OOPManager {
+public:
+    CompositionManager() {
+        overlayWindow_ = ::CreateWindowExW(0, L"STATIC", L"qm composition test", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300,
+                                           nullptr, nullptr, nullptr, nullptr);
+        gSwapChainWindow = overlayWindow_;
+        minimized_ = false;
+    }
+    ~CompositionManager() override {
+        ShutdownD3D();
+        ::DestroyWindow(overlayWindow_);
+    }
+};
+
+// The fake system for one test, put back at the end.
+struct FakeComposition {
+    D3D11System system = D3D11System::Current();
+    explicit FakeComposition(Step failAt, D3D11System::CreateCompositionDevice (*entry)() = &CompositionEntry) {
+        gFailAt = failAt;
+        gTargetWindow = nullptr;
+        gContent = nullptr;
+        gCommitted = false;
+        system.createFactory = &FakeCreateFactory;
+        system.compositionEntry = entry;
+        D3D11System::Set(&system);
+    }
+    ~FakeComposition() { D3D11System::Set(nullptr); }
+};
+
+}  // namespace
+
+TEST(CompositionPath, TheWholePathSetsTheFlagTheStyleAndTheCursor) {
+    FakeComposition fake(kNone);
+    CompositionManager m;
+    ASSERT_TRUE(m.InitD3D());
+    EXPECT_TRUE(m.UsesComposition());
+    EXPECT_EQ(m.GetWindowExStyle(), static_cast<uint32_t>(WS_EX_NOREDIRECTIONBITMAP));
+    EXPECT_TRUE(m.CursorRenderingReady());
+    EXPECT_EQ(gTargetWindow, m.OverlayWindow());
+    EXPECT_EQ(gContent, m.SwapChain());
+    EXPECT_TRUE(gCommitted);
+    // The composition swap chain as described: 10 x 10, flip model, premultiplied alpha.
+    EXPECT_EQ(gCompositionDesc.Width, 10u);
+    EXPECT_EQ(gCompositionDesc.Height, 10u);
+    EXPECT_EQ(gCompositionDesc.Format, DXGI_FORMAT_R8G8B8A8_UNORM);
+    EXPECT_EQ(gCompositionDesc.BufferCount, 2u);
+    EXPECT_EQ(gCompositionDesc.SwapEffect, DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL);
+    EXPECT_EQ(gCompositionDesc.AlphaMode, DXGI_ALPHA_MODE_PREMULTIPLIED);
+    EXPECT_EQ(gCompositionDesc.Scaling, DXGI_SCALING_STRETCH);
+    m.SetAdapterCheckPending();
+    EXPECT_FALSE(m.IsAdapterChanged());
+}
+
+TEST(CompositionPath, EachFailingStepFallsBackToTheRegularSwapChain) {
+    for (Step step : {kCreateSwapChain, kCreateDevice, kTarget, kVisual, kContent, kRoot, kCommit}) {
+        FakeComposition fake(step);
+        CompositionManager m;
+        ASSERT_TRUE(m.InitD3D()) << step;
+        EXPECT_FALSE(m.UsesComposition()) << step;
+        EXPECT_EQ(m.GetWindowExStyle(), 0u) << step;
+        EXPECT_FALSE(m.CursorRenderingReady()) << step;
+        DXGI_SWAP_CHAIN_DESC d{};
+        m.SwapChain()->GetDesc(&d);
+        EXPECT_EQ(d.SwapEffect, DXGI_SWAP_EFFECT_DISCARD) << step;
+    }
+    FakeComposition noLibrary(kNone, &MissingCompositionLibrary);
+    CompositionManager m;
+    ASSERT_TRUE(m.InitD3D());
+    EXPECT_FALSE(m.UsesComposition());
+}
