@@ -139,8 +139,11 @@ int main() {
     ::GetWindowRect(gameWindow, &place);
     for (int i = 0; i < 200; ++i) {
         if (i % 2 == 0) {
+            const LONG width = place.right - place.left, height = place.bottom - place.top;
             place.left = 100 + (i % 7) * 20;
             place.top = 100 + (i % 5) * 15;
+            place.right = place.left + width;
+            place.bottom = place.top + height;
         } else {
             place.right = place.left + 640 + (i % 4) * 20;
             place.bottom = place.top + 480 + (i % 3) * 20;
