@@ -1,4 +1,4 @@
-// The composition path of the Direct3D 11 manager, which Wine lacks, run with stand-ins: a factory
+// What the Direct3D 11 manager asks of the system where Wine has less, run with stand-ins: a factory
 // that makes the "composition" swap chain as a flip-model swap chain of the overlay window, and a
 // composition device whose steps can be told to fail.
 #include <windows.h>
@@ -7,6 +7,9 @@
 #include <dcomp.h>
 #include <dxgi1_2.h>
 #include <wrl/client.h>
+
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -137,9 +140,10 @@ D3D11System::CreateCompositionDevice MissingCompositionLibrary() { return nullpt
 HWND gSwapChainWindow = nullptr;
 DXGI_SWAP_CHAIN_DESC1 gCompositionDesc{};
 
-class FakeFactory final : public IDXGIFactory2 {
+class FakeFactory : public IDXGIFactory2 {
 public:
     explicit FakeFactory(IDXGIFactory2* real) : real_(real) {}
+    virtual ~FakeFactory() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGIObject) || riid == __uuidof(IDXGIFactory) ||
             riid == __uuidof(IDXGIFactory1) || riid == __uuidof(IDXGIFactory2)) {
@@ -201,6 +205,85 @@ private:
     ULONG refs_ = 1;
 };
 
+// IDXGIObject for the stand-in adapters and outputs.
+#define DXGI_OBJECT_NOT_USED                                                                                  \
+    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override NOT_USED                    \
+    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override NOT_USED             \
+    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override NOT_USED                         \
+    HRESULT STDMETHODCALLTYPE GetParent(REFIID, void**) override NOT_USED
+
+class FakeOutput final : public Unknown<IDXGIOutput> {
+public:
+    explicit FakeOutput(HMONITOR monitor) : monitor_(monitor) {}
+    DXGI_OBJECT_NOT_USED
+    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC* desc) override {
+        *desc = DXGI_OUTPUT_DESC{};
+        desc->Monitor = monitor_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDisplayModeList(DXGI_FORMAT, UINT, UINT*, DXGI_MODE_DESC*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE FindClosestMatchingMode(const DXGI_MODE_DESC*, DXGI_MODE_DESC*, IUnknown*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE WaitForVBlank() override NOT_USED
+    HRESULT STDMETHODCALLTYPE TakeOwnership(IUnknown*, WINBOOL) override NOT_USED
+    void STDMETHODCALLTYPE ReleaseOwnership() override {}
+    HRESULT STDMETHODCALLTYPE GetGammaControlCapabilities(DXGI_GAMMA_CONTROL_CAPABILITIES*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetGammaControl(const DXGI_GAMMA_CONTROL*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE GetGammaControl(DXGI_GAMMA_CONTROL*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE SetDisplaySurface(IDXGISurface*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE GetDisplaySurfaceData(IDXGISurface*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE GetFrameStatistics(DXGI_FRAME_STATISTICS*) override NOT_USED
+
+private:
+    HMONITOR monitor_;
+};
+
+// An adapter of one vendor, driving the given monitors; its LUID is its vendor.
+class FakeAdapter final : public Unknown<IDXGIAdapter1> {
+public:
+    FakeAdapter(UINT vendor, std::vector<HMONITOR> monitors) : vendor_(vendor), monitors_(std::move(monitors)) {}
+    DXGI_OBJECT_NOT_USED
+    HRESULT STDMETHODCALLTYPE EnumOutputs(UINT i, IDXGIOutput** output) override {
+        if (i >= monitors_.size()) return DXGI_ERROR_NOT_FOUND;
+        *output = new FakeOutput(monitors_[i]);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_ADAPTER_DESC*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE CheckInterfaceSupport(REFGUID, LARGE_INTEGER*) override NOT_USED
+    HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_ADAPTER_DESC1* desc) override {
+        *desc = DXGI_ADAPTER_DESC1{};
+        desc->VendorId = vendor_;
+        desc->AdapterLuid.LowPart = vendor_;
+        return S_OK;
+    }
+
+private:
+    UINT vendor_;
+    std::vector<HMONITOR> monitors_;
+};
+
+// The adapters a test lists, in order.
+std::vector<std::pair<UINT, std::vector<HMONITOR>>> gAdapters;
+
+class AdapterListFactory final : public FakeFactory {
+public:
+    using FakeFactory::FakeFactory;
+    HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT i, IDXGIAdapter1** adapter) override {
+        if (i >= gAdapters.size()) return DXGI_ERROR_NOT_FOUND;
+        *adapter = new FakeAdapter(gAdapters[i].first, gAdapters[i].second);
+        return S_OK;
+    }
+};
+
+HRESULT WINAPI AdapterListCreateFactory(REFIID riid, void** out) {
+    ComPtr<IDXGIFactory2> real;
+    const HRESULT hr = ::CreateDXGIFactory1(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(real.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    auto* fake = new AdapterListFactory(real.Get());
+    const HRESULT q = fake->QueryInterface(riid, out);
+    fake->Release();
+    return q;
+}
+
 HRESULT WINAPI FakeCreateFactory(REFIID riid, void** out) {
     ComPtr<IDXGIFactory2> real;
     const HRESULT hr = ::CreateDXGIFactory1(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(real.GetAddressOf()));
@@ -213,6 +296,11 @@ HRESULT WINAPI FakeCreateFactory(REFIID riid, void** out) {
 
 class CompositionManager : public D3D11OOPManager {
 public:
+    // The monitor the window manager reports for the game.
+    void OnMonitor(HMONITOR monitor) {
+        windowManager_.SetOwner(this);
+        windowManager_.SetMonitor(monitor);
+    }
     CompositionManager() {
         overlayWindow_ = ::CreateWindowExW(0, L"STATIC", L"qm composition test", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300,
                                            nullptr, nullptr, nullptr, nullptr);
@@ -280,4 +368,36 @@ TEST(CompositionPath, EachFailingStepFallsBackToTheRegularSwapChain) {
     CompositionManager m;
     ASSERT_TRUE(m.InitD3D());
     EXPECT_FALSE(m.UsesComposition());
+}
+
+TEST(AdapterChoice, TheTwoVendorsWinOnTheGamesMonitorElseTheFirstThatDrivesIt) {
+    D3D11System system = D3D11System::Current();
+    system.createFactory = &AdapterListCreateFactory;
+    D3D11System::Set(&system);
+    const auto M = reinterpret_cast<HMONITOR>(0x1001);
+    const auto N = reinterpret_cast<HMONITOR>(0x2002);
+    const auto chosen = [](CompositionManager& m) -> UINT {
+        ComPtr<IDXGIAdapter1> a = m.GetAdapter();
+        if (!a) return 0;
+        DXGI_ADAPTER_DESC1 d{};
+        a->GetDesc1(&d);
+        return d.VendorId;
+    };
+    CompositionManager m;
+    m.OnMonitor(M);
+
+    gAdapters = {{0x8086, {M}}, {0x10DE, {N, M}}};
+    EXPECT_EQ(chosen(m), 0x10DEu);
+    gAdapters = {{0x8086, {M}}, {0x1002, {M}}};
+    EXPECT_EQ(chosen(m), 0x1002u);
+    gAdapters = {{0x10DE, {N}}, {0x8086, {}}, {0x1234, {M}}, {0x5678, {M}}};
+    EXPECT_EQ(chosen(m), 0x1234u);  // neither vendor drives the monitor: the first that does
+    gAdapters = {{0x10DE, {N}}, {0x8086, {}}};
+    EXPECT_EQ(chosen(m), 0u);  // nothing drives it: the default adapter
+
+    CompositionManager anyMonitor;  // no monitor known yet: every output matches
+    gAdapters = {{0x8086, {N}}, {0x10DE, {M}}};
+    EXPECT_EQ(chosen(anyMonitor), 0x10DEu);
+    gAdapters.clear();
+    D3D11System::Set(nullptr);
 }
