@@ -1,6 +1,6 @@
 // What the Direct3D 11 manager asks of the system where Wine has less, run with stand-ins: a factory
 // that makes the "composition" swap chain as a flip-model swap chain of the overlay window, and a
-// composition device whose steps can be told to fail.
+// composition device whose steps can be told to fail, and adapters of chosen vendors and monitors.
 #include <windows.h>
 
 #include <d3d11.h>
