@@ -1,0 +1,94 @@
+// Frame benchmark, in process with Wine's Direct3D 11: the CPU time of one pass of the update step
+// with a controller that draws nothing, uncapped as the Direct3D 11 manager runs, and behind the
+// base frame gate (90 frames per second), to see what the loop costs apart from presenting.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "core/CommandLineArgs.h"
+#include "render/D3D11OOPManager.h"
+
+namespace {
+
+class QuietController : public qm::IOverlayManagerController {
+public:
+    void SendData(uint32_t, const void*) override {}
+    bool Start(qm::GameConfiguration*) override { return true; }
+    void Stop() override {}
+    bool OnMouseMessage(uint64_t, uint64_t, int64_t, bool*) override { return false; }
+    bool OnKeyboardHook(int32_t, uint64_t, KBDLLHOOKSTRUCT*) override { return false; }
+    bool OnMouseHook(uint32_t, uint64_t, int64_t) override { return false; }
+    void OnClickOutside() override {}
+    void Unused7() override {}
+    void OnHooksFailed() override {}
+    void SetDelegate(qm::IOverlayManagerControllerDelegate*) override {}
+    void Unused10() override {}
+    bool ReadGameConfiguration(qm::GameConfiguration*) override { return true; }
+    bool IsFrameReady() override { return true; }
+    void SetGameWindow(HWND) override {}
+    void OnWindowModeRestored() override {}
+    void OnOverlayActivated() override {}
+    void Unused16() override {}
+    void RenderOverlay(HWND, IDXGISwapChain*) override { ++frames; }
+    long long frames = 0;
+};
+
+class BenchManager : public D3D11OOPManager {
+public:
+    bool gated = false;
+    bool ShouldRenderFrame() override { return gated ? OOPManager::ShouldRenderFrame() : D3D11OOPManager::ShouldRenderFrame(); }
+
+    bool Prepare(QuietController* controller) {
+        gamePid_ = ::GetCurrentProcessId();
+        instance_ = ::GetModuleHandleW(nullptr);
+        CommandLineArgs args;
+        args.Parse(L"bench.exe");
+        ChooseGameWindowHandler(&args);
+        worker_ = std::make_unique<Common::Utils::WorkerThread>();
+        worker_->Start("worker thread");
+        if (!InitWindow(instance_)) return false;
+        hooksManager_.SetControllerForTesting(controller, this);
+        windowManager_.SetFullScreenStateUpdated(true);
+        return InitD3D();
+    }
+};
+
+double CpuSeconds() {
+    FILETIME c, e, k, u;
+    ::GetProcessTimes(::GetCurrentProcess(), &c, &e, &k, &u);
+    const auto v = [](FILETIME f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return static_cast<double>(v(k) + v(u)) / 1e7;
+}
+
+void Run(BenchManager& m, QuietController& controller, const char* name) {
+    const long long frames = controller.frames;
+    const double cpu = CpuSeconds();
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < 4000) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        m.Update();
+    }
+    const long long n = controller.frames - frames;
+    const double used = CpuSeconds() - cpu;
+    std::printf("%-28s %6lld frames in 4 s, %7.0f us CPU per frame, %5.1f %% of one core\n", name, n,
+                n ? used * 1e6 / static_cast<double>(n) : 0.0, used / 4.0 * 100.0);
+}
+
+}  // namespace
+
+int main() {
+    HWND game = ::CreateWindowExW(0, L"STATIC", L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 640, 480,
+                                  nullptr, nullptr, nullptr, nullptr);
+    QuietController controller;
+    BenchManager m;
+    if (!game || !m.Prepare(&controller)) {
+        std::printf("no overlay to render\n");
+        return 1;
+    }
+    m.gated = false;
+    Run(m, controller, "uncapped (Direct3D 11 gate)");
+    m.gated = true;
+    Run(m, controller, "base frame gate (90 fps)");
+    return 0;
+}
