@@ -34,7 +34,11 @@ D3D11System::CreateCompositionDevice SystemCompositionEntry() {
     return entry;
 }
 
-D3D11System gSystemDefaults{};
+const D3D11System gSystemDefaults = [] {
+    D3D11System s;
+    s.compositionEntry = &SystemCompositionEntry;
+    return s;
+}();
 std::atomic<const D3D11System*> gSystem{nullptr};
 
 // Process-wide logging state.
@@ -46,10 +50,9 @@ constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEAT
 
 }  // namespace
 
-D3D11System& D3D11System::Current() {
-    if (const D3D11System* s = gSystem.load()) return const_cast<D3D11System&>(*s);
-    if (!gSystemDefaults.compositionEntry) gSystemDefaults.compositionEntry = &SystemCompositionEntry;
-    return gSystemDefaults;
+const D3D11System& D3D11System::Current() {
+    const D3D11System* s = gSystem.load();
+    return s ? *s : gSystemDefaults;
 }
 
 void D3D11System::Set(const D3D11System* system) { gSystem = system; }
@@ -146,7 +149,7 @@ bool D3D11OOPManager::InitD3D() {
 bool D3D11OOPManager::InitD3DDComp() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
     QM_LOG_INFO(kFn, 1, L"Initializing D3DDComp overlay");
-    D3D11System& system = D3D11System::Current();
+    const D3D11System& system = D3D11System::Current();
     D3D_FEATURE_LEVEL achieved{};
     HRESULT hr = system.createDevice(adapter_.Get(), adapter_ ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE,
                                      nullptr, 0, kFeatureLevels, 2, D3D11_SDK_VERSION,

@@ -18,7 +18,7 @@ struct D3D11System {
     using CreateCompositionDevice = HRESULT(WINAPI*)(IDXGIDevice*, REFIID, void**);
     CreateCompositionDevice (*compositionEntry)() = nullptr;
 
-    static D3D11System& Current();
+    static const D3D11System& Current();
     static void Set(const D3D11System* system);  // null restores the system's own
 };
 
