@@ -37,6 +37,10 @@ HWND FindGameWindow(DWORD pid) {
 SampleGame::SampleGame(const std::wstring& arguments)
     : process_(L"\"" + InExeDir(L"sample-game.exe") + L"\" " + arguments) {
     PumpUntil([this] { return (window_ = FindGameWindow(Pid())) != nullptr; }, 10000);
+    // The window exists a moment before it is shown.
+    if (window_ && arguments.find(L"--hidden") == std::wstring::npos) {
+        PumpUntil([this] { return ::IsWindowVisible(window_) != FALSE; }, 5000);
+    }
 }
 
 RECT SampleGame::ClientOnScreen() const {
