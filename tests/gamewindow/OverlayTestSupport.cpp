@@ -22,21 +22,19 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     }
 }
 
-namespace {
-HWND FindGameWindow(DWORD pid) {
-    for (HWND w = ::FindWindowExW(nullptr, nullptr, L"QMSampleGame", nullptr); w;
-         w = ::FindWindowExW(nullptr, w, L"QMSampleGame", nullptr)) {
+HWND FindWindowOfProcess(const wchar_t* className, DWORD pid) {
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, className, nullptr); w;
+         w = ::FindWindowExW(nullptr, w, className, nullptr)) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(w, &owner);
         if (owner == pid) return w;
     }
     return nullptr;
 }
-}  // namespace
 
 SampleGame::SampleGame(const std::wstring& arguments)
     : process_(L"\"" + InExeDir(L"sample-game.exe") + L"\" " + arguments) {
-    PumpUntil([this] { return (window_ = FindGameWindow(Pid())) != nullptr; }, 10000);
+    PumpUntil([this] { return (window_ = FindWindowOfProcess(L"QMSampleGame", Pid())) != nullptr; }, 10000);
     // The window exists a moment before it is shown.
     if (window_ && arguments.find(L"--hidden") == std::wstring::npos) {
         PumpUntil([this] { return ::IsWindowVisible(window_) != FALSE; }, 5000);

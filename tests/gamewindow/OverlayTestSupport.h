@@ -17,6 +17,9 @@ void PumpMessages();
 // Pumps this thread's messages until `done` holds or `timeoutMs` passes.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
+// The first top-level window of `className` that belongs to process `pid`.
+HWND FindWindowOfProcess(const wchar_t* className, DWORD pid);
+
 // sample-game.exe as a separate process, with its window found.
 class SampleGame {
 public:

@@ -9,16 +9,6 @@
 
 namespace {
 
-HWND FindOverlay(DWORD hostPid) {
-    for (HWND w = ::FindWindowExW(nullptr, nullptr, L"OOPO_WINDOWS_CLASS", nullptr); w;
-         w = ::FindWindowExW(nullptr, w, L"OOPO_WINDOWS_CLASS", nullptr)) {
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(w, &pid);
-        if (pid == hostPid) return w;
-    }
-    return nullptr;
-}
-
 COLORREF ScreenPixel(int x, int y) {
     HDC screen = ::GetDC(nullptr);
     const COLORREF c = ::GetPixel(screen, x, y);
@@ -48,7 +38,7 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
 
     HWND overlay = nullptr;
     const auto over = [&] {
-        overlay = FindOverlay(host.Pid());
+        overlay = test::FindWindowOfProcess(L"OOPO_WINDOWS_CLASS", host.Pid());
         return overlay && ::IsWindowVisible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen());
     };
     ASSERT_TRUE(test::PumpUntil(over, 20000));
