@@ -5,43 +5,15 @@
 #include <intrin.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/AllocationCounter.h"
 #include "logging/FlushLogger.h"
-
-namespace {
-std::atomic<long long> gAllocations{0};
-}  // namespace
-
-// Every heap allocation through the C++ allocation functions is counted.
-namespace {
-void* CountedAlloc(size_t size) {
-    ++gAllocations;
-    return ::HeapAlloc(::GetProcessHeap(), 0, size ? size : 1);
-}
-void CountedFree(void* p) {
-    if (p) ::HeapFree(::GetProcessHeap(), 0, p);
-}
-}  // namespace
-
-void* operator new(size_t size) {
-    if (void* p = CountedAlloc(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
-void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
 
 namespace {
 
@@ -219,11 +191,11 @@ int main() {
         long long allocations = 0;
         long long calls = 0;
         for (int burst = 0; burst < 210; ++burst) {
-            const long long before = gAllocations.load();
+            const long long before = AllocationCount();
             for (int i = 0; i < 90; ++i) TypicalRow(logger, i);
             // The first bursts size the row queue's ring; after that nothing may allocate.
             if (burst >= 10) {
-                allocations += gAllocations.load() - before;
+                allocations += AllocationCount() - before;
                 calls += 90;
             }
             logger.Flush();

@@ -37,7 +37,7 @@ TaskRunner::TaskRunner(bool runRemainingInThread) : runRemainingInThread_(runRem
 TaskRunner::~TaskRunner() {
     Kill();
     CloseEvents();
-    tasks_.clear();
+    tasks_.Clear();
     ::DeleteCriticalSection(&lock_);
 }
 
@@ -87,7 +87,7 @@ bool TaskRunner::Post(Task task) {
     bool posted = false;
     ::EnterCriticalSection(&lock_);
     if (thread_.load() && !stopping_.load()) {
-        tasks_.push_back(std::move(task));
+        tasks_.PushBack(std::move(task));
         HANDLE ev = taskEvent_.load();
         posted = ev && ::SetEvent(ev) != FALSE;
     }
@@ -97,7 +97,7 @@ bool TaskRunner::Post(Task task) {
 
 size_t TaskRunner::PendingTaskCount() {
     ::EnterCriticalSection(&lock_);
-    const size_t n = tasks_.size();
+    const size_t n = tasks_.Size();
     ::LeaveCriticalSection(&lock_);
     return n;
 }
@@ -130,12 +130,11 @@ void TaskRunner::RunPendingTasks() {
     for (;;) {
         Task task;
         ::EnterCriticalSection(&lock_);
-        if (tasks_.empty() || (stopping_.load() && !runRemainingOnStop_.load())) {
+        if (tasks_.Empty() || (stopping_.load() && !runRemainingOnStop_.load())) {
             ::LeaveCriticalSection(&lock_);
             return;
         }
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
+        task = tasks_.PopFront();
         ::LeaveCriticalSection(&lock_);
         // A failing task is dropped; the ones behind it still run.
         Overlay::Common::DropExceptions([&task] {
@@ -145,9 +144,9 @@ void TaskRunner::RunPendingTasks() {
 }
 
 void TaskRunner::DiscardTasks() {
-    std::deque<Task> dropped;
+    base::Ring<Task> dropped;
     ::EnterCriticalSection(&lock_);
-    dropped.swap(tasks_);
+    dropped.Swap(tasks_);
     ::LeaveCriticalSection(&lock_);
     // Destroyed here, outside the lock: a task's captures may post or lock on their way out.
 }

@@ -3,9 +3,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
+
+#include "common/Ring.h"
 
 namespace Common::Utils {
 
@@ -51,7 +52,7 @@ protected:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> runRemainingOnStop_{false};
     std::string name_;
-    std::deque<Task> tasks_;
+    base::Ring<Task> tasks_;
     CRITICAL_SECTION lock_;
 
 private:

@@ -1,13 +1,11 @@
 #pragma once
 #include <windows.h>
 
-#include <cstddef>
-#include <vector>
+#include "common/Ring.h"
 
 namespace base {
 
 // A locked queue of row pointers. It owns none of them: whoever pops a pointer disposes of it.
-// Items sit in a ring that only ever grows, so that a queue in steady use allocates nothing.
 class ThreadSafeQueue {
 public:
     ThreadSafeQueue();
@@ -24,16 +22,8 @@ public:
     bool IsEmpty() const { return empty_; }
 
 private:
-    struct Ring {
-        std::vector<wchar_t*> slots;
-        size_t head = 0;
-        size_t count = 0;
-        void PushBack(wchar_t* item);
-        wchar_t* PopFront();
-    };
-
     volatile bool empty_ = true;
-    Ring items_;
+    Ring<wchar_t*> items_;
     CRITICAL_SECTION lock_;
 };
 

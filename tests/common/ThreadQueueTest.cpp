@@ -49,6 +49,16 @@ TEST(ThreadQueue, RunsTasksInOrderOnItsOwnThread) {
     EXPECT_EQ(q.ThreadId(), 0u);
 }
 
+TEST(ThreadQueue, ARunTaskNoLongerHoldsWhatItCaptured) {
+    ThreadQueue q;
+    ASSERT_TRUE(q.Start("Logger"));
+    auto held = std::make_shared<int>(7);
+    ASSERT_TRUE(q.Post([held] {}));
+    ASSERT_TRUE(Drain(q));
+    EXPECT_EQ(held.use_count(), 1);
+    EXPECT_TRUE(q.Stop());
+}
+
 TEST(ThreadQueue, TasksMayPostFurtherTasks) {
     ThreadQueue q;
     ASSERT_TRUE(q.Start("Logger"));
