@@ -9,6 +9,7 @@
 
 #include "render/D3D11OOPManager.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/render/RenderTestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -64,54 +65,13 @@ HCURSOR SolidCursor(uint8_t alpha, uint8_t red) {
     return cursor;
 }
 
-// The back buffer as R8G8B8A8 values, row by row.
-std::vector<uint32_t> ReadBack(TestD3D11& m) {
-    ComPtr<ID3D11Texture2D> back;
-    m.SwapChain()->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(back.GetAddressOf()));
-    D3D11_TEXTURE2D_DESC desc{};
-    back->GetDesc(&desc);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    ComPtr<ID3D11Texture2D> staging;
-    std::vector<uint32_t> pixels;
-    if (FAILED(m.Device()->CreateTexture2D(&desc, nullptr, &staging))) return pixels;
-    m.Context()->CopyResource(staging.Get(), back.Get());
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (SUCCEEDED(m.Context()->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-        for (UINT y = 0; y < desc.Height; ++y) {
-            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch);
-            pixels.insert(pixels.end(), row, row + desc.Width);
-        }
-        m.Context()->Unmap(staging.Get(), 0);
-    }
-    return pixels;
-}
-
 // Reads the first pixel of the back buffer while the controller draws.
 class PixelController : public test::FakeController {
 public:
     void RenderOverlay(HWND, IDXGISwapChain* swapChain) override {
         ++frames;
-        ComPtr<ID3D11Texture2D> back;
-        ComPtr<ID3D11Device> device;
-        if (FAILED(swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(back.GetAddressOf())))) return;
-        back->GetDevice(&device);
-        D3D11_TEXTURE2D_DESC desc{};
-        back->GetDesc(&desc);
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        ComPtr<ID3D11Texture2D> staging;
-        ComPtr<ID3D11DeviceContext> context;
-        device->GetImmediateContext(&context);
-        if (FAILED(device->CreateTexture2D(&desc, nullptr, &staging))) return;
-        context->CopyResource(staging.Get(), back.Get());
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        if (SUCCEEDED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-            pixel = *static_cast<const uint32_t*>(mapped.pData);
-            context->Unmap(staging.Get(), 0);
-        }
+        const std::vector<uint32_t> pixels = test::ReadBackBuffer(swapChain);
+        if (!pixels.empty()) pixel = pixels[0];
     }
     int frames = 0;
     uint32_t pixel = 0xDEADBEEF;
@@ -290,7 +250,7 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
     ASSERT_TRUE(m.RenderCursor());
     EXPECT_FALSE(m.CursorChanged());
 
-    const std::vector<uint32_t> px = ReadBack(m);
+    const std::vector<uint32_t> px = test::ReadBackBuffer(m.SwapChain());
     ASSERT_EQ(px.size(), 200u * 120u);
     const auto at = [&](int x, int y) { return px[static_cast<size_t>(y) * 200 + static_cast<size_t>(x)]; };
     // The premultiplied picture over opaque blue: its red, blue 255 x (1 - 128/255) = 127, alpha 255.
@@ -311,30 +271,9 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
 namespace {
 
 // The real swap chain, except that Present answers what the test says.
-class PresentFailingSwapChain final : public IDXGISwapChain {
+class PresentFailingSwapChain final : public test::DxgiWrapper<IDXGISwapChain, IDXGIDeviceSubObject> {
 public:
-    explicit PresentFailingSwapChain(IDXGISwapChain* real) : real_(real) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGISwapChain) || riid == __uuidof(IDXGIObject) ||
-            riid == __uuidof(IDXGIDeviceSubObject)) {
-            *out = static_cast<IDXGISwapChain*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return real_->QueryInterface(riid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, UINT n, const void* d) override { return real_->SetPrivateData(g, n, d); }
-    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID g, const IUnknown* u) override {
-        return real_->SetPrivateDataInterface(g, u);
-    }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, UINT* n, void* d) override { return real_->GetPrivateData(g, n, d); }
-    HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void** out) override { return real_->GetParent(riid, out); }
+    using DxgiWrapper::DxgiWrapper;
     HRESULT STDMETHODCALLTYPE GetDevice(REFIID riid, void** out) override { return real_->GetDevice(riid, out); }
     HRESULT STDMETHODCALLTYPE Present(UINT sync, UINT flags) override {
         ++presents;
@@ -354,10 +293,6 @@ public:
 
     static inline HRESULT presentResult = S_OK;
     static inline int presents = 0;
-
-private:
-    ComPtr<IDXGISwapChain> real_;
-    ULONG refs_ = 1;
 };
 
 HRESULT WINAPI WrappedCreateDeviceAndSwapChain(IDXGIAdapter* a, D3D_DRIVER_TYPE t, HMODULE m, UINT f,

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "render/D3D11OOPManager.h"
+#include "tests/render/RenderTestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -28,30 +29,7 @@ bool gCommitted = false;
 
 HRESULT Fails(Step step) { return gFailAt == step ? E_FAIL : S_OK; }
 
-// IUnknown for a single-interface object; the host never asks these for other interfaces.
-template <typename I>
-class Unknown : public I {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == __uuidof(IUnknown)) {
-            *out = static_cast<I*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    virtual ~Unknown() = default;
-
-private:
-    ULONG refs_ = 1;
-};
+using test::Unknown;
 
 #define NOT_USED { return E_NOTIMPL; }
 
@@ -140,31 +118,9 @@ D3D11System::CreateCompositionDevice MissingCompositionLibrary() { return nullpt
 HWND gSwapChainWindow = nullptr;
 DXGI_SWAP_CHAIN_DESC1 gCompositionDesc{};
 
-class FakeFactory : public IDXGIFactory2 {
+class FakeFactory : public test::DxgiWrapper<IDXGIFactory2, IDXGIFactory, IDXGIFactory1> {
 public:
-    explicit FakeFactory(IDXGIFactory2* real) : real_(real) {}
-    virtual ~FakeFactory() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGIObject) || riid == __uuidof(IDXGIFactory) ||
-            riid == __uuidof(IDXGIFactory1) || riid == __uuidof(IDXGIFactory2)) {
-            *out = static_cast<IDXGIFactory2*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return real_->QueryInterface(riid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, UINT n, const void* d) override { return real_->SetPrivateData(g, n, d); }
-    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID g, const IUnknown* u) override {
-        return real_->SetPrivateDataInterface(g, u);
-    }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, UINT* n, void* d) override { return real_->GetPrivateData(g, n, d); }
-    HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void** out) override { return real_->GetParent(riid, out); }
+    using DxgiWrapper::DxgiWrapper;
     HRESULT STDMETHODCALLTYPE EnumAdapters(UINT i, IDXGIAdapter** a) override { return real_->EnumAdapters(i, a); }
     HRESULT STDMETHODCALLTYPE MakeWindowAssociation(HWND w, UINT f) override { return real_->MakeWindowAssociation(w, f); }
     HRESULT STDMETHODCALLTYPE GetWindowAssociation(HWND* w) override { return real_->GetWindowAssociation(w); }
@@ -199,10 +155,6 @@ public:
         windowed.AlphaMode = DXGI_ALPHA_MODE_UNSPECIFIED;
         return real_->CreateSwapChainForHwnd(device, gSwapChainWindow, &windowed, nullptr, output, out);
     }
-
-private:
-    ComPtr<IDXGIFactory2> real_;
-    ULONG refs_ = 1;
 };
 
 // IDXGIObject for the stand-in adapters and outputs.

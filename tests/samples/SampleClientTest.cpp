@@ -10,6 +10,7 @@
 
 #include "common/DllHelper.h"
 #include "tests/TestSupport.h"
+#include "tests/render/RenderTestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -79,24 +80,14 @@ TEST(SampleClient, DrawsItsPanelIntoTheBackBuffer) {
 
     client.controller->RenderOverlay(window, swapChain.Get());
 
-    D3D11_TEXTURE2D_DESC desc{};
-    back->GetDesc(&desc);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    ComPtr<ID3D11Texture2D> staging;
-    ASSERT_TRUE(SUCCEEDED(device->CreateTexture2D(&desc, nullptr, staging.GetAddressOf())));
-    context->CopyResource(staging.Get(), back.Get());
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    ASSERT_TRUE(SUCCEEDED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped)));
-    auto pixel = [&](int x, int y) {
-        return static_cast<const uint32_t*>(mapped.pData)[y * (mapped.RowPitch / 4) + x];
-    };
+    UINT width = 0;
+    const std::vector<uint32_t> pixels = test::ReadBackBuffer(swapChain.Get(), &width);
+    ASSERT_EQ(pixels.size(), 400u * 300u);
+    auto pixel = [&](int x, int y) { return pixels[y * width + x]; };
     EXPECT_EQ(pixel(16, 16), 0xE0E0E0E0u);   // the frame
     EXPECT_EQ(pixel(100, 60), 0xE02050B0u);  // the card
     EXPECT_EQ(pixel(380, 280), 0u);          // the rest stays transparent
     EXPECT_EQ(pixel(10, 10), 0u);
-    context->Unmap(staging.Get(), 0);
     ::DestroyWindow(window);
 }
 
