@@ -1,13 +1,17 @@
 #include <windows.h>
+#include <shlobj.h>
 
 #include <d3d11.h>
 #include <wrl/client.h>
 
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "logging/FlushLogger.h"
 #include "render/D3D11OOPManager.h"
+#include "tests/TestSupport.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
 #include "tests/render/RenderTestSupport.h"
 
@@ -344,4 +348,67 @@ TEST(D3D11Manager, ALostDeviceSuspendsRenderingUntilAReset) {
         PresentFailingSwapChain::presentResult = S_OK;
     }
     D3D11System::Set(nullptr);
+}
+
+namespace {
+// The process-wide logger reads its folder and configuration when the process starts: the log
+// rows of one run are checked through a child run of this test program with a profile of its own.
+constexpr wchar_t kLogChildVariable[] = L"QM_TEST_PRESENT_LOG_CHILD";
+
+void RunPresentsAndRecreate() {
+    D3D11System wrapped = D3D11System::Current();
+    wrapped.createDevice = &FailingCreateDevice;
+    wrapped.createDeviceAndSwapChain = &WrappedCreateDeviceAndSwapChain;
+    D3D11System::Set(&wrapped);
+    gLogger.Start(L"_present");
+    for (int device = 0; device < 2; ++device) {
+        TestD3D11 m;
+        if (!m.InitD3D()) break;
+        m.SetStoredSize(0, 0);
+        m.ResetD3D(320, 200);
+        m.Render();
+        PresentFailingSwapChain::presentResult = DXGI_STATUS_OCCLUDED;
+        for (int i = 0; i < 10; ++i) m.Render();
+        PresentFailingSwapChain::presentResult = S_OK;
+        m.Render();
+        PresentFailingSwapChain::presentResult = DXGI_STATUS_OCCLUDED;
+        m.Render();
+        PresentFailingSwapChain::presentResult = S_OK;
+    }
+    gLogger.Stop();
+    D3D11System::Set(nullptr);
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+}  // namespace
+
+TEST(D3D11ManagerLog, PresentErrorsAreLoggedOncePerFailingRunAndFirstRenderOncePerProcess) {
+    if (::GetEnvironmentVariableW(kLogChildVariable, nullptr, 0) != 0) {
+        RunPresentsAndRecreate();
+        return;
+    }
+    test::TempDir profile;
+    const std::wstring folder = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\QMLog.cfg",
+                                     test::Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nERROR H\r\n")));
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const test::ProcessResult child = test::RunProcess(
+        L"\"" + std::wstring(self) +
+            L"\" --gtest_filter=D3D11ManagerLog.PresentErrorsAreLoggedOncePerFailingRunAndFirstRenderOncePerProcess",
+        60000, {{L"USERPROFILE", profile.Path()}, {kLogChildVariable, L"1"}});
+    ASSERT_TRUE(child.finished) << child.output;
+    EXPECT_EQ(child.exitCode, 0u) << child.output;
+
+    const std::vector<std::wstring> logs = test::ListFiles(folder, L"*_present_*.Game.html");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = test::ReadFileBytes(folder + L"\\" + logs[0]);
+    // Two devices, each: ten failures in a row (one row), a success, one failure (one row).
+    EXPECT_EQ(Count(log, ">Present error 0x87a0001 (0) (v:1)<"), 4u) << log;
+    EXPECT_EQ(Count(log, ">first render<"), 1u);
 }
