@@ -131,8 +131,8 @@ public:
         return real_->CreateSoftwareAdapter(m, a);
     }
     HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT i, IDXGIAdapter1** a) override { return real_->EnumAdapters1(i, a); }
-    WINBOOL STDMETHODCALLTYPE IsCurrent() override { return real_->IsCurrent(); }
-    WINBOOL STDMETHODCALLTYPE IsWindowedStereoEnabled() override { return FALSE; }
+    BOOL STDMETHODCALLTYPE IsCurrent() override { return real_->IsCurrent(); }
+    BOOL STDMETHODCALLTYPE IsWindowedStereoEnabled() override { return FALSE; }
     HRESULT STDMETHODCALLTYPE CreateSwapChainForHwnd(IUnknown* d, HWND w, const DXGI_SWAP_CHAIN_DESC1* s,
                                                      const DXGI_SWAP_CHAIN_FULLSCREEN_DESC* f, IDXGIOutput* o,
                                                      IDXGISwapChain1** out) override {
@@ -176,7 +176,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetDisplayModeList(DXGI_FORMAT, UINT, UINT*, DXGI_MODE_DESC*) override NOT_USED
     HRESULT STDMETHODCALLTYPE FindClosestMatchingMode(const DXGI_MODE_DESC*, DXGI_MODE_DESC*, IUnknown*) override NOT_USED
     HRESULT STDMETHODCALLTYPE WaitForVBlank() override NOT_USED
-    HRESULT STDMETHODCALLTYPE TakeOwnership(IUnknown*, WINBOOL) override NOT_USED
+    HRESULT STDMETHODCALLTYPE TakeOwnership(IUnknown*, BOOL) override NOT_USED
     void STDMETHODCALLTYPE ReleaseOwnership() override {}
     HRESULT STDMETHODCALLTYPE GetGammaControlCapabilities(DXGI_GAMMA_CONTROL_CAPABILITIES*) override NOT_USED
     HRESULT STDMETHODCALLTYPE SetGammaControl(const DXGI_GAMMA_CONTROL*) override NOT_USED

@@ -24,7 +24,14 @@ namespace {
 
 const wchar_t* gKind = L"write";
 
-__attribute__((noinline)) int Fault() {
+#if defined(_MSC_VER)
+#define QM_NOINLINE __declspec(noinline)
+#else
+#define QM_NOINLINE __attribute__((noinline))
+#endif
+
+// Kept out of line so that the fault happens in a frame of its own.
+QM_NOINLINE int Fault() {
     static volatile int zero = 0;
     static volatile int sink = 0;
     if (std::wcscmp(gKind, L"write") == 0) *static_cast<volatile int*>(nullptr) = 1;
