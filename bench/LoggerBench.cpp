@@ -107,24 +107,51 @@ private:
     FILE* file_ = nullptr;
 };
 
-// Times every call of `call(i)` made by `threads` threads, `callsPerThread` each.
-template <class Call>
-std::vector<int64_t> TimeCalls(int threads, int callsPerThread, Call call) {
-    std::vector<std::vector<int64_t>> perThread(threads, std::vector<int64_t>(callsPerThread));
+// Times every call of `call(i)` made by `threads` threads: `bursts` bursts of `callsPerBurst` calls
+// each. The threads live through all bursts, as a program's logging threads do; between two bursts
+// `between()` runs on the calling thread while they wait. The first `warmUp` bursts are not kept.
+template <class Call, class Between>
+std::vector<int64_t> TimeBursts(int threads, int bursts, int callsPerBurst, int warmUp, Call call, Between between) {
+    std::vector<std::vector<int64_t>> perThread(threads);
+    std::vector<HANDLE> go(threads), done(threads);
+    for (int t = 0; t < threads; ++t) {
+        go[t] = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        done[t] = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        perThread[t].reserve(static_cast<size_t>(bursts) * callsPerBurst);
+    }
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
-            for (int i = 0; i < callsPerThread; ++i) {
-                const int64_t start = Now();
-                call(i);
-                perThread[t][i] = Now() - start;
+            for (int burst = 0; burst < bursts; ++burst) {
+                ::WaitForSingleObject(go[t], INFINITE);
+                for (int i = 0; i < callsPerBurst; ++i) {
+                    const int64_t start = Now();
+                    call(i);
+                    const int64_t ticks = Now() - start;
+                    if (burst >= warmUp) perThread[t].push_back(ticks);
+                }
+                ::SetEvent(done[t]);
             }
         });
     }
+    for (int burst = 0; burst < bursts; ++burst) {
+        for (HANDLE h : go) ::SetEvent(h);
+        ::WaitForMultipleObjects(static_cast<DWORD>(threads), done.data(), TRUE, INFINITE);
+        between();
+    }
     for (auto& w : workers) w.join();
+    for (int t = 0; t < threads; ++t) {
+        ::CloseHandle(go[t]);
+        ::CloseHandle(done[t]);
+    }
     std::vector<int64_t> all;
     for (auto& v : perThread) all.insert(all.end(), v.begin(), v.end());
     return all;
+}
+
+template <class Call>
+std::vector<int64_t> TimeCalls(int threads, int callsPerThread, Call call) {
+    return TimeBursts(threads, 1, callsPerThread, 0, call, [] {});
 }
 
 LoggerOptions Options(const std::wstring& folder) {
@@ -152,13 +179,10 @@ int main() {
             FlushLogger logger(Options(folder));
             logger.Start((L"_pooled_" + std::to_wstring(threads)).c_str());
             const auto row = [&logger](int i) { TypicalRow(logger, i); };
-            std::vector<int64_t> all;
-            for (int burst = 0; burst < bursts; ++burst) {
-                const std::vector<int64_t> ticks = TimeCalls(threads, perBurst, row);
-                if (burst >= 10) all.insert(all.end(), ticks.begin(), ticks.end());
+            std::vector<int64_t> all = TimeBursts(threads, bursts, perBurst, 10, row, [&logger] {
                 logger.Flush();
                 ::Sleep(3);
-            }
+            });
             pooled = Summarise(all);
             std::vector<int64_t> dry = TimeCalls(threads, 20000 / threads, row);
             exhausted = Summarise(dry);
