@@ -1,3 +1,7 @@
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -29,5 +33,33 @@ TEST(Base64, RejectsEverythingElse) {
                             "Zm 9", "Zm9-", "Zm9_", "Zm9\xc3"}) {
         std::string out;
         EXPECT_FALSE(DecodeBase64(bad, &out)) << bad;
+    }
+}
+
+// Against the system's own encoder: random data of every length up to 300 bytes decodes back
+// exactly; one character changed to one outside the alphabet is refused.
+TEST(Base64, DecodesWhatTheSystemEncodesAndRefusesItOnceDamaged) {
+    std::mt19937 random(20261206);
+    for (int length = 0; length <= 300; ++length) {
+        std::string plain(static_cast<size_t>(length), '\0');
+        for (char& c : plain) c = static_cast<char>(random() & 0xFF);
+        DWORD chars = 0;
+        const auto* bytes = reinterpret_cast<const BYTE*>(plain.data());
+        const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+        std::string text;
+        if (length > 0) {
+            ASSERT_TRUE(::CryptBinaryToStringA(bytes, static_cast<DWORD>(length), flags, nullptr, &chars));
+            text.resize(chars);
+            ASSERT_TRUE(::CryptBinaryToStringA(bytes, static_cast<DWORD>(length), flags, text.data(), &chars));
+            text.resize(chars);
+        }
+        std::string out;
+        ASSERT_TRUE(DecodeBase64(text, &out)) << text;
+        EXPECT_EQ(out, plain) << text;
+        if (!text.empty()) {
+            std::string damaged = text;
+            damaged[random() % damaged.size()] = "!-_.~ \n\0"[random() % 8];
+            EXPECT_FALSE(DecodeBase64(damaged, &out)) << damaged;
+        }
     }
 }
