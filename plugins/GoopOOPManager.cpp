@@ -67,26 +67,27 @@ bool GoopOOPManager::InitGoopConfig(const std::wstring& params, qm::GoopInitPara
     std::string narrow(params.size(), '\0');
     for (size_t i = 0; i < params.size(); ++i) narrow[i] = static_cast<char>(params[i] & 0xFF);
     std::string json;
-    Json::Value root;
     bool ok = Overlay::Common::DecodeBase64(narrow, &json);
-    if (ok) {
-        Json::CharReaderBuilder builder;
-        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        std::string errors;
-        ok = reader->parse(json.data(), json.data() + json.size(), &root, &errors) && root.isObject();
-    }
-    // A key of the wrong type makes the library's conversion throw: that too is a decode error.
+    // The library throws on a key of the wrong type and on nesting deeper than its limit: both are
+    // decode errors.
     if (ok) {
         try {
-            strings->configFile = root.get("config_file", "").asString();
-            strings->logFolder = root.get("log_folder", "").asString();
-            block->gameId = root.get("game_id", 0).asInt();
-            const Json::Value level = root["log_level"];
-            block->logLevel = level.isNull() ? 2 : level.asInt();
-            block->channelId = root.get("channel_id", 0u).asUInt();
-            const Json::Value vgep = root["vgep_file"];
-            strings->hasVgepFile = !vgep.isNull();
-            strings->vgepFile = vgep.isNull() ? std::string() : vgep.asString();
+            Json::Value root;
+            Json::CharReaderBuilder builder;
+            std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+            std::string errors;
+            ok = reader->parse(json.data(), json.data() + json.size(), &root, &errors) && root.isObject();
+            if (ok) {
+                strings->configFile = root.get("config_file", "").asString();
+                strings->logFolder = root.get("log_folder", "").asString();
+                block->gameId = root.get("game_id", 0).asInt();
+                const Json::Value level = root["log_level"];
+                block->logLevel = level.isNull() ? 2 : level.asInt();
+                block->channelId = root.get("channel_id", 0u).asUInt();
+                const Json::Value vgep = root["vgep_file"];
+                strings->hasVgepFile = !vgep.isNull();
+                strings->vgepFile = vgep.isNull() ? std::string() : vgep.asString();
+            }
         } catch (const std::exception&) {
             ok = false;
         }

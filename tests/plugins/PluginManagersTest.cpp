@@ -137,6 +137,7 @@ TEST(GoopManager, BadParametersEndWithTheDecodeError) {
         L"--params=" + Base64(R"({"game_id": "21216"})"), // a string where an int belongs
         L"--params=" + Base64(R"({"channel_id": -1})"),   // not unsigned
         L"--params=" + Base64(R"({"log_level": [2]})"),
+        L"--params=" + Base64(std::string(5000, '[') + std::string(5000, ']')),  // deeper than the parser allows
         L"--params=",                                     // missing
         L"",
     };
@@ -164,4 +165,14 @@ TEST(GoopManager, AVeryLongParameterTextIsRejectedCleanly) {
     // Characters beyond one byte keep only their low byte, which is then outside the alphabet.
     EXPECT_FALSE(GoopOOPManager::InitGoopConfig(L"e30\u0124", &block, &strings));  // low byte "$"
     EXPECT_TRUE(GoopOOPManager::InitGoopConfig(L"e30\u013d", &block, &strings));   // low byte "="
+}
+
+TEST(GoopManager, DeeplyNestedOrDamagedJsonIsADecodeError) {
+    qm::GoopInitParams block{};
+    GoopStrings strings;
+    // Deeper than the parser's nesting limit, as a value of a known key and alone.
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+    EXPECT_FALSE(GoopOOPManager::InitGoopConfig(Base64(R"({"game_id": )" + deep + "}"), &block, &strings));
+    EXPECT_FALSE(GoopOOPManager::InitGoopConfig(Base64(deep), &block, &strings));
+    EXPECT_FALSE(GoopOOPManager::InitGoopConfig(Base64(std::string(5000, '{')), &block, &strings));
 }
