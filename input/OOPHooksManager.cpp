@@ -1,6 +1,7 @@
 #include "input/OOPHooksManager.h"
 
 #include <mutex>
+#include <system_error>
 
 #include "core/CommandLineArgs.h"
 #include "core/OOPManager.h"
@@ -256,7 +257,15 @@ bool OOPHooksManager::Start(HINSTANCE instance) {
         HOOKS_ERROR(L"OOPHooksManager::Start", L"start oop error");
         return false;
     }
-    if (!hooksThread_.joinable()) hooksThread_ = std::thread([this, instance] { CreateLLHooksThread(instance); });
+    if (!hooksThread_.joinable()) {
+        try {
+            hooksThread_ = std::thread([this, instance] { CreateLLHooksThread(instance); });
+        } catch (const std::system_error&) {
+            // Without the thread there are no hooks: the controller hears of it as of failed hooks.
+            HOOKS_ERROR(L"OOPHooksManager::Start", L"llHK thread error 0x%x", static_cast<unsigned>(::GetLastError()));
+            controller_->OnHooksFailed();
+        }
+    }
     return true;
 }
 
