@@ -15,5 +15,12 @@ out=$(mktemp "${TMPDIR:-/tmp}/qm-wine-out.XXXXXX")
 wine "$@" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"
+# Under heavy load Wine's server now and then kills a process (SIGKILL, status 137) that is still
+# tearing itself down at exit. When the test program had already reported every test passed, that
+# is not a test result.
+if [ "$rc" -eq 137 ] && grep -q '^\[  PASSED  \] [1-9]' "$out" && ! grep -q '^\[  FAILED  \]' "$out"; then
+  echo "wine-exec: every test passed; Wine killed the program while it was exiting" >&2
+  rc=0
+fi
 rm -f "$out"
 exit $rc
