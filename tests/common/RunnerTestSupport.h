@@ -23,9 +23,16 @@ inline bool HoldThread(Common::Utils::TaskRunner& runner, base::Event& gate) {
     return *holding;
 }
 
-// Waits up to 5 s for the runner's thread to be gone.
+// Waits up to 5 s for the runner's thread to be gone, and for the system thread to have ended too
+// (the runner lets go of it a little before it ends).
 inline bool WaitForThreadEnd(const Common::Utils::TaskRunner& runner) {
+    const DWORD id = runner.ThreadId();
+    HANDLE thread = id ? ::OpenThread(SYNCHRONIZE, FALSE, id) : nullptr;
     for (int i = 0; i < 500 && runner.HasThread(); ++i) ::Sleep(10);
+    if (thread) {
+        ::WaitForSingleObject(thread, 5000);
+        ::CloseHandle(thread);
+    }
     return !runner.HasThread();
 }
 
