@@ -7,29 +7,20 @@
 #include <cstdio>
 
 #include "bench/AllocationCounter.h"
-#include "bench/QuietController.h"
-#include "core/CommandLineArgs.h"
+#include "bench/BenchOverlay.h"
 #include "render/D3D11OOPManager.h"
 
 namespace {
 
-class BenchManager : public D3D11OOPManager {
+class BenchManager : public BenchOverlay<D3D11OOPManager> {
 public:
     bool gated = false;
     bool ShouldRenderFrame() override { return gated ? OOPManager::ShouldRenderFrame() : D3D11OOPManager::ShouldRenderFrame(); }
 
     bool Prepare(QuietController* controller) {
-        gamePid_ = ::GetCurrentProcessId();
-        instance_ = ::GetModuleHandleW(nullptr);
-        CommandLineArgs args;
-        args.Parse(L"bench.exe");
-        ChooseGameWindowHandler(&args);
         worker_ = std::make_unique<Common::Utils::WorkerThread>();
         worker_->Start("worker thread");
-        if (!InitWindow(instance_)) return false;
-        hooksManager_.SetControllerForTesting(controller, this);
-        windowManager_.SetFullScreenStateUpdated(true);
-        return InitD3D();
+        return Attach(controller) && InitD3D();
     }
 
     // Exclusive mode with the system cursor hidden: every frame draws the cursor picture.
@@ -77,8 +68,7 @@ void Run(BenchManager& m, QuietController& controller, const char* name) {
 }  // namespace
 
 int main() {
-    HWND game = ::CreateWindowExW(0, L"STATIC", L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 640, 480,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND game = CreateBenchGame();
     QuietController controller;
     BenchManager m;
     if (!game || !m.Prepare(&controller)) {

@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "bench/AllocationCounter.h"
-#include "bench/QuietController.h"
-#include "core/CommandLineArgs.h"
+#include "bench/BenchOverlay.h"
 #include "core/OOPManager.h"
 
 namespace {
 
-class BenchManager : public OOPManager {
+class BenchManager : public BenchOverlay<OOPManager> {
 public:
     int GetManagerType() override { return kManagerGep; }
     bool InitD3D() override { return true; }
@@ -24,14 +23,7 @@ public:
     bool Render() override { return true; }
 
     bool Follow(QuietController* controller) {
-        gamePid_ = ::GetCurrentProcessId();
-        instance_ = ::GetModuleHandleW(nullptr);
-        CommandLineArgs args;
-        args.Parse(L"bench.exe");
-        ChooseGameWindowHandler(&args);
-        if (!InitWindow(instance_)) return false;
-        hooksManager_.SetControllerForTesting(controller, this);
-        windowManager_.SetFullScreenStateUpdated(true);
+        if (!Attach(controller)) return false;
         for (int i = 0; i < 2000 && minimized_; ++i) {
             MSG msg;
             while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
@@ -70,8 +62,7 @@ void Measure(const char* name, HOOKPROC proc, WPARAM message, LPARAM event) {
 }  // namespace
 
 int main() {
-    HWND game = ::CreateWindowExW(0, L"STATIC", L"bench game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 640, 480,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND game = CreateBenchGame();
     QuietController controller;
     BenchManager manager;
     if (!game || !manager.Follow(&controller)) {
