@@ -115,7 +115,10 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
 int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) {
     constexpr const wchar_t* kFn = L"OOPManager::Run";
     const int r = Init(instance, logger, cmd);
-    if (r != kInitOk) return r;
+    if (r != kInitOk) {
+        StopBackgroundThreads();
+        return r;
+    }
 
     QM_LOG_INFO(kFn, 1, L"Starting");
     int exitCode = 0;
@@ -128,6 +131,11 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
                 exitCode = static_cast<int>(msg.wParam);
                 break;
             }
+            continue;
+        }
+        const int64_t now = base::NowMicroseconds();
+        if (now < nextPassDue_) {
+            WaitForNextPass(now);
         } else {
             Update();
         }
@@ -137,6 +145,33 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     QM_LOG_INFO(kFn, 1, L"exit");
     if (logger) logger->Flush();
     return exitCode;
+}
+
+void OOPManager::DelayNextPass(int64_t microseconds) {
+    const int64_t due = base::NowMicroseconds() + microseconds;
+    if (due > nextPassDue_) nextPassDue_ = due;
+}
+
+void OOPManager::WaitForNextPass(int64_t now) {
+    // The game is looked at every millisecond between frames, so following never waits for one.
+    constexpr int64_t kFollowPollUs = 1000;
+    int64_t wait = nextPassDue_ - now;
+    const bool follow = gameWindowSeen_ && windowManager_.GetCachedGameWindow();
+    if (follow && wait > kFollowPollUs) wait = kFollowPollUs;
+    waiter_.Wait(wait);
+    if (follow) FollowGameNow();
+}
+
+bool OOPManager::FollowGameNow() {
+    HWND game = windowManager_.GetCachedGameWindow();
+    if (!game || !gameWindowSeen_) return false;
+    // The window's outer rectangle is one cheap read and changes with every move, resize,
+    // minimise and restore; what changes inside it alone is seen by the next frame.
+    RECT window{};
+    if (!::GetWindowRect(game, &window) || ::EqualRect(&window, &lastGameWindowRect_)) return false;
+    lastGameWindowRect_ = window;
+    Step(false);
+    return true;
 }
 
 bool OOPManager::ProcessCommandLine(const CommandLineArgs* cmd) {
@@ -174,34 +209,41 @@ bool OOPManager::ProcessCommandLine(const CommandLineArgs* cmd) {
     return true;
 }
 
-// Frame gate: `last` is shared by every manager of the process and touched by the first thread only.
 bool OOPManager::ShouldRenderFrame() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f{};
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    static int64_t last = 0;
     const int64_t interval = 1000 / static_cast<int64_t>(GetTargetFrameRate());
-    LARGE_INTEGER counter{};
-    ::QueryPerformanceCounter(&counter);
-    const int64_t now = counter.QuadPart * 1000 / frequency.QuadPart;
-    if (now - last < interval) return false;
-    last = now;
+    const int64_t now = base::NowMicroseconds() / 1000;
+    if (now - lastFrameMs_ < interval) {
+        DelayNextPass((lastFrameMs_ + interval - now) * 1000);
+        return false;
+    }
+    lastFrameMs_ = now;
     return true;
 }
 
 bool OOPManager::Update() {
     if (!ShouldRenderFrame()) return false;
+    return Step(true);
+}
+
+bool OOPManager::OverlayMatchesGame(const RECT& rect) {
+    RECT overlay{};
+    if (!::GetWindowRect(overlayWindow_, &overlay)) return true;
+    return overlay.left == rect.left && overlay.top == rect.top && overlay.right == rect.right &&
+           overlay.bottom == rect.bottom;
+}
+
+bool OOPManager::Step(bool render) {
+    // While there is no shown game window the loop looks again after this long.
+    constexpr int64_t kWaitForGameUs = 500000;
     int32_t change = windowManager_.UpdateGameWindowRect(gameRect_, false);
     HWND game = windowManager_.GetGameWindow();
     if (!game) {
-        ::Sleep(500);
+        DelayNextPass(kWaitForGameUs);
         return false;
     }
     if (!gameWindowSeen_) {
         if (WaitRestore()) {
-            ::Sleep(500);
+            DelayNextPass(kWaitForGameUs);
             return false;
         }
         change = 6;
@@ -213,7 +255,11 @@ bool OOPManager::Update() {
     const bool stateChanged = UpdateWindowState();
     PostFullScreenCheck();
 
-    if (change > 0 || stateChanged) {
+    // A placement that no longer matches the game (the game moved again while it was being read
+    // or placed) is redone, once the back buffer has the game's size.
+    const bool misplaced = !minimized_ && width == backBufferWidth_ && height == backBufferHeight_ &&
+                           ::IsWindowVisible(overlayWindow_) && !OverlayMatchesGame(rect);
+    if (change > 0 || stateChanged || misplaced) {
         if (!minimized_) {
             MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height));
         } else {
@@ -224,9 +270,9 @@ bool OOPManager::Update() {
     }
 
     const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
-    if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck();
+    if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck(true);
     previousSizeChanged_ = sizeChanged;
-    if (minimized_) return false;
+    if (minimized_ || !render) return false;
 
     bool reset = sizeChanged;
     if (needsReset_) {
@@ -239,16 +285,23 @@ bool OOPManager::Update() {
             GetGameConfiguration()->Byte(qm::GameConfiguration::kFramePollingOff) != 0;
         qm::IOverlayManagerController* controller = hooksManager_.Controller();
         if (!resetDone_ && !framePollingOff && controller && !controller->IsFrameReady()) {
-            ::Sleep(1);
+            DelayNextPass(1000);
             return true;
         }
         if (!renderSuspended_) {
             resetDone_ = false;
             if (Render()) return true;
         }
-        if (fullScreenRenderingOff_ && windowManager_.IsFullScreen()) return true;
+        if (fullScreenRenderingOff_ && windowManager_.IsFullScreen()) {
+            DelayNextPass(FrameIntervalMicroseconds());
+            return true;
+        }
     }
-    if (!ResizeDevice(width, height)) return false;
+    if (!ResizeDevice(width, height)) {
+        // Nothing presented and nothing reset: the next try is a frame away.
+        DelayNextPass(FrameIntervalMicroseconds());
+        return false;
+    }
     needsReset_ = false;
     return true;
 }
@@ -257,9 +310,19 @@ void OOPManager::Shutdown() {
     inputProxy_.SetInputBlocking(false);
     inputProxy_.Reset();
     hooksManager_.StopHooksThread();
+    // Before the controller goes: no queued task may call it afterwards.
+    StopBackgroundThreads();
     hooksManager_.ReleaseController();
     ShutdownD3D();
     ::UnregisterClassW(kWindowClass, instance_);
+}
+
+void OOPManager::StopBackgroundThreads() {
+    // A task may be waiting on this thread (a window of ours shown or hidden): Stop answers it.
+    if (worker_ && !worker_->Stop(false, 2000)) {
+        QM_LOG_WARNING(L"OOPManager::StopBackgroundThreads", L"worker thread did not stop in %d ms", 2000);
+    }
+    if (watchdog_) watchdog_->Stop();
 }
 
 void OOPManager::ChooseGameWindowHandler(const CommandLineArgs* cmd) {
@@ -313,14 +376,32 @@ void OOPManager::ForceForeground(HWND window, bool flag) {
     RunForceForeground(window, flag);
 }
 
-void OOPManager::PostFullScreenCheck() {
+void OOPManager::PostFullScreenCheck(bool now) {
+    constexpr uint64_t kCheckIntervalMs = 1000;
+    if (!worker_) return;
+    const uint64_t tick = ::GetTickCount64();
+    if (!now && tick - lastFullScreenCheckTick_.load() < kCheckIntervalMs) return;
     // One check queued at a time: the worker must not fall behind the frames.
-    if (!worker_ || fullScreenCheckQueued_.exchange(true)) return;
+    if (fullScreenCheckQueued_.exchange(true)) return;
+    lastFullScreenCheckTick_ = tick;
     if (!worker_->Post([this] {
             fullScreenCheckQueued_ = false;
             AssureFullScreenStateUpdated();
         })) {
         fullScreenCheckQueued_ = false;
+    }
+}
+
+void OOPManager::RequestClickThrough(bool clickThrough) {
+    if (OnWindowThread() || windowThreadId_ == 0) {
+        SetClickThrough(clickThrough, false);
+        return;
+    }
+    requestedClickThrough_ = clickThrough;
+    // Nothing to ask while no request is on its way and the overlay already is as asked.
+    if (!clickThroughPosted_.load() && clickThrough == clickThrough_.load()) return;
+    if (!clickThroughPosted_.exchange(true) && !::PostMessageW(overlayWindow_, kMsgApplyClickThrough, 0, 0)) {
+        clickThroughPosted_ = false;
     }
 }
 

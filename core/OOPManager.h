@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/MessageWait.h"
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
 #include "gamewindow/FullScreenDetector.h"
@@ -91,11 +92,30 @@ public:
     bool StopRequested() const { return stopRequested_; }
     void RequestStop() { stopRequested_ = true; }
 
+    // From any thread. The overlay's window thread applies the change at once; other threads (the
+    // hooks, the controller's) post it to that thread and return without waiting, and the latest
+    // request wins.
+    void RequestClickThrough(bool clickThrough);
+    bool OnWindowThread() const { return windowThreadId_ != 0 && ::GetCurrentThreadId() == windowThreadId_; }
+
+    // The main loop runs the update step again no earlier than `microseconds` from now (messages
+    // are answered meanwhile).
+    void DelayNextPass(int64_t microseconds);
+    int64_t NextPassDue() const { return nextPassDue_; }
+    // One frame at the target rate.
+    int64_t FrameIntervalMicroseconds() { return 1000000 / static_cast<int64_t>(GetTargetFrameRate()); }
+    // Between frames: when the game's window moved, changed size or was minimised or restored
+    // since the last look, the overlay follows at once, without rendering. True when it followed.
+    bool FollowGameNow();
+
     // Private messages of the overlay window.
     static constexpr UINT kMsgExclusiveChanged = WM_USER + 7;
     static constexpr UINT kMsgBringToForeground = WM_USER + 8;
     static constexpr UINT kMsgResizeDevice = WM_USER + 9;
     static constexpr UINT kMsgRefreshCursor = WM_USER + 10;
+    // The host's own, posted by its other threads.
+    static constexpr UINT kMsgApplyClickThrough = WM_USER + 11;
+    static constexpr UINT kMsgApplyExclusive = WM_USER + 12;
     static constexpr LONG kMinimizedLeft = -32000;
 
     // The overlay window.
@@ -117,7 +137,10 @@ public:
     void HandleExclusiveModeChanged();
     bool AssureFullScreenStateUpdated();
     void ForceForeground(HWND window, bool flag);
-    void PostFullScreenCheck();
+    // At most one check queued, and at most one a second unless `now` asks for it regardless.
+    void PostFullScreenCheck(bool now = false);
+    // Stops the worker and the client watchdog; bounded, answering what other threads send meanwhile.
+    void StopBackgroundThreads();
 
     static OOPManager* Current() { return current_; }
     // The process-wide window-tracking values (game seen, last foreground, DWM done, size flag),
@@ -126,6 +149,11 @@ public:
 
 protected:
     void RunForceForeground(HWND window, bool flag);
+    // The update step after the frame gate; without `render` it only follows the game.
+    bool Step(bool render);
+    // The main loop's wait when no message is waiting and the next pass is not due.
+    void WaitForNextPass(int64_t now);
+    bool OverlayMatchesGame(const RECT& rect);
 
     HINSTANCE instance_ = nullptr;
     WNDCLASSEXW windowClass_{};
@@ -160,6 +188,14 @@ protected:
     std::unique_ptr<Common::Utils::WorkerThread> worker_;
 
     std::atomic<bool> fullScreenCheckQueued_{false};
+    std::atomic<uint64_t> lastFullScreenCheckTick_{0};
+    std::atomic<bool> requestedClickThrough_{true};
+    std::atomic<bool> clickThroughPosted_{false};
+    uint32_t windowThreadId_ = 0;
+    int64_t nextPassDue_ = 0;
+    int64_t lastFrameMs_ = 0;
+    RECT lastGameWindowRect_{};
+    base::MessageWaiter waiter_;
 
     static constexpr const wchar_t* kWindowClass = L"OOPO_WINDOWS_CLASS";
     // Process-wide, touched by the first thread only.

@@ -26,11 +26,18 @@ bool OOPManager::InitWindow(HINSTANCE instance) {
         width = rect.right - rect.left;
         height = rect.bottom - rect.top;
     }
-    overlayWindow_ = ::CreateWindowExW(GetWindowExStyle() | 0x080800A8, kWindowClass, L"qm overlay",
-                                       WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr, instance, nullptr);
+    // Made hidden (it is hidden right after anyway): a window shown at creation can take the
+    // foreground from the game on systems that ignore WS_EX_NOACTIVATE there.
+    HWND foreground = ::GetForegroundWindow();
+    overlayWindow_ = ::CreateWindowExW(GetWindowExStyle() | 0x080800A8, kWindowClass, L"qm overlay", WS_POPUP, x, y,
+                                       width, height, nullptr, nullptr, instance, nullptr);
     if (!overlayWindow_) {
         QM_LOG_ERROR(kFn, L"window creation error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
+    }
+    windowThreadId_ = ::GetCurrentThreadId();
+    if (foreground && foreground != overlayWindow_ && ::GetForegroundWindow() == overlayWindow_) {
+        ::SetForegroundWindow(foreground);
     }
     if (!::SetLayeredWindowAttributes(overlayWindow_, 0, 255, LWA_ALPHA)) {
         QM_LOG_ERROR(kFn, L"layer window error 0x%x", static_cast<unsigned>(::GetLastError()));
@@ -93,6 +100,19 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
             return 1;
         case kMsgResizeDevice:
             manager->ResizeDevice(manager->backBufferWidth_, manager->backBufferHeight_);
+            return 1;
+        case kMsgApplyClickThrough: {
+            manager->clickThroughPosted_ = false;
+            // Re-read after applying: a request that came meanwhile may have seen the old state.
+            bool requested;
+            do {
+                requested = manager->requestedClickThrough_.load();
+                manager->SetClickThrough(requested, false);
+            } while (requested != manager->requestedClickThrough_.load());
+            return 1;
+        }
+        case kMsgApplyExclusive:
+            manager->hooksManager_.ApplyExclusiveMode(wParam != 0);
             return 1;
         default:
             break;
@@ -201,11 +221,12 @@ HWND OOPManager::FindInsertAfter() {
     HWND game = windowManager_.GetGameWindow();
     if (!game || ::IsHungAppWindow(game) || gameRect_.left == kMinimizedLeft || ::IsIconic(game)) return HWND_TOPMOST;
     if (!windowManager_.FullScreenStateUpdated()) {
-        ::Sleep(2000);
-        AssureFullScreenStateUpdated();
-        if (!windowManager_.FullScreenStateUpdated()) return HWND_TOPMOST;
+        // Unknown yet: the worker reads it, and meanwhile the overlay sits directly above the
+        // game, where it covers no other application; the next placement follows the answer.
+        PostFullScreenCheck();
+    } else if (windowManager_.IsFullScreen()) {
+        return HWND_TOPMOST;
     }
-    if (windowManager_.IsFullScreen()) return HWND_TOPMOST;
     for (HWND w = ::GetWindow(game, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
         DWORD pid = 0;
         ::GetWindowThreadProcessId(w, &pid);

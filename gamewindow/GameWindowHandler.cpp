@@ -73,24 +73,36 @@ HWND Win32GameWindowHandler::GetGameWindowHandle(uint32_t processId) {
     return nullptr;
 }
 
+bool GameWindowHandler::ReadGameRect(HWND game, RECT& rect) {
+    RECT previous{};
+    for (int i = 0; i < 4; ++i) {
+        RECT client{};
+        if (!::GetClientRect(game, &client)) return false;
+        AdjustClientRect(game, client);
+        POINT topLeft{client.left, client.top};
+        POINT bottomRight{client.right, client.bottom};
+        ::ClientToScreen(game, &topLeft);
+        ::ClientToScreen(game, &bottomRight);
+        rect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+        if (i > 0 && ::EqualRect(&rect, &previous)) return true;
+        previous = rect;
+    }
+    return true;  // still moving: the next read catches up
+}
+
 int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
     HWND game = delegate_->FindGameWindow();
     if (!game) {
         ::ShowWindow(delegate_->GetOverlayWindow(), SW_HIDE);
         return kUnchanged;
     }
-    if (!::GetClientRect(game, &rect)) return kUnchanged;
-    AdjustClientRect(game, rect);
+    if (!ReadGameRect(game, rect)) return kUnchanged;
 
-    const bool sameSize = rect.bottom - rect.top == gLastClientRect.bottom - gLastClientRect.top &&
-                          rect.right - rect.left == gLastClientRect.right - gLastClientRect.left;
-    if (!sameSize) gLastClientRect = rect;
-
-    POINT topLeft{rect.left, rect.top};
-    POINT bottomRight{rect.right, rect.bottom};
-    ::ClientToScreen(game, &topLeft);
-    ::ClientToScreen(game, &bottomRight);
-    rect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+    const LONG width = rect.right - rect.left;
+    const LONG height = rect.bottom - rect.top;
+    const bool sameSize = width == gLastClientRect.right - gLastClientRect.left &&
+                          height == gLastClientRect.bottom - gLastClientRect.top;
+    if (!sameSize) gLastClientRect = RECT{0, 0, width, height};
 
     if (rect.top == gLastScreenRect.top && rect.left == gLastScreenRect.left) {
         gLastScreenRect = rect;

@@ -40,6 +40,9 @@ public:
     virtual void ForceForegroundWindow(HWND target, bool cancelMode) = 0;
     virtual void DetectFullScreen() = 0;
     virtual void AdjustClientRect(HWND game, RECT& rect) = 0;
+    // The game's (adjusted) client area in screen coordinates, read until two reads agree, so a
+    // window moving meanwhile never yields corners from two different places.
+    bool ReadGameRect(HWND game, RECT& rect);
 
 protected:
     Delegate* delegate_;

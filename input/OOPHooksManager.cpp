@@ -1,7 +1,8 @@
 #include "input/OOPHooksManager.h"
 
 #include <mutex>
-#include <system_error>
+
+#include "common/MessageWait.h"
 
 #include "core/CommandLineArgs.h"
 #include "core/OOPManager.h"
@@ -56,7 +57,9 @@ void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
     HHOOK keyboard = ::SetWindowsHookExW(WH_KEYBOARD_LL, &OOPHooksManager::KeyboardHookProc, instance, 0);
     if (!keyboard) HOOKS_ERROR(kFn, L"key hk error 0x%x", static_cast<unsigned>(::GetLastError()));
     keyboardHook_ = keyboard;
-    if ((!mouse || !keyboard) && controller_) controller_->OnHooksFailed();
+    if (qm::IOverlayManagerController* controller = controller_.load(); (!mouse || !keyboard) && controller) {
+        controller->OnHooksFailed();
+    }
 
     MSG msg;
     for (;;) {
@@ -73,19 +76,23 @@ void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
 
 void OOPHooksManager::StopHooksThread() {
     constexpr const wchar_t* kFn = L"OOPHooksManager::StopHooksThread";
-    if (!hooksThread_.joinable()) return;
+    constexpr DWORD kStopTimeoutMs = 5000;
+    if (!hooksThread_) return;
     // A thread that has only just been created may not have written its id or made its queue yet:
     // the quit is repeated until it is taken.
     uint32_t id = hooksThreadId_.load();
-    for (int i = 0; id == 0 && i < 5000; ++i) {
-        ::Sleep(1);
+    for (int i = 0; id == 0 && i < 5000 && ::WaitForSingleObject(hooksThread_.Get(), 1) == WAIT_TIMEOUT; ++i) {
         id = hooksThreadId_.load();
     }
     HOOKS_INFO(kFn, L"waiting for llhk thread : %d", id);
     if (id != 0) {
         for (int i = 0; i < 5000 && !::PostThreadMessageW(id, WM_QUIT, 0, 0); ++i) ::Sleep(1);
     }
-    hooksThread_.join();
+    // The hooks may be waiting on this thread (a window of ours): waiting answers them.
+    if (!base::WaitAnsweringSentMessages(hooksThread_.Get(), kStopTimeoutMs)) {
+        HOOKS_ERROR(kFn, L"llhk thread did not stop in %d ms", static_cast<int>(kStopTimeoutMs));
+    }
+    hooksThread_.Reset();
     hooksThreadId_ = 0;
     HOOKS_INFO(kFn, L"llhk thread stopped");
 }
@@ -95,7 +102,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     const uint32_t message = static_cast<uint32_t>(wParam);
     OOPHooksManager* hooks = instance_;
     OOPManager* manager = manager_;
-    qm::IOverlayManagerController* controller = hooks ? hooks->controller_ : nullptr;
+    qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     const bool click = message == WM_LBUTTONDOWN || message == WM_LBUTTONUP || message == WM_RBUTTONDOWN;
     const bool notify = controller && click;
     const bool exclusive = exclusive_.load();
@@ -108,7 +115,8 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
 
     if (!controller || !manager || !event) return next();
     const RECT gameRect = manager->GameRect();
-    HWND game = manager->Windows().GetGameWindow();
+    // The cached window only: a search would send messages to other windows from inside the hook.
+    HWND game = manager->Windows().GetCachedGameWindow();
     const bool fullScreen = manager->IsGameFullScreen();
     if (manager->Minimized() || gameRect.left == OOPManager::kMinimizedLeft || ::IsIconic(game) ||
         (manager->FullScreenRenderingOff() && fullScreen) || (fullScreen && !manager->BlockerWindow())) {
@@ -197,7 +205,7 @@ LRESULT CALLBACK OOPHooksManager::KeyboardHookProc(int code, WPARAM wParam, LPAR
         return ::CallNextHookEx(keyboardHook_.load(), code, wParam, lParam);
     }
     OOPHooksManager* hooks = instance_;
-    qm::IOverlayManagerController* controller = hooks ? hooks->controller_ : nullptr;
+    qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     if (controller && controller->OnKeyboardHook(code, wParam, reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam))) return 1;
     return ::CallNextHookEx(keyboardHook_.load(), code, wParam, lParam);
 }
@@ -232,12 +240,12 @@ bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, OOPM
         HOOKS_ERROR(kFn, L"error creating oopo controller");
         return false;
     }
-    controller_->SetDelegate(this);
+    controller_.load()->SetDelegate(this);
     return true;
 }
 
 void OOPHooksManager::ApplayOOPOConfigurtion(qm::GameConfiguration* c) {
-    if (!controller_->ReadGameConfiguration(c)) {
+    if (!controller_.load()->ReadGameConfiguration(c)) {
         HOOKS_ERROR(L"OOPHooksManager::ApplayOOPOConfigurtion", L"error reading game configuration");
     }
     c->SetByte(25, 1);
@@ -253,26 +261,34 @@ bool OOPHooksManager::Start(HINSTANCE instance) {
     qm::GameConfiguration config{};
     ApplyConfigurationDefaults(&config);
     ApplayOOPOConfigurtion(&config);
-    if (!controller_->Start(&config)) {
+    if (!controller_.load()->Start(&config)) {
         HOOKS_ERROR(L"OOPHooksManager::Start", L"start oop error");
         return false;
     }
-    if (!hooksThread_.joinable()) {
-        try {
-            hooksThread_ = std::thread([this, instance] { CreateLLHooksThread(instance); });
-        } catch (const std::system_error&) {
+    if (!hooksThread_) {
+        hooksInstance_ = instance;
+        hooksThread_.Reset(::CreateThread(nullptr, 0, &OOPHooksManager::HooksThreadProc, this, 0, nullptr));
+        if (!hooksThread_) {
             // Without the thread there are no hooks: the controller hears of it as of failed hooks.
             HOOKS_ERROR(L"OOPHooksManager::Start", L"llHK thread error 0x%x", static_cast<unsigned>(::GetLastError()));
-            controller_->OnHooksFailed();
+            controller_.load()->OnHooksFailed();
         }
     }
     return true;
 }
 
+DWORD WINAPI OOPHooksManager::HooksThreadProc(void* self) {
+    auto* hooks = static_cast<OOPHooksManager*>(self);
+    hooks->CreateLLHooksThread(hooks->hooksInstance_);
+    return 0;
+}
+
 void OOPHooksManager::ReleaseController() {
-    if (!controller_) return;
-    controller_->SetDelegate(nullptr);
-    controller_->Stop();
+    qm::IOverlayManagerController* controller = controller_.load();
+    if (!controller) return;
+    controller->SetDelegate(nullptr);
+    controller->Stop();
+    controller_ = nullptr;
     if (client_.IsLoaded()) client_.ClearClient();
 }
 
@@ -282,19 +298,29 @@ void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
                 exclusive ? L"True" : L"False");
     exclusive_ = exclusive;
     OOPManager* manager = manager_;
+    if (!exclusive) exclusiveExitTick_ = ::GetTickCount();
+    if (!manager) return;
+    // The hooks read the flag at once; the window changes wait for the window's thread.
+    if (exclusive) manager->SetClickThroughFlag(false);
+    if (manager->OnWindowThread() || !manager->OverlayWindow() ||
+        !::PostMessageW(manager->OverlayWindow(), OOPManager::kMsgApplyExclusive, exclusive ? 1 : 0, 0)) {
+        ApplyExclusiveMode(exclusive);
+    }
+}
+
+void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
+    OOPManager* manager = manager_;
+    if (!manager) return;
     if (!exclusive) {
-        exclusiveExitTick_ = ::GetTickCount();
-        if (manager) manager->HandleExclusiveModeChanged();
+        manager->HandleExclusiveModeChanged();
         return;
     }
-    if (!manager) return;
-    manager->SetClickThroughFlag(false);
     HWND overlay = manager->OverlayWindow();
     LONG style = ::GetWindowLongW(overlay, GWL_EXSTYLE);
     if (!manager->IsGameFullScreen()) {
         style &= ~WS_EX_TRANSPARENT;
         manager->ForceForeground(overlay, true);
-        if (controller_) controller_->OnOverlayActivated();
+        if (qm::IOverlayManagerController* controller = controller_.load()) controller->OnOverlayActivated();
     } else {
         manager->InputProxy().SetInputBlocking(true);
     }
@@ -352,7 +378,7 @@ void OOPHooksManager::OverrideLoadPlugin(const qm::ControllerMessage* message) {
         const std::wstring game = manager_ ? manager_->GameProcessName() : std::wstring();
         if (!plugin_.StartPluginOOP(game.c_str(), 0)) HOOKS_ERROR(kFn, L"start oop plugin request error");
     }
-    if (controller_) controller_->SendData(sizeof(reply), &reply);
+    if (qm::IOverlayManagerController* controller = controller_.load()) controller->SendData(sizeof(reply), &reply);
 }
 
 bool OOPHooksManager::CanReceiveInput() {
@@ -380,12 +406,12 @@ void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
         static const UINT cursorMessage = ::RegisterWindowMessageW(L"QM.ClientOOPO.Cursor");
         ::PostMessageW(blocker, cursorMessage, static_cast<WPARAM>(static_cast<intptr_t>(type)), 0);
     }
-    if (HWND overlay = manager_->OverlayWindow()) ::PostMessageW(overlay, 1034, 0, 0);
+    if (HWND overlay = manager_->OverlayWindow()) ::PostMessageW(overlay, OOPManager::kMsgRefreshCursor, 0, 0);
     manager_->SelectCursor(type, cursor);
 }
 
 void OOPHooksManager::SetPassThrough(bool passThrough) {
-    if (manager_) manager_->SetClickThrough(passThrough, false);
+    if (manager_) manager_->RequestClickThrough(passThrough);
 }
 
 qm::GameConfiguration* GetGameConfiguration() {

@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 
 #include "common/DllHelper.h"
+#include "common/UniqueHandle.h"
 #include "qm/ClientContract.h"
 
 class OOPManager;
@@ -23,6 +23,8 @@ public:
 
     // Delegate slots 0 to 7.
     void Reserved0() override {}
+    // The flag and ticks change at once; the overlay's style, foreground and blocking follow on
+    // the overlay's own thread (ApplyExclusiveMode), so a caller on another thread never waits.
     void OnExclusiveModeChanged(bool exclusive) override;
     void Reserved2() override {}
     bool HandleMessage(const qm::ControllerMessage* message) override;
@@ -40,7 +42,10 @@ public:
     void ApplayOOPOConfigurtion(qm::GameConfiguration* configuration);
     // The thread that owns the low-level hooks and pumps their messages.
     void CreateLLHooksThread(HINSTANCE instance);
+    // Bounded: a thread that does not end in time is left to the process's exit, with a warning.
     void StopHooksThread();
+    // The overlay-side part of an exclusive-mode change, on the overlay's thread.
+    void ApplyExclusiveMode(bool exclusive);
     uint32_t HooksThreadId() const { return hooksThreadId_; }
     static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM lParam);
     static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
@@ -59,7 +64,7 @@ public:
     void ReleaseController();
     void OverrideLoadPlugin(const qm::ControllerMessage* message);
 
-    qm::IOverlayManagerController* Controller() const { return controller_; }
+    qm::IOverlayManagerController* Controller() const { return controller_.load(); }
     QMClientDll& ClientLibrary() { return client_; }
     GEPPluginDll& PluginLibrary() { return plugin_; }
     static bool IsExclusive() { return exclusive_; }
@@ -72,10 +77,13 @@ public:
 
 private:
     uint32_t clientPid_ = 0;
-    qm::IOverlayManagerController* controller_ = nullptr;
+    // Read by the hooks and the worker; cleared once the controller is released.
+    std::atomic<qm::IOverlayManagerController*> controller_{nullptr};
     QMClientDll client_;
     GEPPluginDll plugin_;
-    std::thread hooksThread_;
+    base::UniqueHandle hooksThread_;
+    HINSTANCE hooksInstance_ = nullptr;
+    static DWORD WINAPI HooksThreadProc(void* self);
     std::atomic<uint32_t> hooksThreadId_{0};
 
     static OOPHooksManager* instance_;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "common/MessageWait.h"
 #include "logging/Log.h"
 #include "render/CursorImage.h"
 
@@ -104,6 +105,7 @@ bool D3D11OOPManager::InitD3D() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
     adapter_.Reset();
     adapter_ = GetAdapter();
+    ReadRefreshRate();
     DXGI_ADAPTER_DESC1 desc{};
     if (adapter_ && adapter_->GetDesc1(&desc) == S_OK) QM_LOG_INFO(kFn, 1, L"adapter info %s", desc.Description);
     if (InitD3DDComp()) {
@@ -302,7 +304,12 @@ bool D3D11OOPManager::Render() {
             cursorDrawn = RenderCursor();
         }
     }
-    const HRESULT hr = swapChain_->Present(cursorDrawn ? 0 : 1, 0);
+    const UINT sync = cursorDrawn ? 0 : 1;
+    const int64_t presentStart = base::NowMicroseconds();
+    lastPresentUs_ = presentStart;
+    lastPresentSynced_ = sync != 0;
+    const HRESULT hr = swapChain_->Present(sync, 0);
+    if (sync != 0) MeasurePresent(base::NowMicroseconds() - presentStart);
     if (hr == S_OK) {
         gLastPresentSucceeded = true;
         firstFrameRendered_ = true;
@@ -323,18 +330,56 @@ bool D3D11OOPManager::Render() {
 }
 
 bool D3D11OOPManager::ShouldRenderFrame() {
-    if (minimized_) {
-        if (OOPManager::ShouldRenderFrame()) return true;
-        ::Sleep(1);
-        return false;
-    }
+    if (minimized_) return OOPManager::ShouldRenderFrame();
     static ULONGLONG stamp = ::GetTickCount64();
     const ULONGLONG now = ::GetTickCount64();
     if (now - stamp >= 1000) {
         PostFullScreenCheck();
         stamp = now;
     }
+    const int64_t due = lastPresentUs_ + PresentIntervalMicroseconds();
+    const int64_t nowUs = base::NowMicroseconds();
+    if (nowUs < due) {
+        DelayNextPass(due - nowUs);
+        return false;
+    }
     return true;
+}
+
+int64_t D3D11OOPManager::PresentIntervalMicroseconds() {
+    const uint32_t target = GetTargetFrameRate();
+    const uint32_t rate = lastPresentSynced_ && presentWaits_ && refreshRate_ > target ? refreshRate_ : target;
+    return 1000000 / static_cast<int64_t>(rate);
+}
+
+void D3D11OOPManager::MeasurePresent(int64_t microseconds) {
+    // Judged over a few dozen synced presents: one that waits for the blank takes a good part of a
+    // refresh period once the queue is full, one that does not returns in a fraction of it.
+    constexpr int kSamples = 32;
+    presentTimeSumUs_ += microseconds;
+    if (++presentSamples_ < kSamples) return;
+    const int64_t period = 1000000 / static_cast<int64_t>(refreshRate_);
+    presentWaits_ = presentTimeSumUs_ / kSamples >= period / 4;
+    presentTimeSumUs_ = 0;
+    presentSamples_ = 0;
+}
+
+void D3D11OOPManager::ReadRefreshRate() {
+    HMONITOR monitor = windowManager_.Monitor();
+    if (!monitor) monitor = ::MonitorFromWindow(overlayWindow_, MONITOR_DEFAULTTONEAREST);
+    MONITORINFOEXW info{};
+    info.cbSize = sizeof(info);
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    refreshRate_ = 60;
+    // 0 and 1 stand for the hardware's default rate.
+    if (monitor && ::GetMonitorInfoW(monitor, &info) &&
+        ::EnumDisplaySettingsW(info.szDevice, ENUM_CURRENT_SETTINGS, &mode) && mode.dmDisplayFrequency > 1) {
+        refreshRate_ = mode.dmDisplayFrequency;
+    }
+    presentWaits_ = true;
+    presentTimeSumUs_ = 0;
+    presentSamples_ = 0;
 }
 
 void D3D11OOPManager::ShutdownD3D() {

@@ -47,12 +47,27 @@ public:
     bool RenderCursor();
     bool CursorRenderingReady() const { return cursorReady_; }
 
+    // Frames are capped at the display's refresh rate while Present waits for the vertical blank
+    // (never below the target rate), and at the target rate where it does not: sync interval 0
+    // while the cursor is drawn, or systems whose Present returns at once.
+    int64_t PresentIntervalMicroseconds();
+    bool PresentWaitsForVBlank() const { return presentWaits_; }
+
     bool UsesComposition() const { return composition_; }
     IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
     ID3D11Device* Device() const { return device_.Get(); }
     ID3D11DeviceContext* Context() const { return context_.Get(); }
 
 protected:
+    void ReadRefreshRate();
+    void MeasurePresent(int64_t microseconds);
+
+    uint32_t refreshRate_ = 60;
+    bool presentWaits_ = true;
+    bool lastPresentSynced_ = true;
+    int64_t lastPresentUs_ = 0;
+    int64_t presentTimeSumUs_ = 0;
+    int presentSamples_ = 0;
     bool composition_ = false;
     bool cursorReady_ = false;
     Microsoft::WRL::ComPtr<IDXGIAdapter1> adapter_;

@@ -1,0 +1,55 @@
+#include "common/MessageWait.h"
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace base {
+
+int64_t NowMicroseconds() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f{};
+        ::QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
+}
+
+MessageWaiter::MessageWaiter()
+    : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS)) {}
+
+void MessageWaiter::Wait(int64_t microseconds) {
+    if (microseconds <= 0) return;
+    if (timer_) {
+        LARGE_INTEGER due{};
+        due.QuadPart = -microseconds * 10;  // relative, in 100 ns units
+        if (::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) {
+            HANDLE timer = timer_.Get();
+            // Left armed when a message ends the wait: the next wait sets it anew.
+            ::MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            return;
+        }
+    }
+    // Rounded up: a wait cut short would only bring the caller back to wait again.
+    const DWORD ms = static_cast<DWORD>((microseconds + 999) / 1000);
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs) {
+    if (!handle) return true;
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &handle, left, QS_SENDMESSAGE, 0);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;  // time-out or failure
+        MSG msg;
+        // Peeking delivers the messages sent to this thread; nothing posted is taken.
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+}  // namespace base

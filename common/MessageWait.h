@@ -1,0 +1,34 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "common/UniqueHandle.h"
+
+namespace base {
+
+// Microseconds of the performance counter; the frequency is read once.
+int64_t NowMicroseconds();
+
+// The main loop's idle wait: until a deadline or until a message arrives for this thread, with
+// sub-millisecond precision where the system has high-resolution timers (a plain millisecond
+// time-out otherwise).
+class MessageWaiter {
+public:
+    MessageWaiter();
+    MessageWaiter(const MessageWaiter&) = delete;
+    MessageWaiter& operator=(const MessageWaiter&) = delete;
+
+    // At most `microseconds`; returns at once when input is already waiting.
+    void Wait(int64_t microseconds);
+
+private:
+    UniqueHandle timer_;
+};
+
+// Waits for `handle` while answering messages that other threads send to this one, so that a
+// thread that is itself waiting on this thread can finish. Posted messages stay queued. True when
+// the handle was signalled within `timeoutMs`.
+bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs);
+
+}  // namespace base
