@@ -66,19 +66,29 @@ TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
     EXPECT_TRUE(m.UpdateUntil(over, 5000));
 }
 
-TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindows) {
+TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeavesTheForeground) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
+    // A window of this (another) process lies above the game, the game is the foreground window
+    // and the mouse is away from it, so the full-screen state stays unread.
+    HWND other = ::CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"other", WS_POPUP, 150, 150, 200, 200, nullptr,
+                                   nullptr, nullptr, nullptr);
+    ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetForegroundWindow(game.Window());
+    ::SetCursorPos(1200, 1000);
+    ASSERT_EQ(::GetForegroundWindow(), game.Window());
+
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
     HWND overlay = m.OverlayWindow();
-    m.Windows().SetFullScreenStateUpdated(true);
     ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay); }, 10000));
+    EXPECT_EQ(::GetForegroundWindow(), game.Window());
+    EXPECT_FALSE(m.Windows().FullScreenStateUpdated());
+    EXPECT_EQ(m.FindInsertAfter(), other);
+    EXPECT_EQ(VisibleAbove(game.Window()), overlay);
+    EXPECT_EQ(VisibleAbove(overlay), other);
 
-    // A window of this (another) process above the game: the overlay goes right below it.
-    HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 150, 150, 200, 200, nullptr, nullptr,
-                                   nullptr, nullptr);
-    ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    m.Windows().SetFullScreenStateUpdated(true);
     EXPECT_EQ(m.FindInsertAfter(), other);
     m.PlaceOverlay(true);
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);

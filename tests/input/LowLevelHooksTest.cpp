@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
+#include "common/UniqueHandle.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
 
 namespace {
@@ -172,4 +175,65 @@ TEST(LowLevelHooks, TheThreadStopsAndLeavesNoHooks) {
     Key(VK_SHIFT, true);
     test::PumpUntil([] { return false; }, 200);
     EXPECT_EQ(controller.keys.load(), keys);
+}
+
+TEST(LowLevelHooks, HookEventsAndControllerCallsNeverWaitOnTheBusyWindowThreadAndTheLatestStateWins) {
+    test::FakeController controller;
+    test::TestManager m;
+    ASSERT_TRUE(m.Prepare(1, false, &controller));
+    HWND overlay = m.OverlayWindow();
+    ASSERT_TRUE(m.SetClickThrough(false, false));
+
+    // This thread, the overlay's, takes no message until the other thread is done.
+    base::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread other([&] {
+        m.HooksManager().OnExclusiveModeChanged(true);
+        MSLLHOOKSTRUCT event{};  // the game is minimised: the overlay lets the mouse through
+        OOPHooksManager::MouseHookProc(HC_ACTION, WM_MOUSEMOVE, reinterpret_cast<LPARAM>(&event));
+        m.HooksManager().OnExclusiveModeChanged(false);
+        ::SetEvent(done.Get());
+    });
+    const bool returned = ::WaitForSingleObject(done.Get(), 10000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(returned);
+    test::PumpMessages();
+    other.join();
+    test::PumpMessages();
+    EXPECT_FALSE(OOPHooksManager::IsExclusive());
+    EXPECT_TRUE(m.ClickThrough());
+    EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+}
+
+namespace {
+HANDLE gHookEntered = nullptr;
+HWND gWaitOn = nullptr;
+constexpr UINT kWaitOnWindowThread = WM_APP + 7;
+
+LRESULT CALLBACK WaitOnWindowThread(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && msg && msg->message == kWaitOnWindowThread) {
+        ::SetEvent(gHookEntered);
+        ::SendMessageW(gWaitOn, WM_NULL, 0, 0);
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+}  // namespace
+
+TEST(LowLevelHooks, ShutdownEndsAHooksThreadThatWaitsOnTheWindowThread) {
+    test::FakeController controller;
+    test::TestManager m;
+    ASSERT_TRUE(m.Prepare(1, false, &controller));
+    ASSERT_TRUE(test::PumpUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
+    base::UniqueHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    gHookEntered = entered.Get();
+    gWaitOn = m.OverlayWindow();
+    const DWORD hooksThread = m.HooksManager().HooksThreadId();
+    HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, &WaitOnWindowThread, nullptr, hooksThread);
+    ASSERT_NE(hook, nullptr);
+    ::PostThreadMessageW(hooksThread, kWaitOnWindowThread, 0, 0);
+    // Not pumping: the hooks thread now waits on this one.
+    ASSERT_EQ(::WaitForSingleObject(entered.Get(), 10000), WAIT_OBJECT_0);
+    m.Shutdown();
+    EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
+    EXPECT_EQ(controller.stops.load(), 1);
+    ::UnhookWindowsHookEx(hook);
 }
