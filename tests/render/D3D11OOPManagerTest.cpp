@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/MessageWait.h"
 #include "logging/FlushLogger.h"
 #include "render/D3D11OOPManager.h"
 #include "tests/TestSupport.h"
@@ -183,6 +184,27 @@ TEST(D3D11Manager, RendersTheBackgroundAndTheControllersContentThenPresents) {
     m.ShutdownD3D();
     m.SetMinimized(false);
     EXPECT_FALSE(m.Render());  // nothing to render into
+}
+
+TEST(D3D11Manager, FramesKeepToTheTargetRateWhenPresentReturnsAtOnce) {
+    // Present here returns without waiting for a vertical blank, as it does with sync interval 0.
+    TestD3D11 m;
+    ASSERT_TRUE(m.InitD3D());
+    ASSERT_TRUE(m.ResetD3D(320, 200));
+    m.SetStoredSize(320, 200);
+    constexpr int kFrames = 30;
+    int frames = 0;
+    const int64_t start = base::NowMicroseconds();
+    while (frames < kFrames) {
+        if (m.ShouldRenderFrame()) {
+            ASSERT_TRUE(m.Render());
+            ++frames;
+        } else {
+            const int64_t wait = m.NextPassDue() - base::NowMicroseconds();
+            if (wait > 0) ::Sleep(static_cast<DWORD>(wait / 1000));
+        }
+    }
+    EXPECT_GE(base::NowMicroseconds() - start, (kFrames - 1) * (1000000 / 90));
 }
 
 TEST(D3D11Manager, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
