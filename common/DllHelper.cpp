@@ -1,8 +1,44 @@
 #include "common/DllHelper.h"
 
+#include <cwchar>
 #include <string>
 
 namespace base::dll_helper {
+
+namespace {
+
+// The loader's search flags for `name`; `path` receives the full path when `name` is a path.
+DWORD SearchFlags(const wchar_t* name, DWORD flags, std::wstring* path) {
+    constexpr DWORD kSearchFlags = LOAD_WITH_ALTERED_SEARCH_PATH | 0x0000FF00;  // LOAD_LIBRARY_SEARCH_*
+    if (!name || (flags & kSearchFlags) != 0) return flags;
+    if (!std::wcschr(name, L'\\') && !std::wcschr(name, L'/')) return flags | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    // The dependencies' folder must be given as a full path.
+    wchar_t full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameW(name, MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return flags;
+    *path = full;
+    return flags | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+}
+
+HMODULE LoadSafely(const wchar_t* name, DWORD flags) {
+    std::wstring path;
+    const DWORD search = SearchFlags(name, flags, &path);
+    HMODULE module = ::LoadLibraryExW(path.empty() ? name : path.c_str(), nullptr, search);
+    // Systems without the search flags refuse them as a parameter: the plain call is all there is.
+    if (!module && search != flags && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        module = ::LoadLibraryExW(name, nullptr, flags);
+    }
+    return module;
+}
+
+}  // namespace
+
+void RestrictLibrarySearch() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    ::SetDllDirectoryW(L"");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) { return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 PDLL::~PDLL() {
     if (module_) ::FreeLibrary(module_);
@@ -12,10 +48,10 @@ PDLL::~PDLL() {
 bool PDLL::Load(const wchar_t* name, const wchar_t* folder, DWORD flags) {
     ++refCount_;
     if (refCount_ != 1 && module_) return true;
-    module_ = ::LoadLibraryExW(name, nullptr, flags);
+    module_ = LoadSafely(name, flags);
     if (!module_ && folder) {
         const std::wstring path = std::wstring(folder) + L"\\" + (name ? name : L"");
-        module_ = ::LoadLibraryExW(path.c_str(), nullptr, flags);
+        module_ = LoadSafely(path.c_str(), flags);
     }
     if (!module_) {
         --refCount_;

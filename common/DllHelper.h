@@ -8,6 +8,12 @@
 
 namespace base::dll_helper {
 
+// Keeps the current folder and PATH out of every later library search of the process: the
+// application's folder, System32 and folders added on purpose remain.
+void RestrictLibrarySearch();
+// A library of the system, from System32 only; null when it is not there.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
 // One dynamically loaded library, reference counted: the first Load loads it, the last Free
 // frees it.
 class PDLL {
@@ -17,7 +23,9 @@ public:
     PDLL(const PDLL&) = delete;
     PDLL& operator=(const PDLL&) = delete;
 
-    // Tries `name` as given, then `folder` + "\" + `name` when a folder is given.
+    // Tries `name` as given, then `folder` + "\" + `name` when a folder is given. A plain name is
+    // looked for in the safe folders only (the application's, System32); a library given by path
+    // finds its own dependencies next to it.
     virtual bool Load(const wchar_t* name, const wchar_t* folder, DWORD flags);
     // The count left; when it reaches 0, FreeLibrary's result.
     virtual int Free();

@@ -1,10 +1,14 @@
 #include <windows.h>
 
+#include "common/DllHelper.h"
 #include "core/CommandLineArgs.h"
 #include "core/ManagerFactory.h"
 #include "logging/FlushLogger.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/) {
+    // Before any library is loaded on demand: a planted copy in the current folder or on PATH
+    // must never run inside the host.
+    base::dll_helper::RestrictLibrarySearch();
     ::SetErrorMode(SEM_FAILCRITICALERRORS);
     ::DisableProcessWindowsGhosting();
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/DllHelper.h"
 #include "common/RegistrySettings.h"
 #include "crash/OverlayException.h"
 
@@ -285,7 +286,7 @@ using MiniDumpWriteDumpFn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, 
                                           PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
 
 MiniDumpWriteDumpFn MiniDumpWriter() {
-    static const HMODULE dbghelp = ::LoadLibraryW(L"Dbghelp.dll");
+    static const HMODULE dbghelp = base::dll_helper::LoadSystemLibrary(L"Dbghelp.dll");
     static const MiniDumpWriteDumpFn fn =
         dbghelp ? reinterpret_cast<MiniDumpWriteDumpFn>(
                       reinterpret_cast<void*>(::GetProcAddress(dbghelp, "MiniDumpWriteDump")))

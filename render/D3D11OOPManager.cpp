@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "common/DllHelper.h"
 #include "common/MessageWait.h"
 #include "logging/Log.h"
 #include "render/CursorImage.h"
@@ -18,7 +19,7 @@ D3D11System::CreateCompositionDevice SystemCompositionEntry() {
     static std::once_flag once;
     static DWORD loadError = 0;
     std::call_once(once, [] {
-        library = ::LoadLibraryW(L"dcomp.dll");
+        library = base::dll_helper::LoadSystemLibrary(L"dcomp.dll");
         if (!library) {
             loadError = ::GetLastError();
             return;
@@ -432,10 +433,12 @@ static_assert(sizeof(kCursorShader) - 1 == 603, "the cursor shader's text");
 using CompileFn = HRESULT(WINAPI*)(const void*, SIZE_T, const char*, const void*, void*, const char*, const char*, UINT,
                                    UINT, ID3DBlob**, ID3DBlob**);
 
-// The version-43 compiler library, loaded once.
+// The shader compiler, loaded once: version 47 ships with the system since Windows 8.1; version 43
+// only with the DirectX redistributable.
 CompileFn Compiler() {
     static CompileFn compile = [] {
-        HMODULE library = ::LoadLibraryW(L"d3dcompiler_43.dll");
+        HMODULE library = base::dll_helper::LoadSystemLibrary(L"d3dcompiler_47.dll");
+        if (!library) library = base::dll_helper::LoadSystemLibrary(L"d3dcompiler_43.dll");
         return library ? reinterpret_cast<CompileFn>(reinterpret_cast<void*>(::GetProcAddress(library, "D3DCompile")))
                        : nullptr;
     }();

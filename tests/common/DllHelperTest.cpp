@@ -115,3 +115,27 @@ TEST(ClientContract, TheControllerAnswersThroughItsSlotNumbers) {
               "SendData 540 type=53 two=2 pid=other request=2 error=0;Stop;"
               "clearClient;");
 }
+
+TEST(PDLL, APlantedLibraryInTheCurrentFolderOrOnPathNeverLoads) {
+    // The planted copy has none of the client's exports.
+    test::TempDir planted;
+    ASSERT_TRUE(::CopyFileW(test::InExeDir(L"sample-no-exports.dll").c_str(), (planted / L"QMClient.dll").c_str(), FALSE));
+    wchar_t oldDirectory[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, oldDirectory);
+    wchar_t oldPath[32767];
+    const DWORD hadPath = ::GetEnvironmentVariableW(L"PATH", oldPath, 32767);
+    ::SetCurrentDirectoryW(planted.Path().c_str());
+    ::SetEnvironmentVariableW(L"PATH", (planted.Path() + L";" + std::wstring(oldPath, hadPath)).c_str());
+
+    base::dll_helper::RestrictLibrarySearch();
+    QMClientDll client;
+    const bool loaded = client.Load(QMClientDll::kFileName, kClientFolder.c_str(), 0);
+    wchar_t file[MAX_PATH] = {};
+    if (loaded) ::GetModuleFileNameW(client.Module(), file, MAX_PATH);
+
+    ::SetCurrentDirectoryW(oldDirectory);
+    ::SetEnvironmentVariableW(L"PATH", hadPath ? oldPath : nullptr);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(_wcsicmp(file, (kClientFolder + L"\\QMClient.dll").c_str()), 0);
+    EXPECT_NE(::GetProcAddress(client.Module(), qm::kGetControllerExport), nullptr);
+}
