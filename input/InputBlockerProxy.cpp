@@ -139,7 +139,15 @@ bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
     const int attempt = ++attempts_;
     char name[64];
     std::snprintf(name, sizeof(name), "QM.ClientOOPO.%u", gamePid);
-    HWND found = ::FindWindowA("STATIC", name);
+    // Any process can make a window of this name: only the game's own (the injected library's)
+    // is the blocker.
+    HWND found = nullptr;
+    for (HWND w = ::FindWindowExA(nullptr, nullptr, "STATIC", name); w && !found;
+         w = ::FindWindowExA(nullptr, w, "STATIC", name)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(w, &owner);
+        if (owner == gamePid) found = w;
+    }
     window_ = found;
     if (found) {
         PROXY_INFO(L"InputBlockerProxy::FindBlockerWindow", L"found ipt window for pid %u (attempt %d)", gamePid,

@@ -141,6 +141,22 @@ TEST(InputBlockerProxy, BlockingMessagesReachTheWindowWithTheHostsId) {
     EXPECT_EQ(proxy.BlockerWindow(), nullptr);
 }
 
+TEST(InputBlockerProxy, AWindowOfTheBlockersNameInAnotherProcessGetsNoMessage) {
+    constexpr uint32_t kGamePid = 0x7FFFFFF0u;
+    char name[64];
+    std::snprintf(name, sizeof(name), "QM.ClientOOPO.%u", kGamePid);
+    HWND impostor = ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(impostor, nullptr);
+    InputBlockerProxy proxy;
+    proxy.MarkLaunched(kGamePid);
+    proxy.SetInputBlocking(true);
+    EXPECT_EQ(proxy.BlockerWindow(), nullptr);
+    WPARAM w = 0;
+    LPARAM l = 0;
+    EXPECT_EQ(CountPosted(proxy.BlockMessage(), &w, &l), 0);
+    ::DestroyWindow(impostor);
+}
+
 namespace {
 WORD MachineOf(const std::wstring& path) {
     const std::string bytes = test::ReadFileBytes(path);
