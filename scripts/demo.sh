@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The main job: builds the host and runs it under Wine as the client runs it: the sample game, a
 # stand-in client process and qm-overlay.exe with the reference client library. The game moves and
-# resizes itself for a few seconds; a screenshot of the screen and the host's HTML log are left in
-# demo-out/.
+# resizes itself for a few seconds. Left in demo-out/: the screen with the overlay on it, the same
+# scene composed with the overlay's transparency, the host's HTML log and that log as a browser
+# shows it.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="${QM_BUILD_DIR:-$here/build}"
 out="$here/demo-out"
 
 bash "$here/scripts/setup.sh"
-QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh"
+# Only what the demo runs, not the test programs.
+QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh" --target qm-overlay sample_game sample_client qm-run
 
 # shellcheck source=wine-env.sh
 source "$here/scripts/wine-env.sh"
@@ -45,26 +47,62 @@ wine "$bin/sample-game.exe" --pos 120,100 --size 640x480 --title "Sample Game" -
 read -r client_pid _ < <(wait_info "$out/client.txt")
 read -r game_pid _ < <(wait_info "$out/game.txt")
 
+# The screen has no compositor: Wine gives the overlay an opaque window, so its cleared parts show
+# black instead of the game (a compositing manager changes nothing: the window has no alpha to blend).
+# The reference client reads its back buffer, alpha included, for the composed picture.
+export QMSAMPLE_SNAPSHOT="$(winepath -w "$out/overlay.pam")"
 args=(--game-pid="$game_pid" --qm-pid="$client_pid" --game-process=sample-game.exe "--qm-client=$(winepath -w "$bin/client")")
 echo "demo: qm-overlay.exe ${args[*]}"
 "$here/scripts/wine-exec.sh" "$bin/qm-run.exe" --timeout 30000 -- \
   "$(winepath -w "$bin/qm-overlay.exe")" "${args[@]}" >"$out/host-result.txt" &
 host=$!
 
+pixel() { convert "$1" -format "%[pixel:p{$2,$3}]" info:; }
+
 # After the game's last move: the overlay sits over its client area with the client's panel.
 sleep 5.5
 import -display "$DISPLAY" -window root "$out/screenshot.png"
 read -r _ left top right bottom < <(cat "$out/game.txt" | tr -d '\r')
-panel=$(convert "$out/screenshot.png" -format "%[pixel:p{$((left + 176)),$((top + 64))}]" info:)
+panel=$(pixel "$out/screenshot.png" $((left + 176)) $((top + 64)))
 echo "demo: game client area ($left,$top)-($right,$bottom); panel pixel at (+176,+64): $panel"
 
 wait "$host" || true
 result=$(tr -d '\r' <"$out/host-result.txt")
+
+# With the host gone the game is seen again where the overlay was (once it has repainted there);
+# the overlay's read-back content goes over that capture.
+for i in $(seq 1 50); do
+  import -display "$DISPLAY" -window root "$out/game.png"
+  under=$(pixel "$out/game.png" $((left + 176)) $((top + 64)))
+  [ "$under" != "$panel" ] && [ "$under" != "srgb(0,0,0)" ] && break
+  sleep 0.1
+done
+convert "$out/game.png" "$out/overlay.pam" -geometry "+$left+$top" -composite "$out/screenshot-composed.png"
+convert "$out/overlay.pam" "$out/overlay.png"
+rm -f "$out/game.png" "$out/overlay.pam"
+clear_x=$(( (left + right) / 2 )) clear_y=$(( top + (bottom - top) * 3 / 4 ))
+seen=$(pixel "$out/screenshot-composed.png" "$clear_x" "$clear_y")
+blended=$(pixel "$out/screenshot-composed.png" $((left + 176)) $((top + 64)))
+echo "demo: composed picture: game under the overlay's clear part $seen, panel over the game $blended"
+
 cp "$logs"/qm-overlay_sample-game.exe_"$game_pid"_*.html "$out/" 2>/dev/null || true
+log=$(ls "$out"/*.html 2>/dev/null | head -1)
+if [ -n "$log" ]; then
+  # Tall enough for every row of the table.
+  rows=$(grep -o '<tr' "$log" | wc -l)
+  bash "$here/scripts/chromium.sh" --hide-scrollbars --window-size=1280,$((40 + rows * 16)) \
+    --screenshot="$out/log.png" "file://$log" >/dev/null
+fi
 echo "demo: host $result (the stand-in client ended after 8 s)"
-echo "demo: screenshot: $out/screenshot.png"
-echo "demo: log:        $(ls "$out"/*.html 2>/dev/null | head -1)"
+echo "demo: screen:   $out/screenshot.png (the overlay's clear parts black: no compositor)"
+echo "demo: composed: $out/screenshot-composed.png (that screen's game, the overlay's read-back content over it)"
+echo "demo: log:      ${log:-none} (as a browser shows it: $out/log.png)"
 case "$panel:$result" in
-  "srgb(32,80,176):exit=0") echo "demo: the reference client's panel was drawn over the game, and the host ended when the client did." ;;
+  "srgb(32,80,176):exit=0") ;;
   *) echo "demo: unexpected result" >&2; exit 1 ;;
 esac
+case "$seen:$blended" in
+  "srgb(0,0,0):"* | *":$panel") echo "demo: the composed picture does not show the game under the overlay" >&2; exit 1 ;;
+esac
+[ -s "$out/log.png" ] || { echo "demo: no picture of the log" >&2; exit 1; }
+echo "demo: the reference client's panel was drawn over the game, and the host ended when the client did."
