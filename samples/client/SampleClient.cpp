@@ -229,7 +229,8 @@ private:
         if (FAILED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return;
         char header[128];
         const int headerLength = std::snprintf(header, sizeof(header),
-                                               "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                                               "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\n"
+                                               "TUPLTYPE RGB_ALPHA\nENDHDR\n",
                                                desc.Width, desc.Height);
         std::string picture(header, static_cast<size_t>(headerLength));
         picture.reserve(picture.size() + size_t(desc.Width) * desc.Height * 4);

@@ -54,7 +54,8 @@ std::vector<HMODULE> BindImports(HMODULE module) {
         HMODULE from = ::LoadLibraryA(reinterpret_cast<const char*>(base + d->Name));
         if (!from) continue;
         used.push_back(from);
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        const DWORD lookup = d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + lookup);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + d->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
             const char* name = IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)

@@ -251,7 +251,9 @@ int Check(const std::wstring& domPath, const std::string& title) {
     for (const auto& [name, count] : strangers) {
         fail(std::to_string(count) + " <" + name + "> element(s) in the page: logged text was read as markup");
     }
-    if (page.title != title) fail("the page's title is \"" + Shown(page.title) + "\", not \"" + title + "\": a logged script ran");
+    if (page.title != title) {
+        fail("the page's title is \"" + Shown(page.title) + "\", not \"" + title + "\": a logged script ran");
+    }
     for (const std::string& attribute : page.attributes) {
         if (attribute == "data-executed") fail("a logged script changed the page (data-executed)");
     }
