@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The main job: builds the host and runs it under Wine as the client runs it: the sample game, a
 # stand-in client process and qm-overlay.exe with the reference client library. The game moves and
-# resizes itself for a few seconds; a screenshot of the screen and the host's HTML log are left in
-# demo-out/.
+# resizes itself for a few seconds. Left in demo-out/: the screen with the overlay on it, the same
+# scene composed with the overlay's transparency, the host's HTML log and that log as a browser
+# shows it.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="${QM_BUILD_DIR:-$here/build}"
 out="$here/demo-out"
 
 bash "$here/scripts/setup.sh"
-QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh"
+# Only what the demo runs, not the test programs.
+QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh" --target qm-overlay sample_game sample_client qm-run
 
 # shellcheck source=wine-env.sh
 source "$here/scripts/wine-env.sh"
@@ -37,7 +39,9 @@ wait_info() {
 }
 
 echo "demo: starting the stand-in client and the sample game"
-wine "$bin/sample-game.exe" --hidden --title stand-in-client --exit-after 8000 \
+# The stand-in client lives 12 s: the host needs a few of them to show the overlay over the moved game
+# (under load, up to 8), and the screen is captured while it is shown.
+wine "$bin/sample-game.exe" --hidden --title stand-in-client --exit-after 12000 \
   --info-file "$(winepath -w "$out/client.txt")" </dev/null >/dev/null 2>&1 &
 wine "$bin/sample-game.exe" --pos 120,100 --size 640x480 --title "Sample Game" --exit-after 20000 \
   --script "1500:move 260 160;2500:size 760 520;3500:move 220 140" \
@@ -45,26 +49,69 @@ wine "$bin/sample-game.exe" --pos 120,100 --size 640x480 --title "Sample Game" -
 read -r client_pid _ < <(wait_info "$out/client.txt")
 read -r game_pid _ < <(wait_info "$out/game.txt")
 
+# The screen has no compositor: Wine gives the overlay an opaque window, so its cleared parts show
+# black instead of the game (a compositing manager changes nothing: the window has no alpha to blend).
+# The reference client reads its back buffer, alpha included, for the composed picture.
+export QMSAMPLE_SNAPSHOT="$(winepath -w "$out/overlay.pam")"
 args=(--game-pid="$game_pid" --qm-pid="$client_pid" --game-process=sample-game.exe "--qm-client=$(winepath -w "$bin/client")")
 echo "demo: qm-overlay.exe ${args[*]}"
 "$here/scripts/wine-exec.sh" "$bin/qm-run.exe" --timeout 30000 -- \
   "$(winepath -w "$bin/qm-overlay.exe")" "${args[@]}" >"$out/host-result.txt" &
 host=$!
 
-# After the game's last move: the overlay sits over its client area with the client's panel.
-sleep 5.5
-import -display "$DISPLAY" -window root "$out/screenshot.png"
-read -r _ left top right bottom < <(cat "$out/game.txt" | tr -d '\r')
-panel=$(convert "$out/screenshot.png" -format "%[pixel:p{$((left + 176)),$((top + 64))}]" info:)
+pixel() { convert "$1" -format "%[pixel:p{$2,$3}]" info:; }
+
+# After the game's last move the overlay sits over its client area with the client's panel, until
+# the stand-in client ends: the screen is captured once it shows there.
+sleep 4
+read -r _ left top right bottom < <(tr -d '\r' <"$out/game.txt")
+for i in $(seq 1 30); do
+  import -display "$DISPLAY" -window root "$out/screenshot.png"
+  panel=$(pixel "$out/screenshot.png" $((left + 176)) $((top + 64)))
+  [ "$panel" = "srgb(32,80,176)" ] && break
+  sleep 0.2
+done
 echo "demo: game client area ($left,$top)-($right,$bottom); panel pixel at (+176,+64): $panel"
 
 wait "$host" || true
 result=$(tr -d '\r' <"$out/host-result.txt")
-cp "$logs"/qm-overlay_sample-game.exe_"$game_pid"_*.html "$out/" 2>/dev/null || true
-echo "demo: host $result (the stand-in client ended after 8 s)"
-echo "demo: screenshot: $out/screenshot.png"
-echo "demo: log:        $(ls "$out"/*.html 2>/dev/null | head -1)"
+
+# With the host gone the game is seen again where the overlay was (once it has repainted there);
+# the overlay's read-back content goes over that capture.
+clear_x=$(( (left + right) / 2 )) clear_y=$(( top + (bottom - top) * 3 / 4 ))
+for i in $(seq 1 50); do
+  import -display "$DISPLAY" -window root "$out/game.png"
+  under=$(pixel "$out/game.png" $((left + 176)) $((top + 64))):$(pixel "$out/game.png" "$clear_x" "$clear_y")
+  case "$under" in *"$panel"* | *"srgb(0,0,0)"*) sleep 0.1 ;; *) break ;; esac
+done
+convert "$out/game.png" "$out/overlay.pam" -geometry "+$left+$top" -composite "$out/screenshot-composed.png"
+convert "$out/overlay.pam" "$out/overlay.png"
+rm -f "$out/game.png" "$out/overlay.pam"
+seen=$(pixel "$out/screenshot-composed.png" "$clear_x" "$clear_y")
+blended=$(pixel "$out/screenshot-composed.png" $((left + 176)) $((top + 64)))
+echo "demo: composed picture: game under the overlay's clear part $seen, panel over the game $blended"
+
+# This run's log: the newest of its name (the prefix keeps earlier runs', whose process ids repeat).
+log=$(ls -t "$logs"/qm-overlay_sample-game.exe_"$game_pid"_*.html 2>/dev/null | head -n 1 || true)
+if [ -n "$log" ]; then
+  cp "$log" "$out/"
+  log="$out/$(basename "$log")"
+  # Tall enough for every row of the table.
+  rows=$(grep -o '<tr' "$log" | wc -l)
+  bash "$here/scripts/chromium.sh" --hide-scrollbars --window-size=1280,$((40 + rows * 16)) \
+    --screenshot="$out/log.png" "file://$log" >/dev/null
+fi
+echo "demo: host $result (the stand-in client ended after 12 s)"
+echo "demo: screen:   $out/screenshot.png (the overlay's clear parts black: no compositor)"
+echo "demo: composed: $out/screenshot-composed.png (that screen's game, the overlay's read-back content over it)"
+echo "demo: log:      ${log:-none} (as a browser shows it: $out/log.png)"
 case "$panel:$result" in
-  "srgb(32,80,176):exit=0") echo "demo: the reference client's panel was drawn over the game, and the host ended when the client did." ;;
+  "srgb(32,80,176):exit=0") ;;
   *) echo "demo: unexpected result" >&2; exit 1 ;;
 esac
+case "$seen:$blended" in
+  "srgb(0,0,0):"* | *":$panel") echo "demo: the composed picture does not show the game under the overlay" >&2; exit 1 ;;
+esac
+# Header and footer are rows too: a log with nothing logged has two.
+[ "${rows:-0}" -gt 2 ] && [ -s "$out/log.png" ] || { echo "demo: no log rows, or no picture of them" >&2; exit 1; }
+echo "demo: the reference client's panel was drawn over the game, and the host ended when the client did."

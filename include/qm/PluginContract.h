@@ -1,5 +1,20 @@
 #pragma once
 // The contract between the overlay host and the GEP and GOOP plug-in libraries.
+//
+// A plug-in built with MSVC, loaded by a host built with mingw-w64, can rely on what this file
+// declares: exported C functions, fixed-size blocks and plain pointers. Beyond it:
+// - GOOP "params": the base64 text of a JSON object on the host's command line (GetCommandLineW in
+//   the plug-in's process), for the plug-in to decode and parse with a JSON library of its own.
+// - base::CriticalSection (common/Locks.h): the host exports its constructor, destructor, Lock,
+//   Unlock and TryLock under MSVC's x64 names as well (??0CriticalSection@base@@QEAA@XZ,
+//   ??1CriticalSection@base@@UEAA@XZ, ?Lock@CriticalSection@base@@QEAAXXZ,
+//   ?Unlock@CriticalSection@base@@QEAAXXZ, ?TryLock@CriticalSection@base@@QEAA_NXZ). The object
+//   is 48 bytes (vtable pointer, then the CRITICAL_SECTION). Keep it as a member, static or local:
+//   in a mingw-w64 host its vtable is GCC's, so delete through a pointer destroys it without
+//   freeing it, and typeid or dynamic_cast on it fail.
+// The host also exports the JSON library's classes, but only for libraries built with the host's own
+// toolchain: their members take and return standard strings and containers, whose layout differs
+// between the two standard libraries, so an MSVC-built plug-in must not import them.
 #include <cstddef>
 #include <cstdint>
 

@@ -7,7 +7,9 @@
 // QMSAMPLE_LOAD_PLUGIN=<path> (asks the host to load an in-game plug-in after Start);
 // QMSAMPLE_STOP_AFTER_MS=<n> (asks the host to stop n ms after Start); QMSAMPLE_DRAW_NOTHING (1);
 // QMSAMPLE_FRAME_COUNT=<file> (the number of frames asked for, written at Stop); QMSAMPLE_RECORD=<file>
-// (the record also goes to that file, one call per line). QMSample_* exports read the record.
+// (the record also goes to that file, one call per line); QMSAMPLE_SNAPSHOT=<file> (the back buffer
+// as drawn, with its alpha, as a PAM picture, rewritten whenever the buffer's size changes). QMSample_*
+// exports read the record.
 #include <windows.h>
 #include <d3d11.h>
 #include <wrl/client.h>
@@ -201,9 +203,61 @@ public:
         device->GetImmediateContext(context.GetAddressOf());
         context->CopySubresourceRegion(back.Get(), 0, kPanelLeft, kPanelTop, 0, panel_.Get(), 0, &box);
         ++frames_;
+        if (!snapshotPath_.empty() && (desc.Width != snapshotWidth_ || desc.Height != snapshotHeight_)) {
+            snapshotWidth_ = desc.Width;
+            snapshotHeight_ = desc.Height;
+            WriteSnapshot(device.Get(), context.Get(), back.Get(), desc, bgra);
+        }
     }
 
 private:
+    // What the overlay shows, for a picture of it over the game: a screen without a compositor
+    // drops the alpha, so it is read back here. PAM keeps it, straight rather than premultiplied.
+    void WriteSnapshot(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* back,
+                       const D3D11_TEXTURE2D_DESC& desc, bool bgra) {
+        D3D11_TEXTURE2D_DESC sd = desc;
+        sd.MipLevels = 1;
+        sd.ArraySize = 1;
+        sd.Usage = D3D11_USAGE_STAGING;
+        sd.BindFlags = 0;
+        sd.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        sd.MiscFlags = 0;
+        ComPtr<ID3D11Texture2D> staging;
+        if (FAILED(device->CreateTexture2D(&sd, nullptr, staging.GetAddressOf()))) return;
+        context->CopyResource(staging.Get(), back);
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        if (FAILED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return;
+        char header[128];
+        const int headerLength = std::snprintf(header, sizeof(header),
+                                               "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\n"
+                                               "TUPLTYPE RGB_ALPHA\nENDHDR\n",
+                                               desc.Width, desc.Height);
+        std::string picture(header, static_cast<size_t>(headerLength));
+        picture.reserve(picture.size() + size_t(desc.Width) * desc.Height * 4);
+        for (UINT y = 0; y < desc.Height; ++y) {
+            const auto* row = static_cast<const uint8_t*>(mapped.pData) + size_t(y) * mapped.RowPitch;
+            for (UINT x = 0; x < desc.Width; ++x) {
+                const uint8_t* p = row + size_t(x) * 4;
+                const uint8_t a = p[3];
+                const uint8_t rgb[3] = {bgra ? p[2] : p[0], p[1], bgra ? p[0] : p[2]};
+                for (uint8_t c : rgb) picture += static_cast<char>(a ? std::min(255, (c * 255 + a / 2) / a) : 0);
+                picture += static_cast<char>(a);
+            }
+        }
+        context->Unmap(staging.Get(), 0);
+        HANDLE file = ::CreateFileW(snapshotPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return;
+        DWORD written = 0;
+        ::WriteFile(file, picture.data(), static_cast<DWORD>(picture.size()), &written, nullptr);
+        ::CloseHandle(file);
+    }
+
+    static std::wstring SnapshotPath() {
+        wchar_t path[MAX_PATH] = {};
+        return ::GetEnvironmentVariableW(L"QMSAMPLE_SNAPSHOT", path, MAX_PATH) > 0 ? path : L"";
+    }
+
     // After Start: the requests that the environment asks for, from a thread of the library's.
     void AskTheHostLater() {
         char plugin[MAX_PATH] = {};
@@ -238,6 +292,9 @@ private:
     uint64_t frames_ = 0;
     uint64_t calls_ = 0;
     const bool drawNothing_ = Option("QMSAMPLE_DRAW_NOTHING");
+    const std::wstring snapshotPath_ = SnapshotPath();
+    UINT snapshotWidth_ = 0;
+    UINT snapshotHeight_ = 0;
 };
 
 SampleController gController;

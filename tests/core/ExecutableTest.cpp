@@ -1,7 +1,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstddef>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,6 +39,36 @@ std::vector<std::string> ExportNames(HMODULE module) {
         names.emplace_back(reinterpret_cast<const char*>(base + nameRvas[i]));
     }
     return names;
+}
+
+// An executable loaded as a module keeps its import table unresolved (its loader runs only when it
+// starts a process): bound here the way that start would bind it. The modules it needed are
+// returned, to be freed.
+std::vector<HMODULE> BindImports(HMODULE module) {
+    std::vector<HMODULE> used;
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); dir.VirtualAddress && d->Name;
+         ++d) {
+        HMODULE from = ::LoadLibraryA(reinterpret_cast<const char*>(base + d->Name));
+        if (!from) continue;
+        used.push_back(from);
+        const DWORD lookup = d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + lookup);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA64*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            const char* name = IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)
+                                   ? reinterpret_cast<const char*>(IMAGE_ORDINAL64(names->u1.Ordinal))
+                                   : reinterpret_cast<const char*>(
+                                         reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
+            DWORD old = 0;
+            ::VirtualProtect(&slots->u1.Function, sizeof(ULONGLONG), PAGE_READWRITE, &old);
+            slots->u1.Function = reinterpret_cast<ULONGLONG>(reinterpret_cast<void*>(::GetProcAddress(from, name)));
+            ::VirtualProtect(&slots->u1.Function, sizeof(ULONGLONG), old, &old);
+        }
+    }
+    return used;
 }
 }  // namespace
 
@@ -141,6 +174,66 @@ TEST(OverlayExecutable, IsA64BitGuiProgramWithVersionAndManifest) {
     EXPECT_EQ(fixed->dwFileVersionLS, (300u << 16) | 10u);
     EXPECT_EQ(fixed->dwProductVersionMS, (2u << 16) | 2u);
     EXPECT_EQ(fixed->dwProductVersionLS, (300u << 16) | 10u);
+}
+
+// The lock as an MSVC-built plug-in reaches it: by the decorated names in the executable's own export
+// table, through plain function pointers with `this` first, on storage laid out as MSVC lays the class
+// out (vtable pointer, then the section).
+TEST(OverlayExecutable, ItsLockWorksThroughTheMsvcNames) {
+    HMODULE image = ::LoadLibraryW(test::InExeDir(L"qm-overlay.exe").c_str());
+    ASSERT_NE(image, nullptr);
+    const std::vector<HMODULE> imports = BindImports(image);
+    const auto entry = [image](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(image, name)); };
+    using Constructor = void* (*)(void* self);
+    using Member = void (*)(void* self);
+    using TryMember = bool (*)(void* self);
+    const auto construct = reinterpret_cast<Constructor>(entry("??0CriticalSection@base@@QEAA@XZ"));
+    const auto destroy = reinterpret_cast<Member>(entry("??1CriticalSection@base@@UEAA@XZ"));
+    const auto lock = reinterpret_cast<Member>(entry("?Lock@CriticalSection@base@@QEAAXXZ"));
+    const auto unlock = reinterpret_cast<Member>(entry("?Unlock@CriticalSection@base@@QEAAXXZ"));
+    const auto tryLock = reinterpret_cast<TryMember>(entry("?TryLock@CriticalSection@base@@QEAA_NXZ"));
+    ASSERT_TRUE(construct && destroy && lock && unlock && tryLock);
+
+    struct MsvcObject {
+        void* vftable;
+        CRITICAL_SECTION section;
+    };
+    static_assert(offsetof(MsvcObject, section) == 8 && sizeof(MsvcObject) == 48, "MSVC's x64 layout");
+    MsvcObject object;
+    std::memset(&object, 0xCD, sizeof(object));
+    EXPECT_EQ(construct(&object), &object);  // MSVC's caller goes on with what RAX holds
+    const auto tryFromOtherThread = [&] {
+        bool got = false;
+        std::thread([&] {
+            got = tryLock(&object);
+            if (got) unlock(&object);
+        }).join();
+        return got;
+    };
+    lock(&object);
+    EXPECT_EQ(reinterpret_cast<DWORD_PTR>(object.section.OwningThread), ::GetCurrentThreadId());
+    EXPECT_FALSE(tryFromOtherThread());
+    unlock(&object);
+    EXPECT_TRUE(tryFromOtherThread());
+
+    // Increments made under the lock get lost as soon as two threads are inside it together.
+    volatile int counter = 0;
+    const auto count = [&] {
+        for (int i = 0; i < 2000; ++i) {
+            lock(&object);
+            const int seen = counter;
+            ::SwitchToThread();
+            counter = seen + 1;
+            unlock(&object);
+        }
+    };
+    std::thread a(count), b(count);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 4000);
+    destroy(&object);
+    ::FreeLibrary(image);
+    for (HMODULE m : imports) ::FreeLibrary(m);
 }
 
 // The real executable logs into the user's Local AppData: each run here gets a profile of its own.
