@@ -105,6 +105,9 @@ bool D3D11OOPManager::IsAdapterChanged() {
 bool D3D11OOPManager::InitD3D() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
     adapter_.Reset();
+    // Chosen for the game's monitor as it is now: a check queued for that monitor has nothing left
+    // to find (and would only build another factory).
+    if (windowManager_.Monitor()) adapterCheckPending_ = false;
     adapter_ = GetAdapter();
     ReadRefreshRate();
     DXGI_ADAPTER_DESC1 desc{};
