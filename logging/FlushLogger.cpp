@@ -4,11 +4,9 @@
 #include <cwchar>
 
 #include "common/Event.h"
-#include "common/MemoryPool.h"
 #include "common/RegistrySettings.h"
 #include "common/StringUtils.h"
 #include "common/ThreadQueue.h"
-#include "common/ThreadSafeQueue.h"
 #include "common/UniqueHandle.h"
 
 #if defined(_MSC_VER)
@@ -27,8 +25,23 @@ namespace {
 constexpr const wchar_t* kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
 constexpr const wchar_t* kConfigFileName = L"QMLog.cfg";
 constexpr const wchar_t* kLimitNotice = L"---- STOP ADDING LOG LINES DUE TO DEFINE LIMIT ----";
+constexpr const wchar_t* kDropNotice = L"---- %d log lines dropped: the writer fell behind ----";
 constexpr const wchar_t* kRowEnd = L"</td></tr>\r\n";
 constexpr size_t kRowEndChars = 12;
+constexpr wchar_t kMessageCellStart[] = L"</td><td style=\"background-color:";
+// What follows the function text up to the message: the cell's start, the colour, the tag's end.
+constexpr size_t kMessageCellChars = std::size(kMessageCellStart) - 1 + 8 + 2;
+
+// The writer: looking at the ring, waiting at most kWriterPollMs because it wrote rows a moment ago,
+// or asleep until a caller wakes it.
+constexpr int32_t kWriterAwake = 0;
+constexpr int32_t kWriterPolling = 1;
+constexpr int32_t kWriterSleeping = 2;
+constexpr DWORD kWriterPollMs = 200;
+// How long Stop lets the writer finish what it holds before ending it by force.
+constexpr DWORD kStopWaitMs = 2000;
+// How long, in 1 ms steps, a stop waits for rows that callers are still formatting.
+constexpr int kCallerWaits = 20;
 
 constexpr const wchar_t* kHeaderTop =
     L"<html>\t<head>\t\t\t<title>%s</title>\t\t<style type=\"text/css\">table.gridtable {\tfont-family: "
@@ -46,9 +59,6 @@ constexpr const wchar_t* kHeaderEnd =
     L"marginheight=\"0\"></body><table class=\"gridtable\">\n<tr><th>Time</th><th>Thread</th><th>Line</th><th>"
     L"Function</th><th>Message</th></tr>\n";
 constexpr const wchar_t* kFooter = L"<tr><th></th><th></th><th></th><th></th><th></th></tr>\t</table>\t</html>";
-
-// One value for the process: the second of the last wake-up of a writer.
-std::atomic<int64_t> gLastWakeUpSecond{0};
 
 // Bounded formatting that always terminates and never reports more than it wrote.
 size_t FormatInto(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
@@ -170,11 +180,95 @@ struct RowWriter {
         for (int pad = k; pad < minDigits; ++pad) Put(L'0');
         while (k) Put(digits[--k]);
     }
-    void Terminate() { out[n < capacity ? n : capacity - 1] = L'\0'; }
+    // Appends `s` as markup text while it fits below `limit`, never splitting an entity or a
+    // surrogate pair.
+    void Escaped(const wchar_t* s, size_t limit);
 };
 
+constexpr bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The characters that markup text must not carry as they are.
+constexpr uint64_t kMarkupMask = (1ULL << L'&') | (1ULL << L'<') | (1ULL << L'>') | (1ULL << L'"');
+
+const wchar_t* EntityFor(wchar_t c, size_t* length) {
+    switch (c) {
+        case L'&': *length = 5; return L"&amp;";
+        case L'<': *length = 4; return L"&lt;";
+        case L'>': *length = 4; return L"&gt;";
+        case L'"': *length = 6; return L"&quot;";
+        default: *length = 1; return nullptr;
+    }
+}
+
+// How much of `text` (up to `length`) fits in `room` once escaped: sets the characters kept and their
+// escaped length, and returns whether any of them needs an entity. A high surrogate whose partner
+// was cut away is left out.
+bool MeasureEscaped(const wchar_t* text, size_t length, size_t room, size_t* kept, size_t* escaped) {
+    size_t i = 0;
+    size_t out = 0;
+    bool entities = false;
+    while (i < length) {
+        const wchar_t c = text[i];
+        size_t units = 1;
+        size_t width = 1;
+        if (c < 64 && ((kMarkupMask >> c) & 1)) {
+            EntityFor(c, &width);
+        } else if (IsHighSurrogate(c)) {
+            if (i + 1 == length) break;
+            if (IsLowSurrogate(text[i + 1])) units = width = 2;
+        }
+        if (out + width > room) break;
+        entities |= width > units;
+        i += units;
+        out += width;
+    }
+    *kept = i;
+    *escaped = out;
+    return entities;
+}
+
+void RowWriter::Escaped(const wchar_t* s, size_t limit) {
+    if (limit > capacity - 1) limit = capacity - 1;
+    if (n >= limit) return;
+    size_t kept = 0;
+    size_t escaped = 0;
+    MeasureEscaped(s, wcslen(s), limit - n, &kept, &escaped);
+    for (size_t i = 0; i < kept; ++i) {
+        size_t length = 0;
+        if (const wchar_t* entity = EntityFor(s[i], &length)) {
+            wmemcpy(out + n, entity, length);
+            n += length;
+        } else {
+            out[n++] = s[i];
+        }
+    }
+}
+
+// Escapes the `length` characters at `text` where they stand, keeping what fits in `room`; returns
+// the escaped length. Text without markup characters, nearly all of it, is only scanned.
+size_t EscapeInPlace(wchar_t* text, size_t length, size_t room) {
+    size_t kept = 0;
+    size_t escaped = 0;
+    if (!MeasureEscaped(text, length, room, &kept, &escaped)) return escaped;
+    // From the back, so that no character is overwritten before it has been moved.
+    size_t to = escaped;
+    for (size_t from = kept; from > 0;) {
+        const wchar_t c = text[--from];
+        size_t entityLength = 0;
+        if (const wchar_t* entity = EntityFor(c, &entityLength)) {
+            to -= entityLength;
+            wmemcpy(text + to, entity, entityLength);
+        } else {
+            text[--to] = c;
+        }
+    }
+    return escaped;
+}
+
 // One row: "<tr class=...><td>time</td><td>thread</td><td>line</td><td>function</td>
-// <td style=...>message</td></tr>\r\n" into `row` (kRowChars). Returns its length.
+// <td style=...>message</td></tr>\r\n" into `row` (kRowChars), the function and message escaped.
+// Returns its length.
 size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint32_t colour, const wchar_t* function,
                  uint32_t line, const wchar_t* format, va_list args) {
     RowWriter w{row, FlushLogger::kRowChars};
@@ -189,22 +283,29 @@ size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint
     w.Text(L"</td><td>");
     w.Signed(static_cast<int32_t>(line));
     w.Text(L"</td><td>");
-    w.Text(function ? function : L"");
-    w.Text(L"</td><td style=\"background-color:");
+    // However long the function text, the row keeps room for its closing markup.
+    w.Escaped(function ? function : L"", FlushLogger::kRowChars - kMessageCellChars - kRowEndChars - 1);
+    w.Text(kMessageCellStart);
     w.Hex(colour, 6);
     w.Text(L"\">");
     size_t n = w.n;
-    // The message goes straight into the row: at most 2047 characters, and never past the room
-    // that the row's closing markup needs.
-    if (n + kRowEndChars + 1 < FlushLogger::kRowChars) {
-        const size_t room = FlushLogger::kRowChars - n - kRowEndChars;
-        n += FormatInto(row + n, room < FlushLogger::kMessageChars ? room : FlushLogger::kMessageChars,
-                        format ? format : L"", args);
-        wmemcpy(row + n, kRowEnd, kRowEndChars + 1);
-        return n + kRowEndChars;
-    }
-    w.Terminate();
-    return w.n;
+    // The message is formatted straight into the row (at most 2047 characters) and escaped there,
+    // cut to the room that the row's closing markup leaves.
+    const size_t room = FlushLogger::kRowChars - n - kRowEndChars - 1;
+    const size_t raw = FormatInto(row + n, room + 1 < FlushLogger::kMessageChars ? room + 1 : FlushLogger::kMessageChars,
+                                  format ? format : L"", args);
+    n += EscapeInPlace(row + n, raw, room);
+    wmemcpy(row + n, kRowEnd, kRowEndChars + 1);
+    return n + kRowEndChars;
+}
+
+size_t FormatRowF(wchar_t* row, const RowClock::Reading& now, int32_t level, uint32_t colour, const wchar_t* function,
+                  uint32_t line, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const size_t n = FormatRow(row, now, level, colour, function, line, format, args);
+    va_end(args);
+    return n;
 }
 
 bool EqualsNoCase(const wchar_t* a, size_t la, const wchar_t* b, size_t lb) {
@@ -323,6 +424,71 @@ private:
     base::UniqueHandle handle_;
     size_t used_ = 0;
     char buffer_[65536];
+};
+
+// The hand-over from the logging threads to the writer: a fixed ring of row-sized slots. A caller
+// claims the next slot with one compare-exchange, formats its row straight into it and publishes
+// it; no caller waits for a lock or for another caller, and a full ring turns the row away. The
+// writer (or Stop, once the writer has ended) takes the slots in the order they were claimed.
+struct alignas(64) FlushLogger::RowSlot {
+    std::atomic<uint64_t> sequence;  // position + 1: published; position + kRingSlots: free again
+    size_t length;
+    wchar_t text[kRowChars];
+};
+
+class FlushLogger::RowRing {
+public:
+    RowRing() : slots_(new RowSlot[kRingSlots]) {
+        for (size_t i = 0; i < kRingSlots; ++i) slots_[i].sequence.store(i, std::memory_order_relaxed);
+    }
+
+    // Null when the ring is full.
+    RowSlot* Claim(uint64_t* position) {
+        uint64_t at = head_.load(std::memory_order_relaxed);
+        for (;;) {
+            RowSlot& slot = slots_[at % kRingSlots];
+            const auto lag = static_cast<int64_t>(slot.sequence.load(std::memory_order_acquire) - at);
+            if (lag == 0) {
+                if (head_.compare_exchange_weak(at, at + 1, std::memory_order_relaxed)) {
+                    *position = at;
+                    return &slot;
+                }
+            } else if (lag < 0) {
+                return nullptr;
+            } else {
+                at = head_.load(std::memory_order_relaxed);
+            }
+        }
+    }
+
+    // Sequentially consistent, so that the caller's look at the writer's state that follows cannot
+    // be ordered before it (the writer announces its sleep, then looks at the ring).
+    void Publish(RowSlot* slot, uint64_t position) { slot->sequence.store(position + 1, std::memory_order_seq_cst); }
+
+    // Rows claimed and not yet taken, as seen by the caller that claimed `position` (the writer may
+    // already have taken it).
+    int64_t Used(uint64_t position) const {
+        return static_cast<int64_t>(position + 1 - tail_.load(std::memory_order_relaxed));
+    }
+    uint64_t Claimed() const { return head_.load(std::memory_order_acquire); }
+
+    // The consumer's side: one consumer at a time.
+    RowSlot* Next() {
+        const uint64_t at = tail_.load(std::memory_order_relaxed);
+        RowSlot& slot = slots_[at % kRingSlots];
+        return slot.sequence.load(std::memory_order_seq_cst) == at + 1 ? &slot : nullptr;
+    }
+    void Release(RowSlot* slot) {
+        const uint64_t at = tail_.load(std::memory_order_relaxed);
+        slot->sequence.store(at + kRingSlots, std::memory_order_release);
+        tail_.store(at + 1, std::memory_order_relaxed);
+    }
+    uint64_t Taken() const { return tail_.load(std::memory_order_relaxed); }
+
+private:
+    std::unique_ptr<RowSlot[]> slots_;
+    alignas(64) std::atomic<uint64_t> head_{0};
+    alignas(64) std::atomic<uint64_t> tail_{0};
 };
 
 FlushLogger::FlushLogger() : FlushLogger(LoggerOptions{}) {}
@@ -472,19 +638,29 @@ uint32_t FlushLogger::GetOutputFlags(const wchar_t* key) {
 int FlushLogger::Start(const wchar_t* suffix) {
     if (IsRunning()) return 0;
     const bool folderWasEmpty = logFolder_.empty();
-    pool_ = std::make_shared<base::MemoryPool>();
+    // Made once and kept until destruction: a caller may still be on its way through Log when a
+    // Stop ends the run.
+    if (!ring_) ring_ = std::make_unique<RowRing>();
+    if (!wakeUp_) {
+        wakeUp_ = std::make_unique<base::Event>();
+        wakeUp_->Create();
+    }
+    if (!writerDone_) writerDone_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // Rows that reached the ring after the last run had stopped belong to no file.
+    while (RowSlot* slot = ring_->Next()) ring_->Release(slot);
+    ::ResetEvent(writerDone_.Get());
+    wakeUp_->Reset();
+    writerState_ = kWriterAwake;
     OpenLogFile(suffix);
     stopping_ = false;
-    rows_ = std::make_shared<base::ThreadSafeQueue>();
-    pending_ = std::make_shared<base::ThreadSafeQueue>();
     writer_ = std::make_shared<Common::Utils::ThreadQueue>();
     writer_->Start("Logger");
-    wakeUp_ = std::make_shared<base::Event>();
-    wakeUp_->Create();
-    writer_->Post([this] { WriteQueuedLines(); });
+    writerPosted_ = writer_->Post([this] { WriteQueuedLines(); });
     if (folderWasEmpty) Construct();
     return 1;
 }
+
+uint32_t FlushLogger::WriterThreadId() const { return writer_ ? writer_->ThreadId() : 0; }
 
 bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     const std::wstring exe = ExecutablePath();
@@ -516,6 +692,8 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     if (h == INVALID_HANDLE_VALUE) return false;
     auto* file = new OutputFile(h);
 
+    // The byte-order mark makes browsers read the file as UTF-8, whatever the page's header says.
+    file->Write(L"\uFEFF", 1);
     wchar_t* scratch = scratch_.get();
     file->Write(scratch, FormatInto(scratch, kScratchChars, kHeaderTop, fileName_.c_str()));
     file->Flush();
@@ -557,80 +735,96 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
     gRowClock.Read(&now);
     if (level < kLogDebug || level > kLogCritical) level = kLogInfo;
 
-    // Into a pooled block; with the pool empty, onto the heap at the row's own size, which the
-    // heap serves far faster than a block's.
-    wchar_t* row = static_cast<wchar_t*>(pool_->TryAllocateBlock());
-    if (row) {
-        FormatRow(row, now, level, colour, function, line, format, args);
-    } else {
-        row = FormatHeapRow(&now, level, colour, function, line, format, args);
-        if (!row) return;
+    // The first row with room after a loss says how many went before it.
+    uint64_t position = 0;
+    RowSlot* slot = nullptr;
+    if (droppedPending_.load(std::memory_order_relaxed) == 0 || ReportDrops()) slot = ring_->Claim(&position);
+    if (!slot) {
+        ++droppedPending_;
+        ++droppedTotal_;
+        return;
     }
-    const int64_t second = now.second;
-
-    if (base::ThreadSafeQueue* rows = rows_.get()) {
-        rows->Push(row);
-        const int64_t last = gLastWakeUpSecond.load();
-        if (second - last >= 1 || last - second >= 1) {
-            gLastWakeUpSecond = second;
-            if (base::Event* wake = wakeUp_.get()) wake->Signal();
-        }
-    } else {
-        WriteRowAndRelease(row, true);
-    }
+    slot->length = FormatRow(slot->text, now, level, colour, function, line, format, args);
+    Publish(slot, position);
     ++linesWritten_;
 }
 
-wchar_t* FlushLogger::FormatHeapRow(const void* clock, int32_t level, uint32_t colour, const wchar_t* function,
-                                    uint32_t line, const wchar_t* format, va_list args) {
-    wchar_t local[kRowChars];
-    const size_t n = FormatRow(local, *static_cast<const RowClock::Reading*>(clock), level, colour, function, line,
-                               format, args);
-    auto* row = static_cast<wchar_t*>(pool_->Allocate((n + 1) * sizeof(wchar_t)));
-    if (row) wmemcpy(row, local, n + 1);
-    return row;
+bool FlushLogger::ReportDrops() {
+    const int32_t dropped = droppedPending_.exchange(0);
+    if (dropped == 0) return true;
+    RowClock::Reading now;
+    gRowClock.Read(&now);
+    uint64_t position = 0;
+    RowSlot* slot = ring_->Claim(&position);
+    if (!slot) {
+        droppedPending_ += dropped;
+        return false;
+    }
+    slot->length = FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"",
+                              static_cast<uint32_t>(-1), kDropNotice, dropped);
+    Publish(slot, position);
+    return true;
 }
 
-void FlushLogger::WriteRowAndRelease(wchar_t* row, bool release) {
-    if (OutputFile* file = file_.load()) file->Write(row, wcslen(row));
-    if (release) pool_->Free(row);
+void FlushLogger::Publish(RowSlot* slot, uint64_t position) {
+    ring_->Publish(slot, position);
+    // A writer that polls finds the row by itself unless the ring is filling up; one asleep needs a
+    // wake-up. Either way only one caller makes the system call.
+    const int32_t state = writerState_.load();
+    if (state == kWriterAwake) return;
+    if (state == kWriterPolling && ring_->Used(position) < static_cast<int64_t>(kRingSlots / 2)) return;
+    if (writerState_.exchange(kWriterAwake) != kWriterAwake) wakeUp_->Signal();
+}
+
+size_t FlushLogger::DrainRing(OutputFile* file, bool waitForCallers) {
+    // Only up to the rows claimed by now: callers that keep logging cannot hold the writer here.
+    const uint64_t end = ring_->Claimed();
+    size_t written = 0;
+    int waits = 0;
+    while (ring_->Taken() < end) {
+        RowSlot* slot = ring_->Next();
+        if (!slot) {
+            // A caller that claimed a slot publishes it within microseconds, unless it was suspended.
+            if (!waitForCallers || ++waits > kCallerWaits) break;
+            ::Sleep(1);
+            continue;
+        }
+        file->Write(slot->text, slot->length);
+        ring_->Release(slot);
+        ++written;
+    }
+    return written;
 }
 
 void FlushLogger::WriteQueuedLines() {
-    const std::shared_ptr<base::Event> wake = wakeUp_;
-    const std::shared_ptr<base::ThreadSafeQueue> rows = rows_;
-    const std::shared_ptr<base::ThreadSafeQueue> batch = pending_;
-    if (!wake || !rows || !batch) return;
-    bool flushPending = false;
-    while (IsRunning() && !stopping_) {
-        const int32_t before = linesWritten_;
-        wake->Wait(3000);
-        OutputFile* file = file_.load();
-        if (!file) break;
-        if (rows->IsEmpty()) {
-            if (flushPending || before != linesWritten_) {
-                file->Flush();
-                flushPending = false;
-            }
+    struct Done {
+        HANDLE event;
+        ~Done() { ::SetEvent(event); }
+    } done{writerDone_.Get()};
+    OutputFile* file = file_.load();
+    if (!file || !wakeUp_) return;
+    for (;;) {
+        const size_t written = DrainRing(file, false);
+        if (written) file->Flush();
+        if (stopping_) break;
+        // Announce the wait, then look once more: a caller that published before the announcement
+        // is seen here, one that published after it sees the announcement.
+        const int32_t state = written ? kWriterPolling : kWriterSleeping;
+        writerState_ = state;
+        if (ring_->Next() || stopping_) {
+            writerState_ = kWriterAwake;
             continue;
         }
-        rows->SwapOut(*batch);
-        // What is left in the batch when stopping is written by Stop, before the newer rows.
-        while (!stopping_) {
-            wchar_t* row = batch->Pop();
-            if (!row) break;
-            WriteRowAndRelease(row, true);
-        }
-        if (!stopping_) {
-            file->Flush();
-            flushPending = true;
-        }
+        wakeUp_->Wait(state == kWriterPolling ? kWriterPollMs : INFINITE);
+        writerState_ = kWriterAwake;
     }
+    DrainRing(file, true);
+    file->Flush();
 }
 
 void FlushLogger::Flush() {
     if (!IsRunning()) return;
-    if (base::Event* wake = wakeUp_.get()) wake->Signal();
+    if (wakeUp_) wakeUp_->Signal();
 }
 
 void FlushLogger::Stop() {
@@ -642,22 +836,15 @@ void FlushLogger::Stop() {
         return;
     }
     stopping_ = true;
-    if (wakeUp_) {
-        wakeUp_->Reset();
-        // Wakes the writer out of its wait, so that it sees the stop at once.
-        if (HANDLE cancel = wakeUp_->CancelHandle()) ::SetEvent(cancel);
+    if (wakeUp_) wakeUp_->Signal();
+    // The writer first writes what the ring holds; only one stuck in a write is ended by force.
+    if (writerPosted_ && writer_ && writer_->ThreadId() != ::GetCurrentThreadId()) {
+        ::WaitForSingleObject(writerDone_.Get(), kStopWaitMs);
     }
-    bool killed = false;
-    if (writer_ && !writer_->Stop()) {
-        writer_->Kill();
-        killed = true;
-    }
-    // A writer ended by force may have held the pool's lock or the heap's: its blocks then stay
-    // where they are, which at this point costs nothing.
-    for (base::ThreadSafeQueue* queue : {pending_.get(), rows_.get()}) {
-        if (!queue) continue;
-        while (wchar_t* row = queue->Pop()) WriteRowAndRelease(row, !killed);
-    }
+    if (writer_ && !writer_->Stop()) writer_->Kill();
+    // Rows published after the writer's last look, and the count of rows that found no room.
+    DrainRing(file, true);
+    if (ReportDrops()) DrainRing(file, false);
     file->Flush();
     file->Write(scratch_.get(), FormatInto(scratch_.get(), kScratchChars, L"%s", kFooter));
     file->Flush();
