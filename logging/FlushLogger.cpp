@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string_view>
+#include <xmmintrin.h>
 
 #include "common/Event.h"
 #include "common/RegistrySettings.h"
@@ -12,6 +14,8 @@
 #if defined(_MSC_VER)
 // The logger's statics come before every other static object of the program.
 #pragma warning(disable : 4073)
+// The ring's shared counters are padded to lines of their own on purpose.
+#pragma warning(disable : 4324)
 #pragma init_seg(lib)
 #define QM_INIT_FIRST
 #define QM_INIT_SECOND
@@ -22,7 +26,7 @@
 
 namespace {
 
-constexpr const wchar_t* kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
+constexpr std::wstring_view kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
 constexpr const wchar_t* kConfigFileName = L"QMLog.cfg";
 constexpr const wchar_t* kLimitNotice = L"---- STOP ADDING LOG LINES DUE TO DEFINE LIMIT ----";
 constexpr const wchar_t* kDropNotice = L"---- %d log lines dropped: the writer fell behind ----";
@@ -38,6 +42,7 @@ constexpr int32_t kWriterAwake = 0;
 constexpr int32_t kWriterPolling = 1;
 constexpr int32_t kWriterSleeping = 2;
 constexpr DWORD kWriterPollMs = 200;
+constexpr uint64_t kFillCheckRows = 16;
 // How long Stop lets the writer finish what it holds before ending it by force.
 constexpr DWORD kStopWaitMs = 2000;
 // How long, in 1 ms steps, a stop waits for rows that callers are still formatting.
@@ -138,51 +143,48 @@ static_assert(sizeof(wchar_t) == 2, "the time text is kept as two 64-bit words o
 
 RowClock gRowClock;
 
-// Bounded appends for the row prefix: plain text, decimal and upper-case hex.
+// Appends for the row's markup, time and numbers. Each piece has a bounded length and the row
+// keeps room for all of them, so they go in without a check per character.
 struct RowWriter {
     wchar_t* out;
-    size_t capacity;  // including the terminator
     size_t n = 0;
 
-    void Put(wchar_t c) {
-        if (n + 1 < capacity) out[n++] = c;
-    }
-    void Text(const wchar_t* s) {
-        while (*s && n + 1 < capacity) out[n++] = *s++;
+    template <size_t N>
+    void Text(const wchar_t (&s)[N]) {
+        Text(s, N - 1);
     }
     void Text(const wchar_t* s, size_t length) {
-        for (size_t i = 0; i < length && n + 1 < capacity; ++i) out[n++] = s[i];
+        wmemcpy(out + n, s, length);
+        n += length;
     }
-    void Unsigned(uint64_t v) {
-        wchar_t digits[20];
-        int k = 0;
+    void Put(wchar_t c) { out[n++] = c; }
+    void Unsigned(uint32_t v) {
+        wchar_t digits[10];
+        size_t k = std::size(digits);
         do {
-            digits[k++] = static_cast<wchar_t>(L'0' + v % 10);
+            digits[--k] = static_cast<wchar_t>(L'0' + v % 10);
             v /= 10;
         } while (v);
-        while (k) Put(digits[--k]);
+        Text(digits + k, std::size(digits) - k);
     }
     void Signed(int32_t v) {
         if (v < 0) {
             Put(L'-');
-            Unsigned(static_cast<uint64_t>(-static_cast<int64_t>(v)));
+            Unsigned(0u - static_cast<uint32_t>(v));
         } else {
-            Unsigned(static_cast<uint64_t>(v));
+            Unsigned(static_cast<uint32_t>(v));
         }
     }
-    void Hex(uint32_t v, int minDigits) {
+    void Hex(uint32_t v, size_t minDigits) {
         wchar_t digits[8];
-        int k = 0;
+        size_t k = std::size(digits);
         do {
-            digits[k++] = L"0123456789ABCDEF"[v & 15];
+            digits[--k] = L"0123456789ABCDEF"[v & 15];
             v >>= 4;
         } while (v);
-        for (int pad = k; pad < minDigits; ++pad) Put(L'0');
-        while (k) Put(digits[--k]);
+        while (std::size(digits) - k < minDigits) digits[--k] = L'0';
+        Text(digits + k, std::size(digits) - k);
     }
-    // Appends `s` as markup text while it fits below `limit`, never splitting an entity or a
-    // surrogate pair.
-    void Escaped(const wchar_t* s, size_t limit);
 };
 
 constexpr bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -190,6 +192,19 @@ constexpr bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // The characters that markup text must not carry as they are.
 constexpr uint64_t kMarkupMask = (1ULL << L'&') | (1ULL << L'<') | (1ULL << L'>') | (1ULL << L'"');
+
+bool NeedsEntity(wchar_t c) { return c < 64 && ((kMarkupMask >> c) & 1); }
+
+// Copies the characters of s[0, count) that need no entity to `out`, up to the first that does;
+// returns how many.
+size_t CopyPlain(const wchar_t* s, size_t count, wchar_t* out) {
+    size_t k = 0;
+    while (k < count && !NeedsEntity(s[k])) {
+        out[k] = s[k];
+        ++k;
+    }
+    return k;
+}
 
 const wchar_t* EntityFor(wchar_t c, size_t* length) {
     switch (c) {
@@ -212,7 +227,7 @@ bool MeasureEscaped(const wchar_t* text, size_t length, size_t room, size_t* kep
         const wchar_t c = text[i];
         size_t units = 1;
         size_t width = 1;
-        if (c < 64 && ((kMarkupMask >> c) & 1)) {
+        if (NeedsEntity(c)) {
             EntityFor(c, &width);
         } else if (IsHighSurrogate(c)) {
             if (i + 1 == length) break;
@@ -226,23 +241,6 @@ bool MeasureEscaped(const wchar_t* text, size_t length, size_t room, size_t* kep
     *kept = i;
     *escaped = out;
     return entities;
-}
-
-void RowWriter::Escaped(const wchar_t* s, size_t limit) {
-    if (limit > capacity - 1) limit = capacity - 1;
-    if (n >= limit) return;
-    size_t kept = 0;
-    size_t escaped = 0;
-    MeasureEscaped(s, wcslen(s), limit - n, &kept, &escaped);
-    for (size_t i = 0; i < kept; ++i) {
-        size_t length = 0;
-        if (const wchar_t* entity = EntityFor(s[i], &length)) {
-            wmemcpy(out + n, entity, length);
-            n += length;
-        } else {
-            out[n++] = s[i];
-        }
-    }
 }
 
 // Escapes the `length` characters at `text` where they stand, keeping what fits in `room`; returns
@@ -266,14 +264,122 @@ size_t EscapeInPlace(wchar_t* text, size_t length, size_t room) {
     return escaped;
 }
 
+// Text written straight into the row, escaped as it goes: at most `maxRaw` characters of it, and
+// only what fits in `room` once escaped; cut between characters.
+class EscapingWriter {
+public:
+    EscapingWriter(wchar_t* out, size_t room, size_t maxRaw) : out_(out), room_(room), maxRaw_(maxRaw) {}
+
+    bool Full() const { return full_; }
+
+    void Text(const wchar_t* s, size_t length) {
+        size_t i = 0;
+        while (i < length && !full_) {
+            // Characters that need no entity are copied in one go, as far as both limits allow.
+            size_t take = length - i;
+            if (take > room_ - n_) take = room_ - n_;
+            if (take > maxRaw_ - raw_) take = maxRaw_ - raw_;
+            const size_t k = CopyPlain(s + i, take, out_ + n_);
+            n_ += k;
+            raw_ += k;
+            i += k;
+            if (i == length) break;
+            if (k == take) {
+                Cut();
+                break;
+            }
+            size_t width = 0;
+            const wchar_t* entity = EntityFor(s[i], &width);
+            if (n_ + width > room_) {
+                Cut();
+                break;
+            }
+            wmemcpy(out_ + n_, entity, width);
+            n_ += width;
+            ++raw_;
+            ++i;
+        }
+    }
+
+    void Unsigned(uint32_t v, uint32_t base, const wchar_t* digitSet) {
+        wchar_t digits[12];
+        size_t k = std::size(digits);
+        do {
+            digits[--k] = digitSet[v % base];
+            v /= base;
+        } while (v);
+        Text(digits + k, std::size(digits) - k);
+    }
+
+    void Signed(int32_t v) {
+        if (v < 0) {
+            Text(L"-", 1);
+            Unsigned(0u - static_cast<uint32_t>(v), 10, L"0123456789");
+        } else {
+            Unsigned(static_cast<uint32_t>(v), 10, L"0123456789");
+        }
+    }
+
+    // The length written; a high surrogate left without its partner is taken back.
+    size_t Finish() {
+        if (n_ && IsHighSurrogate(out_[n_ - 1])) --n_;
+        return n_;
+    }
+
+private:
+    void Cut() { full_ = true; }
+
+    wchar_t* out_;
+    size_t room_;
+    size_t maxRaw_;
+    size_t n_ = 0;
+    size_t raw_ = 0;
+    bool full_ = false;
+};
+
+// The conversions the host's messages use (%d %i %u %x %X %c %s, each optionally with l, and %%),
+// without the C library, which costs more than the rest of a row. False, with `args` partly
+// consumed, for any other format: the caller then formats with the C library.
+bool FormatSimple(EscapingWriter& w, const wchar_t* format, va_list args) {
+    const wchar_t* p = format;
+    for (;;) {
+        const wchar_t* literal = p;
+        while (*p && *p != L'%') ++p;
+        if (p != literal) w.Text(literal, static_cast<size_t>(p - literal));
+        if (!*p || w.Full()) return true;
+        ++p;
+        if (*p == L'l') ++p;  // long is int here, and %lc, %ls are what %c, %s are in wide formats
+        switch (*p++) {
+            case L'%': w.Text(L"%", 1); break;
+            case L'd':
+            case L'i': w.Signed(va_arg(args, int32_t)); break;
+            case L'u': w.Unsigned(va_arg(args, uint32_t), 10, L"0123456789"); break;
+            case L'x': w.Unsigned(va_arg(args, uint32_t), 16, L"0123456789abcdef"); break;
+            case L'X': w.Unsigned(va_arg(args, uint32_t), 16, L"0123456789ABCDEF"); break;
+            case L'c': {
+                const auto c = static_cast<wchar_t>(va_arg(args, int));
+                w.Text(&c, 1);
+                break;
+            }
+            case L's': {
+                const wchar_t* s = va_arg(args, const wchar_t*);
+                if (!s) s = L"(null)";
+                w.Text(s, wcslen(s));
+                break;
+            }
+            default: return false;
+        }
+    }
+}
+
 // One row: "<tr class=...><td>time</td><td>thread</td><td>line</td><td>function</td>
 // <td style=...>message</td></tr>\r\n" into `row` (kRowChars), the function and message escaped.
 // Returns its length.
 size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint32_t colour, const wchar_t* function,
                  uint32_t line, const wchar_t* format, va_list args) {
-    RowWriter w{row, FlushLogger::kRowChars};
+    RowWriter w{row};
     w.Text(L"<tr class=\"");
-    w.Text(kLevelNames[level]);
+    w.Text(kLevelNames[level].data(), kLevelNames[level].size());
     w.Text(L"\"><td>");
     w.Text(now.text, 8);
     w.Put(L'.');
@@ -283,18 +389,29 @@ size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint
     w.Text(L"</td><td>");
     w.Signed(static_cast<int32_t>(line));
     w.Text(L"</td><td>");
-    // However long the function text, the row keeps room for its closing markup.
-    w.Escaped(function ? function : L"", FlushLogger::kRowChars - kMessageCellChars - kRowEndChars - 1);
+    // However long the function text, the row keeps room for the markup up to the message and for
+    // its closing markup.
+    EscapingWriter fn(row + w.n, FlushLogger::kRowChars - w.n - kMessageCellChars - kRowEndChars - 1, SIZE_MAX);
+    if (function) fn.Text(function, wcslen(function));
+    w.n += fn.Finish();
     w.Text(kMessageCellStart);
     w.Hex(colour, 6);
     w.Text(L"\">");
     size_t n = w.n;
-    // The message is formatted straight into the row (at most 2047 characters) and escaped there,
-    // cut to the room that the row's closing markup leaves.
+    // The message goes straight into the row, cut to the room that the row's closing markup leaves.
     const size_t room = FlushLogger::kRowChars - n - kRowEndChars - 1;
-    const size_t raw = FormatInto(row + n, room + 1 < FlushLogger::kMessageChars ? room + 1 : FlushLogger::kMessageChars,
-                                  format ? format : L"", args);
-    n += EscapeInPlace(row + n, raw, room);
+    if (!format) format = L"";
+    EscapingWriter message(row + n, room, FlushLogger::kMessageChars - 1);
+    va_list simple;
+    va_copy(simple, args);
+    if (FormatSimple(message, format, simple)) {
+        n += message.Finish();
+    } else {
+        const size_t raw = FormatInto(row + n, room + 1 < FlushLogger::kMessageChars ? room + 1 : FlushLogger::kMessageChars,
+                                      format, args);
+        n += EscapeInPlace(row + n, raw, room);
+    }
+    va_end(simple);
     wmemcpy(row + n, kRowEnd, kRowEndChars + 1);
     return n + kRowEndChars;
 }
@@ -451,6 +568,7 @@ public:
             if (lag == 0) {
                 if (head_.compare_exchange_weak(at, at + 1, std::memory_order_relaxed)) {
                     *position = at;
+                    Prefetch(slots_[(at + 1) % kRingSlots]);
                     return &slot;
                 }
             } else if (lag < 0) {
@@ -485,10 +603,26 @@ public:
     }
     uint64_t Taken() const { return tail_.load(std::memory_order_relaxed); }
 
+    // The writer's state (kWriterAwake, ...), sequentially consistent for the same reason as
+    // Publish.
+    int32_t WriterState() const { return writerState_.load(); }
+    void SetWriterState(int32_t state) { writerState_.store(state); }
+    // True for the one caller that finds the writer waiting and is to wake it.
+    bool TakeWakeUp() { return writerState_.exchange(kWriterAwake) != kWriterAwake; }
+
 private:
+    // The next caller's slot, as far as a typical row reaches: slots lie a page apart, so a row
+    // otherwise starts with a walk of the page tables and misses the cache for every line.
+    static void Prefetch(const RowSlot& slot) {
+        const char* at = reinterpret_cast<const char*>(&slot);
+        for (size_t offset = 0; offset < 512; offset += 64) _mm_prefetch(at + offset, _MM_HINT_T0);
+    }
+
     std::unique_ptr<RowSlot[]> slots_;
     alignas(64) std::atomic<uint64_t> head_{0};
     alignas(64) std::atomic<uint64_t> tail_{0};
+    // Written by the writer at every wake-up, read by every caller.
+    alignas(64) std::atomic<int32_t> writerState_{kWriterAwake};
 };
 
 FlushLogger::FlushLogger() : FlushLogger(LoggerOptions{}) {}
@@ -650,7 +784,7 @@ int FlushLogger::Start(const wchar_t* suffix) {
     while (RowSlot* slot = ring_->Next()) ring_->Release(slot);
     ::ResetEvent(writerDone_.Get());
     wakeUp_->Reset();
-    writerState_ = kWriterAwake;
+    ring_->SetWriterState(kWriterAwake);
     OpenLogFile(suffix);
     stopping_ = false;
     writer_ = std::make_shared<Common::Utils::ThreadQueue>();
@@ -699,7 +833,7 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     file->Flush();
     size_t used = 0;
     for (size_t level = 0; level < std::size(kLevelNames); ++level) {
-        used += FormatInto(scratch + used, kScratchChars - used, kRowStyleFormat, kLevelNames[level],
+        used += FormatInto(scratch + used, kScratchChars - used, kRowStyleFormat, kLevelNames[level].data(),
                            kRowBackgrounds[level]);
     }
     file->Write(scratch, used);
@@ -722,8 +856,8 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
                        const wchar_t* function, uint32_t line, const wchar_t* format, va_list args) {
     if ((severityMask & severityMask_) == 0 || !IsRunning()) return;
     if ((outputFlags & 1) == 0) return;
-    if (maxLinesPerFile_ != -1 && linesWritten_ >= maxLinesPerFile_) {
-        if (linesWritten_ == maxLinesPerFile_) {
+    if (maxLinesPerFile_ != -1 && LinesWritten() >= maxLinesPerFile_) {
+        if (LinesWritten() == maxLinesPerFile_) {
             maxLinesPerFile_ = -1;
             Log(kSeverityAll, kLogInfo, 0xFFFFFF, 0xFFFFFFFF, L"", static_cast<uint32_t>(-1), L"%s", kLimitNotice);
             maxLinesPerFile_ = 0;
@@ -746,7 +880,12 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
     }
     slot->length = FormatRow(slot->text, now, level, colour, function, line, format, args);
     Publish(slot, position);
-    ++linesWritten_;
+}
+
+int32_t FlushLogger::LinesWritten() const {
+    // Every claimed slot holds an accepted row, but for the drop reports: no counter of its own for
+    // callers to contend on.
+    return ring_ ? static_cast<int32_t>(ring_->Claimed() - reportRows_.load()) : 0;
 }
 
 bool FlushLogger::ReportDrops() {
@@ -760,20 +899,25 @@ bool FlushLogger::ReportDrops() {
         droppedPending_ += dropped;
         return false;
     }
-    slot->length = FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"",
-                              static_cast<uint32_t>(-1), kDropNotice, dropped);
+    ++reportRows_;
+    slot->length =
+        FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"", static_cast<uint32_t>(-1), kDropNotice, dropped);
     Publish(slot, position);
     return true;
 }
 
 void FlushLogger::Publish(RowSlot* slot, uint64_t position) {
     ring_->Publish(slot, position);
-    // A writer that polls finds the row by itself unless the ring is filling up; one asleep needs a
-    // wake-up. Either way only one caller makes the system call.
-    const int32_t state = writerState_.load();
+    // A writer that polls finds the row by itself unless the ring is filling up (looked at every
+    // kFillCheckRows rows: the writer's position is on a line that it keeps writing); one asleep
+    // needs a wake-up. Either way only one caller makes the system call.
+    const int32_t state = ring_->WriterState();
     if (state == kWriterAwake) return;
-    if (state == kWriterPolling && ring_->Used(position) < static_cast<int64_t>(kRingSlots / 2)) return;
-    if (writerState_.exchange(kWriterAwake) != kWriterAwake) wakeUp_->Signal();
+    if (state == kWriterPolling &&
+        (position % kFillCheckRows != 0 || ring_->Used(position) < static_cast<int64_t>(kRingSlots / 2))) {
+        return;
+    }
+    if (ring_->TakeWakeUp()) wakeUp_->Signal();
 }
 
 size_t FlushLogger::DrainRing(OutputFile* file, bool waitForCallers) {
@@ -810,13 +954,13 @@ void FlushLogger::WriteQueuedLines() {
         // Announce the wait, then look once more: a caller that published before the announcement
         // is seen here, one that published after it sees the announcement.
         const int32_t state = written ? kWriterPolling : kWriterSleeping;
-        writerState_ = state;
+        ring_->SetWriterState(state);
         if (ring_->Next() || stopping_) {
-            writerState_ = kWriterAwake;
+            ring_->SetWriterState(kWriterAwake);
             continue;
         }
         wakeUp_->Wait(state == kWriterPolling ? kWriterPollMs : INFINITE);
-        writerState_ = kWriterAwake;
+        ring_->SetWriterState(kWriterAwake);
     }
     DrainRing(file, true);
     file->Flush();

@@ -87,7 +87,8 @@ public:
     int32_t MaxLinesPerFile() const { return maxLinesPerFile_; }
     int32_t MaxLogFiles() const { return maxLogFiles_; }
     int32_t Measurements() const { return measurements_; }
-    int32_t LinesWritten() const { return linesWritten_; }
+    // Rows accepted since the first start.
+    int32_t LinesWritten() const;
     uint32_t ErrorFlags() const { return errorFlags_; }
     uint32_t WarningFlags() const { return warningFlags_; }
     uint32_t CriticalFlags() const { return criticalFlags_; }
@@ -122,26 +123,26 @@ private:
     std::wstring logFolder_;
     std::wstring suffix_;
     std::unique_ptr<wchar_t[]> scratch_;
+    // What every log call reads, side by side.
     uint32_t severityMask_ = 0;
     volatile int32_t maxLinesPerFile_ = -1;
-    std::atomic<int32_t> linesWritten_{0};
+    std::atomic<OutputFile*> file_{nullptr};
+    std::unique_ptr<RowRing> ring_;
+    std::unique_ptr<base::Event> wakeUp_;
+    std::atomic<int32_t> droppedPending_{0};
     int32_t measurements_ = -1;
     int32_t maxLogFiles_ = -1;
-    std::atomic<OutputFile*> file_{nullptr};
     std::wstring filePath_;
     std::wstring fileName_;
     uint32_t warningFlags_ = 0;
     uint32_t errorFlags_ = 0;
     uint32_t criticalFlags_ = 0;
     std::atomic<bool> stopping_{true};
-    std::unique_ptr<RowRing> ring_;
     std::shared_ptr<Common::Utils::ThreadQueue> writer_;
-    std::unique_ptr<base::Event> wakeUp_;
     base::UniqueHandle writerDone_;  // set when the writer has written its last row
     bool writerPosted_ = false;
-    std::atomic<int32_t> writerState_{0};
-    std::atomic<int32_t> droppedPending_{0};
     std::atomic<int64_t> droppedTotal_{0};
+    std::atomic<uint64_t> reportRows_{0};
     bool renameToHtmlOnClose_ = false;
     static constexpr uint32_t kConstructedMark = 0x51AC0106;
     uint32_t constructed_ = 0;

@@ -161,12 +161,21 @@ TEST(FlushLogger, RowsHaveTheirMarkupAndUtf8Text) {
     logger.Log(kSeverityNormal, kLogInfo, 0xFFFF00, 1, L"OOPManager::Init", 77, L"initializing %s %d",
                L"\u30B2\u30FC\u30E0 caf\u00E9", -5);
     logger.Log(kSeverityHigh, kLogError, 0x00A400, logger.ErrorFlags(), L"A::B", 12, L"line\nbreak");
+    // The same conversions with and without one that only the C library formats (an empty %.0s).
+    const wchar_t* none = nullptr;
+    for (const wchar_t* format : {L"%x %X %u %i %lu %c%% %ls %s", L"%x %X %u %i %lu %c%% %ls %s%.0s"}) {
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, format, 0xAFu, 0xAFu, 4000000000u, -7, 42ul,
+                   L'\u00E9', L"wide", none, L"unseen");
+    }
     const std::wstring path = logger.FilePath();
     logger.Stop();
 
     const std::string file = test::ReadFileBytes(path);
     const std::vector<std::string> rows = Rows(file);
-    ASSERT_EQ(rows.size(), 2u) << file;
+    ASSERT_EQ(rows.size(), 4u) << file;
+    for (size_t i : {2, 3}) {
+        EXPECT_NE(rows[i].find(">af AF 4000000000 -7 42 \xC3\xA9% wide (null)</td>"), std::string::npos) << rows[i];
+    }
     std::smatch m;
     ASSERT_TRUE(std::regex_match(rows[0], m,
                                  std::regex("<tr class=\"info\"><td>(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d{1,3})</td>"
@@ -281,11 +290,14 @@ TEST(FlushLogger, RowTextIsEscapedAndCutOnlyBetweenCharacters) {
         logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"Finder<Window>::Find", 9, L"title %s", title.c_str());
     }
     // Markup characters and surrogate pairs far past what a row holds; function texts of every
-    // length modulo the pattern's escaped width put the cut at every place in it.
+    // length modulo the pattern's escaped width put the cut at every place in it. With and without
+    // a conversion that only the C library formats.
     std::wstring hostile;
     while (hostile.size() < 5000) hostile += L"a<\U0001F600&\"";
-    for (size_t shift = 0; shift < 18; ++shift) {
-        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, std::wstring(shift, L'f').c_str(), 9, L"%s", hostile.c_str());
+    constexpr size_t kCuts = 2 * 18;
+    for (size_t cut = 0; cut < kCuts; ++cut) {
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, std::wstring(cut % 18, L'f').c_str(), 9,
+                   cut < 18 ? L"%s" : L"%.4999s", hostile.c_str());
     }
     const std::wstring path = logger.FilePath();
     logger.Stop();
@@ -293,7 +305,7 @@ TEST(FlushLogger, RowTextIsEscapedAndCutOnlyBetweenCharacters) {
     const std::string file = test::ReadFileBytes(path);
     EXPECT_EQ(file.find("<script"), std::string::npos);
     const std::vector<std::string> rows = Rows(file);
-    ASSERT_EQ(rows.size(), std::size(titles) + 18);
+    ASSERT_EQ(rows.size(), std::size(titles) + kCuts);
     for (size_t i = 0; i < std::size(titles); ++i) {
         EXPECT_NE(rows[i].find("<td>Finder&lt;Window&gt;::Find</td><td style=\"background-color:FFFFFF\">title " +
                                titles[i].second + "</td></tr>\r\r\n"),
@@ -303,16 +315,16 @@ TEST(FlushLogger, RowTextIsEscapedAndCutOnlyBetweenCharacters) {
     const std::string whole = ToUtf8(hostile.substr(0, 2047));
     const std::string cellStart = "<td style=\"background-color:FFFFFF\">";
     const std::string rowEnd = "</td></tr>\r\r\n";
-    for (size_t shift = 0; shift < 18; ++shift) {
-        const std::string& row = rows[std::size(titles) + shift];
+    for (size_t cut = 0; cut < kCuts; ++cut) {
+        const std::string& row = rows[std::size(titles) + cut];
         const size_t start = row.find(cellStart) + cellStart.size();
         const size_t end = row.size() - rowEnd.size();
-        ASSERT_EQ(row.substr(end), rowEnd) << shift;
+        ASSERT_EQ(row.substr(end), rowEnd) << cut;
         // Only whole entities and text without markup characters; decoded, a prefix of the message.
         std::string text;
         for (size_t at = start; at < end;) {
             const char c = row[at];
-            ASSERT_TRUE(c != '<' && c != '>' && c != '"') << shift << " at " << at - start;
+            ASSERT_TRUE(c != '<' && c != '>' && c != '"') << cut << " at " << at - start;
             if (c != '&') {
                 text += c;
                 ++at;
@@ -328,12 +340,12 @@ TEST(FlushLogger, RowTextIsEscapedAndCutOnlyBetweenCharacters) {
                     break;
                 }
             }
-            ASSERT_TRUE(known) << shift << ": " << row.substr(at, 8);
+            ASSERT_TRUE(known) << cut << ": " << row.substr(at, 8);
         }
         // Cut by the row's room, not by the message limit, and never inside a character.
-        EXPECT_GT(end - start, 2000u) << shift;
-        EXPECT_LT(text.size(), whole.size()) << shift;
-        EXPECT_EQ(whole.compare(0, text.size(), text), 0) << shift;
+        EXPECT_GT(end - start, 2000u) << cut;
+        EXPECT_LT(text.size(), whole.size()) << cut;
+        EXPECT_EQ(whole.compare(0, text.size(), text), 0) << cut;
     }
 }
 
