@@ -173,7 +173,7 @@ TEST(FlushLogger, RowsHaveTheirMarkupAndUtf8Text) {
     const std::string file = test::ReadFileBytes(path);
     const std::vector<std::string> rows = Rows(file);
     ASSERT_EQ(rows.size(), 4u) << file;
-    for (size_t i : {2, 3}) {
+    for (size_t i = 2; i < 4; ++i) {
         EXPECT_NE(rows[i].find(">af AF 4000000000 -7 42 \xC3\xA9% wide (null)</td>"), std::string::npos) << rows[i];
     }
     std::smatch m;
