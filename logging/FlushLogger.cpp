@@ -2,18 +2,20 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string_view>
+#include <xmmintrin.h>
 
 #include "common/Event.h"
-#include "common/MemoryPool.h"
 #include "common/RegistrySettings.h"
 #include "common/StringUtils.h"
 #include "common/ThreadQueue.h"
-#include "common/ThreadSafeQueue.h"
 #include "common/UniqueHandle.h"
 
 #if defined(_MSC_VER)
 // The logger's statics come before every other static object of the program.
 #pragma warning(disable : 4073)
+// The ring's shared counters are padded to lines of their own on purpose.
+#pragma warning(disable : 4324)
 #pragma init_seg(lib)
 #define QM_INIT_FIRST
 #define QM_INIT_SECOND
@@ -24,11 +26,27 @@
 
 namespace {
 
-constexpr const wchar_t* kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
+constexpr std::wstring_view kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
 constexpr const wchar_t* kConfigFileName = L"QMLog.cfg";
 constexpr const wchar_t* kLimitNotice = L"---- STOP ADDING LOG LINES DUE TO DEFINE LIMIT ----";
+constexpr const wchar_t* kDropNotice = L"---- %d log lines dropped: the writer fell behind ----";
 constexpr const wchar_t* kRowEnd = L"</td></tr>\r\n";
 constexpr size_t kRowEndChars = 12;
+constexpr wchar_t kMessageCellStart[] = L"</td><td style=\"background-color:";
+// What follows the function text up to the message: the cell's start, the colour, the tag's end.
+constexpr size_t kMessageCellChars = std::size(kMessageCellStart) - 1 + 8 + 2;
+
+// The writer: looking at the ring, waiting at most kWriterPollMs because it wrote rows a moment ago,
+// or asleep until a caller wakes it.
+constexpr int32_t kWriterAwake = 0;
+constexpr int32_t kWriterPolling = 1;
+constexpr int32_t kWriterSleeping = 2;
+constexpr DWORD kWriterPollMs = 200;
+constexpr uint64_t kFillCheckRows = 16;
+// How long Stop lets the writer finish what it holds before ending it by force.
+constexpr DWORD kStopWaitMs = 2000;
+// How long, in 1 ms steps, a stop waits for rows that callers are still formatting.
+constexpr int kCallerWaits = 20;
 
 constexpr const wchar_t* kHeaderTop =
     L"<html>\t<head>\t\t\t<title>%s</title>\t\t<style type=\"text/css\">table.gridtable {\tfont-family: "
@@ -46,9 +64,6 @@ constexpr const wchar_t* kHeaderEnd =
     L"marginheight=\"0\"></body><table class=\"gridtable\">\n<tr><th>Time</th><th>Thread</th><th>Line</th><th>"
     L"Function</th><th>Message</th></tr>\n";
 constexpr const wchar_t* kFooter = L"<tr><th></th><th></th><th></th><th></th><th></th></tr>\t</table>\t</html>";
-
-// One value for the process: the second of the last wake-up of a writer.
-std::atomic<int64_t> gLastWakeUpSecond{0};
 
 // Bounded formatting that always terminates and never reports more than it wrote.
 size_t FormatInto(wchar_t* out, size_t capacity, const wchar_t* format, va_list args) {
@@ -128,58 +143,243 @@ static_assert(sizeof(wchar_t) == 2, "the time text is kept as two 64-bit words o
 
 RowClock gRowClock;
 
-// Bounded appends for the row prefix: plain text, decimal and upper-case hex.
+// Appends for the row's markup, time and numbers. Each piece has a bounded length and the row
+// keeps room for all of them, so they go in without a check per character.
 struct RowWriter {
     wchar_t* out;
-    size_t capacity;  // including the terminator
     size_t n = 0;
 
-    void Put(wchar_t c) {
-        if (n + 1 < capacity) out[n++] = c;
-    }
-    void Text(const wchar_t* s) {
-        while (*s && n + 1 < capacity) out[n++] = *s++;
+    template <size_t N>
+    void Text(const wchar_t (&s)[N]) {
+        Text(s, N - 1);
     }
     void Text(const wchar_t* s, size_t length) {
-        for (size_t i = 0; i < length && n + 1 < capacity; ++i) out[n++] = s[i];
+        wmemcpy(out + n, s, length);
+        n += length;
     }
-    void Unsigned(uint64_t v) {
-        wchar_t digits[20];
-        int k = 0;
+    void Put(wchar_t c) { out[n++] = c; }
+    void Unsigned(uint32_t v) {
+        wchar_t digits[10];
+        size_t k = std::size(digits);
         do {
-            digits[k++] = static_cast<wchar_t>(L'0' + v % 10);
+            digits[--k] = static_cast<wchar_t>(L'0' + v % 10);
             v /= 10;
         } while (v);
-        while (k) Put(digits[--k]);
+        Text(digits + k, std::size(digits) - k);
     }
     void Signed(int32_t v) {
         if (v < 0) {
             Put(L'-');
-            Unsigned(static_cast<uint64_t>(-static_cast<int64_t>(v)));
+            Unsigned(0u - static_cast<uint32_t>(v));
         } else {
-            Unsigned(static_cast<uint64_t>(v));
+            Unsigned(static_cast<uint32_t>(v));
         }
     }
-    void Hex(uint32_t v, int minDigits) {
+    void Hex(uint32_t v, size_t minDigits) {
         wchar_t digits[8];
-        int k = 0;
+        size_t k = std::size(digits);
         do {
-            digits[k++] = L"0123456789ABCDEF"[v & 15];
+            digits[--k] = L"0123456789ABCDEF"[v & 15];
             v >>= 4;
         } while (v);
-        for (int pad = k; pad < minDigits; ++pad) Put(L'0');
-        while (k) Put(digits[--k]);
+        while (std::size(digits) - k < minDigits) digits[--k] = L'0';
+        Text(digits + k, std::size(digits) - k);
     }
-    void Terminate() { out[n < capacity ? n : capacity - 1] = L'\0'; }
 };
 
+constexpr bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The characters that markup text must not carry as they are.
+constexpr uint64_t kMarkupMask = (1ULL << L'&') | (1ULL << L'<') | (1ULL << L'>') | (1ULL << L'"');
+
+bool NeedsEntity(wchar_t c) { return c < 64 && ((kMarkupMask >> c) & 1); }
+
+// Copies the characters of s[0, count) that need no entity to `out`, up to the first that does;
+// returns how many.
+size_t CopyPlain(const wchar_t* s, size_t count, wchar_t* out) {
+    size_t k = 0;
+    while (k < count && !NeedsEntity(s[k])) {
+        out[k] = s[k];
+        ++k;
+    }
+    return k;
+}
+
+const wchar_t* EntityFor(wchar_t c, size_t* length) {
+    switch (c) {
+        case L'&': *length = 5; return L"&amp;";
+        case L'<': *length = 4; return L"&lt;";
+        case L'>': *length = 4; return L"&gt;";
+        case L'"': *length = 6; return L"&quot;";
+        default: *length = 1; return nullptr;
+    }
+}
+
+// How much of `text` (up to `length`) fits in `room` once escaped: sets the characters kept and their
+// escaped length, and returns whether any of them needs an entity. A high surrogate whose partner
+// was cut away is left out.
+bool MeasureEscaped(const wchar_t* text, size_t length, size_t room, size_t* kept, size_t* escaped) {
+    size_t i = 0;
+    size_t out = 0;
+    bool entities = false;
+    while (i < length) {
+        const wchar_t c = text[i];
+        size_t units = 1;
+        size_t width = 1;
+        if (NeedsEntity(c)) {
+            EntityFor(c, &width);
+        } else if (IsHighSurrogate(c)) {
+            if (i + 1 == length) break;
+            if (IsLowSurrogate(text[i + 1])) units = width = 2;
+        }
+        if (out + width > room) break;
+        entities |= width > units;
+        i += units;
+        out += width;
+    }
+    *kept = i;
+    *escaped = out;
+    return entities;
+}
+
+// Escapes the `length` characters at `text` where they stand, keeping what fits in `room`; returns
+// the escaped length. Text without markup characters, nearly all of it, is only scanned.
+size_t EscapeInPlace(wchar_t* text, size_t length, size_t room) {
+    size_t kept = 0;
+    size_t escaped = 0;
+    if (!MeasureEscaped(text, length, room, &kept, &escaped)) return escaped;
+    // From the back, so that no character is overwritten before it has been moved.
+    size_t to = escaped;
+    for (size_t from = kept; from > 0;) {
+        const wchar_t c = text[--from];
+        size_t entityLength = 0;
+        if (const wchar_t* entity = EntityFor(c, &entityLength)) {
+            to -= entityLength;
+            wmemcpy(text + to, entity, entityLength);
+        } else {
+            text[--to] = c;
+        }
+    }
+    return escaped;
+}
+
+// Text written straight into the row, escaped as it goes: at most `maxRaw` characters of it, and
+// only what fits in `room` once escaped; cut between characters.
+class EscapingWriter {
+public:
+    EscapingWriter(wchar_t* out, size_t room, size_t maxRaw) : out_(out), room_(room), maxRaw_(maxRaw) {}
+
+    bool Full() const { return full_; }
+
+    void Text(const wchar_t* s, size_t length) {
+        size_t i = 0;
+        while (i < length && !full_) {
+            // Characters that need no entity are copied in one go, as far as both limits allow.
+            size_t take = length - i;
+            if (take > room_ - n_) take = room_ - n_;
+            if (take > maxRaw_ - raw_) take = maxRaw_ - raw_;
+            const size_t k = CopyPlain(s + i, take, out_ + n_);
+            n_ += k;
+            raw_ += k;
+            i += k;
+            if (i == length) break;
+            if (k == take) {
+                Cut();
+                break;
+            }
+            size_t width = 0;
+            const wchar_t* entity = EntityFor(s[i], &width);
+            if (n_ + width > room_) {
+                Cut();
+                break;
+            }
+            wmemcpy(out_ + n_, entity, width);
+            n_ += width;
+            ++raw_;
+            ++i;
+        }
+    }
+
+    void Unsigned(uint32_t v, uint32_t base, const wchar_t* digitSet) {
+        wchar_t digits[12];
+        size_t k = std::size(digits);
+        do {
+            digits[--k] = digitSet[v % base];
+            v /= base;
+        } while (v);
+        Text(digits + k, std::size(digits) - k);
+    }
+
+    void Signed(int32_t v) {
+        if (v < 0) {
+            Text(L"-", 1);
+            Unsigned(0u - static_cast<uint32_t>(v), 10, L"0123456789");
+        } else {
+            Unsigned(static_cast<uint32_t>(v), 10, L"0123456789");
+        }
+    }
+
+    // The length written; a high surrogate left without its partner is taken back.
+    size_t Finish() {
+        if (n_ && IsHighSurrogate(out_[n_ - 1])) --n_;
+        return n_;
+    }
+
+private:
+    void Cut() { full_ = true; }
+
+    wchar_t* out_;
+    size_t room_;
+    size_t maxRaw_;
+    size_t n_ = 0;
+    size_t raw_ = 0;
+    bool full_ = false;
+};
+
+// The conversions the host's messages use (%d %i %u %x %X %c %s, each optionally with l, and %%),
+// without the C library, which costs more than the rest of a row. False, with `args` partly
+// consumed, for any other format: the caller then formats with the C library.
+bool FormatSimple(EscapingWriter& w, const wchar_t* format, va_list args) {
+    const wchar_t* p = format;
+    for (;;) {
+        const wchar_t* literal = p;
+        while (*p && *p != L'%') ++p;
+        if (p != literal) w.Text(literal, static_cast<size_t>(p - literal));
+        if (!*p || w.Full()) return true;
+        ++p;
+        if (*p == L'l') ++p;  // long is int here, and %lc, %ls are what %c, %s are in wide formats
+        switch (*p++) {
+            case L'%': w.Text(L"%", 1); break;
+            case L'd':
+            case L'i': w.Signed(va_arg(args, int32_t)); break;
+            case L'u': w.Unsigned(va_arg(args, uint32_t), 10, L"0123456789"); break;
+            case L'x': w.Unsigned(va_arg(args, uint32_t), 16, L"0123456789abcdef"); break;
+            case L'X': w.Unsigned(va_arg(args, uint32_t), 16, L"0123456789ABCDEF"); break;
+            case L'c': {
+                const auto c = static_cast<wchar_t>(va_arg(args, int));
+                w.Text(&c, 1);
+                break;
+            }
+            case L's': {
+                const wchar_t* s = va_arg(args, const wchar_t*);
+                if (!s) s = L"(null)";
+                w.Text(s, wcslen(s));
+                break;
+            }
+            default: return false;
+        }
+    }
+}
+
 // One row: "<tr class=...><td>time</td><td>thread</td><td>line</td><td>function</td>
-// <td style=...>message</td></tr>\r\n" into `row` (kRowChars). Returns its length.
+// <td style=...>message</td></tr>\r\n" into `row` (kRowChars), the function and message escaped.
+// Returns its length.
 size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint32_t colour, const wchar_t* function,
                  uint32_t line, const wchar_t* format, va_list args) {
-    RowWriter w{row, FlushLogger::kRowChars};
+    RowWriter w{row};
     w.Text(L"<tr class=\"");
-    w.Text(kLevelNames[level]);
+    w.Text(kLevelNames[level].data(), kLevelNames[level].size());
     w.Text(L"\"><td>");
     w.Text(now.text, 8);
     w.Put(L'.');
@@ -189,22 +389,40 @@ size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint
     w.Text(L"</td><td>");
     w.Signed(static_cast<int32_t>(line));
     w.Text(L"</td><td>");
-    w.Text(function ? function : L"");
-    w.Text(L"</td><td style=\"background-color:");
+    // However long the function text, the row keeps room for the markup up to the message and for
+    // its closing markup.
+    EscapingWriter fn(row + w.n, FlushLogger::kRowChars - w.n - kMessageCellChars - kRowEndChars - 1, SIZE_MAX);
+    if (function) fn.Text(function, wcslen(function));
+    w.n += fn.Finish();
+    w.Text(kMessageCellStart);
     w.Hex(colour, 6);
     w.Text(L"\">");
     size_t n = w.n;
-    // The message goes straight into the row: at most 2047 characters, and never past the room
-    // that the row's closing markup needs.
-    if (n + kRowEndChars + 1 < FlushLogger::kRowChars) {
-        const size_t room = FlushLogger::kRowChars - n - kRowEndChars;
-        n += FormatInto(row + n, room < FlushLogger::kMessageChars ? room : FlushLogger::kMessageChars,
-                        format ? format : L"", args);
-        wmemcpy(row + n, kRowEnd, kRowEndChars + 1);
-        return n + kRowEndChars;
+    // The message goes straight into the row, cut to the room that the row's closing markup leaves.
+    const size_t room = FlushLogger::kRowChars - n - kRowEndChars - 1;
+    if (!format) format = L"";
+    EscapingWriter message(row + n, room, FlushLogger::kMessageChars - 1);
+    va_list simple;
+    va_copy(simple, args);
+    if (FormatSimple(message, format, simple)) {
+        n += message.Finish();
+    } else {
+        const size_t raw = FormatInto(row + n, room + 1 < FlushLogger::kMessageChars ? room + 1 : FlushLogger::kMessageChars,
+                                      format, args);
+        n += EscapeInPlace(row + n, raw, room);
     }
-    w.Terminate();
-    return w.n;
+    va_end(simple);
+    wmemcpy(row + n, kRowEnd, kRowEndChars + 1);
+    return n + kRowEndChars;
+}
+
+size_t FormatRowF(wchar_t* row, const RowClock::Reading& now, int32_t level, uint32_t colour, const wchar_t* function,
+                  uint32_t line, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const size_t n = FormatRow(row, now, level, colour, function, line, format, args);
+    va_end(args);
+    return n;
 }
 
 bool EqualsNoCase(const wchar_t* a, size_t la, const wchar_t* b, size_t lb) {
@@ -323,6 +541,88 @@ private:
     base::UniqueHandle handle_;
     size_t used_ = 0;
     char buffer_[65536];
+};
+
+// The hand-over from the logging threads to the writer: a fixed ring of row-sized slots. A caller
+// claims the next slot with one compare-exchange, formats its row straight into it and publishes
+// it; no caller waits for a lock or for another caller, and a full ring turns the row away. The
+// writer (or Stop, once the writer has ended) takes the slots in the order they were claimed.
+struct alignas(64) FlushLogger::RowSlot {
+    std::atomic<uint64_t> sequence;  // position + 1: published; position + kRingSlots: free again
+    size_t length;
+    wchar_t text[kRowChars];
+};
+
+class FlushLogger::RowRing {
+public:
+    RowRing() : slots_(new RowSlot[kRingSlots]) {
+        for (size_t i = 0; i < kRingSlots; ++i) slots_[i].sequence.store(i, std::memory_order_relaxed);
+    }
+
+    // Null when the ring is full.
+    RowSlot* Claim(uint64_t* position) {
+        uint64_t at = head_.load(std::memory_order_relaxed);
+        for (;;) {
+            RowSlot& slot = slots_[at % kRingSlots];
+            const auto lag = static_cast<int64_t>(slot.sequence.load(std::memory_order_acquire) - at);
+            if (lag == 0) {
+                if (head_.compare_exchange_weak(at, at + 1, std::memory_order_relaxed)) {
+                    *position = at;
+                    Prefetch(slots_[(at + 1) % kRingSlots]);
+                    return &slot;
+                }
+            } else if (lag < 0) {
+                return nullptr;
+            } else {
+                at = head_.load(std::memory_order_relaxed);
+            }
+        }
+    }
+
+    // Sequentially consistent, so that the caller's look at the writer's state that follows cannot
+    // be ordered before it (the writer announces its sleep, then looks at the ring).
+    void Publish(RowSlot* slot, uint64_t position) { slot->sequence.store(position + 1, std::memory_order_seq_cst); }
+
+    // Rows claimed and not yet taken, as seen by the caller that claimed `position` (the writer may
+    // already have taken it).
+    int64_t Used(uint64_t position) const {
+        return static_cast<int64_t>(position + 1 - tail_.load(std::memory_order_relaxed));
+    }
+    uint64_t Claimed() const { return head_.load(std::memory_order_acquire); }
+
+    // The consumer's side: one consumer at a time.
+    RowSlot* Next() {
+        const uint64_t at = tail_.load(std::memory_order_relaxed);
+        RowSlot& slot = slots_[at % kRingSlots];
+        return slot.sequence.load(std::memory_order_seq_cst) == at + 1 ? &slot : nullptr;
+    }
+    void Release(RowSlot* slot) {
+        const uint64_t at = tail_.load(std::memory_order_relaxed);
+        slot->sequence.store(at + kRingSlots, std::memory_order_release);
+        tail_.store(at + 1, std::memory_order_relaxed);
+    }
+    uint64_t Taken() const { return tail_.load(std::memory_order_relaxed); }
+
+    // The writer's state (kWriterAwake, ...), sequentially consistent for the same reason as
+    // Publish.
+    int32_t WriterState() const { return writerState_.load(); }
+    void SetWriterState(int32_t state) { writerState_.store(state); }
+    // True for the one caller that finds the writer waiting and is to wake it.
+    bool TakeWakeUp() { return writerState_.exchange(kWriterAwake) != kWriterAwake; }
+
+private:
+    // The next caller's slot, as far as a typical row reaches: slots lie a page apart, so a row
+    // otherwise starts with a walk of the page tables and misses the cache for every line.
+    static void Prefetch(const RowSlot& slot) {
+        const char* at = reinterpret_cast<const char*>(&slot);
+        for (size_t offset = 0; offset < 512; offset += 64) _mm_prefetch(at + offset, _MM_HINT_T0);
+    }
+
+    std::unique_ptr<RowSlot[]> slots_;
+    alignas(64) std::atomic<uint64_t> head_{0};
+    alignas(64) std::atomic<uint64_t> tail_{0};
+    // Written by the writer at every wake-up, read by every caller.
+    alignas(64) std::atomic<int32_t> writerState_{kWriterAwake};
 };
 
 FlushLogger::FlushLogger() : FlushLogger(LoggerOptions{}) {}
@@ -472,19 +772,29 @@ uint32_t FlushLogger::GetOutputFlags(const wchar_t* key) {
 int FlushLogger::Start(const wchar_t* suffix) {
     if (IsRunning()) return 0;
     const bool folderWasEmpty = logFolder_.empty();
-    pool_ = std::make_shared<base::MemoryPool>();
+    // Made once and kept until destruction: a caller may still be on its way through Log when a
+    // Stop ends the run.
+    if (!ring_) ring_ = std::make_unique<RowRing>();
+    if (!wakeUp_) {
+        wakeUp_ = std::make_unique<base::Event>();
+        wakeUp_->Create();
+    }
+    if (!writerDone_) writerDone_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // Rows that reached the ring after the last run had stopped belong to no file.
+    while (RowSlot* slot = ring_->Next()) ring_->Release(slot);
+    ::ResetEvent(writerDone_.Get());
+    wakeUp_->Reset();
+    ring_->SetWriterState(kWriterAwake);
     OpenLogFile(suffix);
     stopping_ = false;
-    rows_ = std::make_shared<base::ThreadSafeQueue>();
-    pending_ = std::make_shared<base::ThreadSafeQueue>();
     writer_ = std::make_shared<Common::Utils::ThreadQueue>();
     writer_->Start("Logger");
-    wakeUp_ = std::make_shared<base::Event>();
-    wakeUp_->Create();
-    writer_->Post([this] { WriteQueuedLines(); });
+    writerPosted_ = writer_->Post([this] { WriteQueuedLines(); });
     if (folderWasEmpty) Construct();
     return 1;
 }
+
+uint32_t FlushLogger::WriterThreadId() const { return writer_ ? writer_->ThreadId() : 0; }
 
 bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     const std::wstring exe = ExecutablePath();
@@ -516,12 +826,14 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     if (h == INVALID_HANDLE_VALUE) return false;
     auto* file = new OutputFile(h);
 
+    // The byte-order mark makes browsers read the file as UTF-8, whatever the page's header says.
+    file->Write(L"\uFEFF", 1);
     wchar_t* scratch = scratch_.get();
     file->Write(scratch, FormatInto(scratch, kScratchChars, kHeaderTop, fileName_.c_str()));
     file->Flush();
     size_t used = 0;
     for (size_t level = 0; level < std::size(kLevelNames); ++level) {
-        used += FormatInto(scratch + used, kScratchChars - used, kRowStyleFormat, kLevelNames[level],
+        used += FormatInto(scratch + used, kScratchChars - used, kRowStyleFormat, kLevelNames[level].data(),
                            kRowBackgrounds[level]);
     }
     file->Write(scratch, used);
@@ -544,8 +856,8 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
                        const wchar_t* function, uint32_t line, const wchar_t* format, va_list args) {
     if ((severityMask & severityMask_) == 0 || !IsRunning()) return;
     if ((outputFlags & 1) == 0) return;
-    if (maxLinesPerFile_ != -1 && linesWritten_ >= maxLinesPerFile_) {
-        if (linesWritten_ == maxLinesPerFile_) {
+    if (maxLinesPerFile_ != -1 && LinesWritten() >= maxLinesPerFile_) {
+        if (LinesWritten() == maxLinesPerFile_) {
             maxLinesPerFile_ = -1;
             Log(kSeverityAll, kLogInfo, 0xFFFFFF, 0xFFFFFFFF, L"", static_cast<uint32_t>(-1), L"%s", kLimitNotice);
             maxLinesPerFile_ = 0;
@@ -557,80 +869,106 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
     gRowClock.Read(&now);
     if (level < kLogDebug || level > kLogCritical) level = kLogInfo;
 
-    // Into a pooled block; with the pool empty, onto the heap at the row's own size, which the
-    // heap serves far faster than a block's.
-    wchar_t* row = static_cast<wchar_t*>(pool_->TryAllocateBlock());
-    if (row) {
-        FormatRow(row, now, level, colour, function, line, format, args);
-    } else {
-        row = FormatHeapRow(&now, level, colour, function, line, format, args);
-        if (!row) return;
+    // The first row with room after a loss says how many went before it.
+    uint64_t position = 0;
+    RowSlot* slot = nullptr;
+    if (droppedPending_.load(std::memory_order_relaxed) == 0 || ReportDrops()) slot = ring_->Claim(&position);
+    if (!slot) {
+        ++droppedPending_;
+        ++droppedTotal_;
+        return;
     }
-    const int64_t second = now.second;
+    slot->length = FormatRow(slot->text, now, level, colour, function, line, format, args);
+    Publish(slot, position);
+}
 
-    if (base::ThreadSafeQueue* rows = rows_.get()) {
-        rows->Push(row);
-        const int64_t last = gLastWakeUpSecond.load();
-        if (second - last >= 1 || last - second >= 1) {
-            gLastWakeUpSecond = second;
-            if (base::Event* wake = wakeUp_.get()) wake->Signal();
+int32_t FlushLogger::LinesWritten() const {
+    // Every claimed slot holds an accepted row, but for the drop reports: no counter of its own for
+    // callers to contend on.
+    return ring_ ? static_cast<int32_t>(ring_->Claimed() - reportRows_.load()) : 0;
+}
+
+bool FlushLogger::ReportDrops() {
+    const int32_t dropped = droppedPending_.exchange(0);
+    if (dropped == 0) return true;
+    RowClock::Reading now;
+    gRowClock.Read(&now);
+    uint64_t position = 0;
+    RowSlot* slot = ring_->Claim(&position);
+    if (!slot) {
+        droppedPending_ += dropped;
+        return false;
+    }
+    ++reportRows_;
+    slot->length =
+        FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"", static_cast<uint32_t>(-1), kDropNotice, dropped);
+    Publish(slot, position);
+    return true;
+}
+
+void FlushLogger::Publish(RowSlot* slot, uint64_t position) {
+    ring_->Publish(slot, position);
+    // A writer that polls finds the row by itself unless the ring is filling up (looked at every
+    // kFillCheckRows rows: the writer's position is on a line that it keeps writing); one asleep
+    // needs a wake-up. Either way only one caller makes the system call.
+    const int32_t state = ring_->WriterState();
+    if (state == kWriterAwake) return;
+    if (state == kWriterPolling &&
+        (position % kFillCheckRows != 0 || ring_->Used(position) < static_cast<int64_t>(kRingSlots / 2))) {
+        return;
+    }
+    if (ring_->TakeWakeUp()) wakeUp_->Signal();
+}
+
+size_t FlushLogger::DrainRing(OutputFile* file, bool waitForCallers) {
+    // Only up to the rows claimed by now: callers that keep logging cannot hold the writer here.
+    const uint64_t end = ring_->Claimed();
+    size_t written = 0;
+    int waits = 0;
+    while (ring_->Taken() < end) {
+        RowSlot* slot = ring_->Next();
+        if (!slot) {
+            // A caller that claimed a slot publishes it within microseconds, unless it was suspended.
+            if (!waitForCallers || ++waits > kCallerWaits) break;
+            ::Sleep(1);
+            continue;
         }
-    } else {
-        WriteRowAndRelease(row, true);
+        file->Write(slot->text, slot->length);
+        ring_->Release(slot);
+        ++written;
     }
-    ++linesWritten_;
-}
-
-wchar_t* FlushLogger::FormatHeapRow(const void* clock, int32_t level, uint32_t colour, const wchar_t* function,
-                                    uint32_t line, const wchar_t* format, va_list args) {
-    wchar_t local[kRowChars];
-    const size_t n = FormatRow(local, *static_cast<const RowClock::Reading*>(clock), level, colour, function, line,
-                               format, args);
-    auto* row = static_cast<wchar_t*>(pool_->Allocate((n + 1) * sizeof(wchar_t)));
-    if (row) wmemcpy(row, local, n + 1);
-    return row;
-}
-
-void FlushLogger::WriteRowAndRelease(wchar_t* row, bool release) {
-    if (OutputFile* file = file_.load()) file->Write(row, wcslen(row));
-    if (release) pool_->Free(row);
+    return written;
 }
 
 void FlushLogger::WriteQueuedLines() {
-    const std::shared_ptr<base::Event> wake = wakeUp_;
-    const std::shared_ptr<base::ThreadSafeQueue> rows = rows_;
-    const std::shared_ptr<base::ThreadSafeQueue> batch = pending_;
-    if (!wake || !rows || !batch) return;
-    bool flushPending = false;
-    while (IsRunning() && !stopping_) {
-        const int32_t before = linesWritten_;
-        wake->Wait(3000);
-        OutputFile* file = file_.load();
-        if (!file) break;
-        if (rows->IsEmpty()) {
-            if (flushPending || before != linesWritten_) {
-                file->Flush();
-                flushPending = false;
-            }
+    struct Done {
+        HANDLE event;
+        ~Done() { ::SetEvent(event); }
+    } done{writerDone_.Get()};
+    OutputFile* file = file_.load();
+    if (!file || !wakeUp_) return;
+    for (;;) {
+        const size_t written = DrainRing(file, false);
+        if (written) file->Flush();
+        if (stopping_) break;
+        // Announce the wait, then look once more: a caller that published before the announcement
+        // is seen here, one that published after it sees the announcement.
+        const int32_t state = written ? kWriterPolling : kWriterSleeping;
+        ring_->SetWriterState(state);
+        if (ring_->Next() || stopping_) {
+            ring_->SetWriterState(kWriterAwake);
             continue;
         }
-        rows->SwapOut(*batch);
-        // What is left in the batch when stopping is written by Stop, before the newer rows.
-        while (!stopping_) {
-            wchar_t* row = batch->Pop();
-            if (!row) break;
-            WriteRowAndRelease(row, true);
-        }
-        if (!stopping_) {
-            file->Flush();
-            flushPending = true;
-        }
+        wakeUp_->Wait(state == kWriterPolling ? kWriterPollMs : INFINITE);
+        ring_->SetWriterState(kWriterAwake);
     }
+    DrainRing(file, true);
+    file->Flush();
 }
 
 void FlushLogger::Flush() {
     if (!IsRunning()) return;
-    if (base::Event* wake = wakeUp_.get()) wake->Signal();
+    if (wakeUp_) wakeUp_->Signal();
 }
 
 void FlushLogger::Stop() {
@@ -642,22 +980,15 @@ void FlushLogger::Stop() {
         return;
     }
     stopping_ = true;
-    if (wakeUp_) {
-        wakeUp_->Reset();
-        // Wakes the writer out of its wait, so that it sees the stop at once.
-        if (HANDLE cancel = wakeUp_->CancelHandle()) ::SetEvent(cancel);
+    if (wakeUp_) wakeUp_->Signal();
+    // The writer first writes what the ring holds; only one stuck in a write is ended by force.
+    if (writerPosted_ && writer_ && writer_->ThreadId() != ::GetCurrentThreadId()) {
+        ::WaitForSingleObject(writerDone_.Get(), kStopWaitMs);
     }
-    bool killed = false;
-    if (writer_ && !writer_->Stop()) {
-        writer_->Kill();
-        killed = true;
-    }
-    // A writer ended by force may have held the pool's lock or the heap's: its blocks then stay
-    // where they are, which at this point costs nothing.
-    for (base::ThreadSafeQueue* queue : {pending_.get(), rows_.get()}) {
-        if (!queue) continue;
-        while (wchar_t* row = queue->Pop()) WriteRowAndRelease(row, !killed);
-    }
+    if (writer_ && !writer_->Stop()) writer_->Kill();
+    // Rows published after the writer's last look, and the count of rows that found no room.
+    DrainRing(file, true);
+    if (ReportDrops()) DrainRing(file, false);
     file->Flush();
     file->Write(scratch_.get(), FormatInto(scratch_.get(), kScratchChars, L"%s", kFooter));
     file->Flush();

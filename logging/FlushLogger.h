@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "common/UniqueHandle.h"
+
 namespace base {
-class MemoryPool;
-class ThreadSafeQueue;
 class Event;
 }  // namespace base
 namespace Common::Utils {
@@ -43,8 +43,9 @@ struct LoggerOptions {
     std::wstring shellFolderValue = L"Local AppData";
 };
 
-// The process-wide HTML log. Rows are formatted on the caller's thread into pooled blocks and
-// written in batches by the "Logger" thread; "QMLog.cfg" in the log folder says what is logged.
+// The process-wide HTML log. Rows are formatted on the caller's thread straight into a slot of a
+// bounded ring and written in batches by the "Logger" thread; "QMLog.cfg" in the log folder says
+// what is logged.
 class FlushLogger {
 public:
     static constexpr size_t kScratchChars = 2048;
@@ -53,6 +54,8 @@ public:
     static constexpr size_t kConfigLineChars = 128;
     static constexpr size_t kMaxKeyChars = 64;
     static constexpr size_t kMaxValueChars = 1024;
+    // Rows that may wait for the writer; beyond them rows are dropped and counted.
+    static constexpr size_t kRingSlots = 256;
 
     FlushLogger();
     explicit FlushLogger(const LoggerOptions& options);
@@ -84,10 +87,14 @@ public:
     int32_t MaxLinesPerFile() const { return maxLinesPerFile_; }
     int32_t MaxLogFiles() const { return maxLogFiles_; }
     int32_t Measurements() const { return measurements_; }
-    int32_t LinesWritten() const { return linesWritten_; }
+    // Rows accepted since the first start.
+    int32_t LinesWritten() const;
     uint32_t ErrorFlags() const { return errorFlags_; }
     uint32_t WarningFlags() const { return warningFlags_; }
     uint32_t CriticalFlags() const { return criticalFlags_; }
+    // Rows lost to a full ring since construction.
+    int64_t DroppedRows() const { return droppedTotal_.load(); }
+    uint32_t WriterThreadId() const;
     const std::wstring& LogFolder() const { return logFolder_; }
     const std::wstring& FilePath() const { return filePath_; }
     const std::wstring& FileName() const { return fileName_; }
@@ -95,6 +102,8 @@ public:
 
 private:
     class OutputFile;
+    struct RowSlot;
+    class RowRing;
 
     void Construct();
     void PrepareFolder();
@@ -102,10 +111,11 @@ private:
     void ReadConfiguration();
     bool OpenLogFile(const wchar_t* suffix);
     void WriteQueuedLines();
-    void WriteRowAndRelease(wchar_t* row, bool release);
-    // The row when the pool is empty: formatted locally, then copied to the heap at its own size.
-    wchar_t* FormatHeapRow(const void* clock, int32_t level, uint32_t colour, const wchar_t* function, uint32_t line,
-                           const wchar_t* format, va_list args);
+    // Writes the published rows in order; with `waitForCallers`, also those still being formatted.
+    size_t DrainRing(OutputFile* file, bool waitForCallers);
+    void Publish(RowSlot* slot, uint64_t position);
+    // Puts the count of dropped rows in a row of its own; false when there was no room for it.
+    bool ReportDrops();
     std::wstring ExecutablePath() const;
 
     LoggerOptions options_;
@@ -113,23 +123,26 @@ private:
     std::wstring logFolder_;
     std::wstring suffix_;
     std::unique_ptr<wchar_t[]> scratch_;
+    // What every log call reads, side by side.
     uint32_t severityMask_ = 0;
     volatile int32_t maxLinesPerFile_ = -1;
-    std::atomic<int32_t> linesWritten_{0};
+    std::atomic<OutputFile*> file_{nullptr};
+    std::unique_ptr<RowRing> ring_;
+    std::unique_ptr<base::Event> wakeUp_;
+    std::atomic<int32_t> droppedPending_{0};
     int32_t measurements_ = -1;
     int32_t maxLogFiles_ = -1;
-    std::atomic<OutputFile*> file_{nullptr};
     std::wstring filePath_;
     std::wstring fileName_;
     uint32_t warningFlags_ = 0;
     uint32_t errorFlags_ = 0;
     uint32_t criticalFlags_ = 0;
     std::atomic<bool> stopping_{true};
-    std::shared_ptr<base::MemoryPool> pool_;
     std::shared_ptr<Common::Utils::ThreadQueue> writer_;
-    std::shared_ptr<base::ThreadSafeQueue> rows_;
-    std::shared_ptr<base::ThreadSafeQueue> pending_;  // the writer's current batch
-    std::shared_ptr<base::Event> wakeUp_;
+    base::UniqueHandle writerDone_;  // set when the writer has written its last row
+    bool writerPosted_ = false;
+    std::atomic<int64_t> droppedTotal_{0};
+    std::atomic<uint64_t> reportRows_{0};
     bool renameToHtmlOnClose_ = false;
     static constexpr uint32_t kConstructedMark = 0x51AC0106;
     uint32_t constructed_ = 0;

@@ -18,9 +18,10 @@ namespace {
 // come before every other static object.
 const bool gLoggerReadyBeforeOtherStatics = gLogger.IsConstructed();
 
-// The file's header and footer as they are stored: UTF-8 with every line feed as CR LF.
+// The file's header and footer as they are stored: a UTF-8 byte-order mark, then UTF-8 with every
+// line feed as CR LF.
 const std::string kHeader =
-    "<html>\t<head>\t\t\t<title>@TITLE@</title>\t\t<style type=\"text/css\">table.gridtable {\tfont-family: "
+    "\xEF\xBB\xBF<html>\t<head>\t\t\t<title>@TITLE@</title>\t\t<style type=\"text/css\">table.gridtable {\tfont-family: "
     "verdana,arial,sans-serif;\tfont-size:11px;\tcolor:#333333;\tborder-width: 1px;\tborder-color: #666666;\t"
     "border-collapse: collapse;}table.gridtable th {\tborder-width: 1px;\tpadding: 8px;\tpadding-right:2px;\t"
     "padding-left:2px;\tborder-style: solid;\tborder-color: #666666;\tbackground-color: #dedede;\tfont-size:9px;}"
@@ -160,12 +161,21 @@ TEST(FlushLogger, RowsHaveTheirMarkupAndUtf8Text) {
     logger.Log(kSeverityNormal, kLogInfo, 0xFFFF00, 1, L"OOPManager::Init", 77, L"initializing %s %d",
                L"\u30B2\u30FC\u30E0 caf\u00E9", -5);
     logger.Log(kSeverityHigh, kLogError, 0x00A400, logger.ErrorFlags(), L"A::B", 12, L"line\nbreak");
+    // The same conversions with and without one that only the C library formats (an empty %.0s).
+    const wchar_t* none = nullptr;
+    for (const wchar_t* format : {L"%x %X %u %i %lu %c%% %ls %s", L"%x %X %u %i %lu %c%% %ls %s%.0s"}) {
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, format, 0xAFu, 0xAFu, 4000000000u, -7, 42ul,
+                   L'\u00E9', L"wide", none, L"unseen");
+    }
     const std::wstring path = logger.FilePath();
     logger.Stop();
 
     const std::string file = test::ReadFileBytes(path);
     const std::vector<std::string> rows = Rows(file);
-    ASSERT_EQ(rows.size(), 2u) << file;
+    ASSERT_EQ(rows.size(), 4u) << file;
+    for (size_t i = 2; i < 4; ++i) {
+        EXPECT_NE(rows[i].find(">af AF 4000000000 -7 42 \xC3\xA9% wide (null)</td>"), std::string::npos) << rows[i];
+    }
     std::smatch m;
     ASSERT_TRUE(std::regex_match(rows[0], m,
                                  std::regex("<tr class=\"info\"><td>(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d{1,3})</td>"
@@ -262,6 +272,133 @@ TEST(FlushLogger, LongMessagesAreCutTo2047Characters) {
     EXPECT_NE(rows[1].find(">after<"), std::string::npos);
 }
 
+// Window titles, paths and command lines come from outside: whatever they hold stays text in one
+// row, and a row cut short ends between characters.
+TEST(FlushLogger, RowTextIsEscapedAndCutOnlyBetweenCharacters) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    ASSERT_EQ(logger.Start(L"_i"), 1);
+    const std::pair<std::wstring, std::string> titles[] = {
+        {L"<script>document.title='x'</script>", "&lt;script&gt;document.title='x'&lt;/script&gt;"},
+        {L"Tom &amp; Jerry</td></tr><tr>", "Tom &amp;amp; Jerry&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;"},
+        {L"say \"hi\"", "say &quot;hi&quot;"},
+        {L"Caf\u00E9 \u00C9t\u00E9", "Caf\xC3\xA9 \xC3\x89t\xC3\xA9"},
+        {L"\u6E38\u620F\u7A97\u53E3 \U0001F3AE", "\xE6\xB8\xB8\xE6\x88\x8F\xE7\xAA\x97\xE5\x8F\xA3 \xF0\x9F\x8E\xAE"},
+    };
+    for (const auto& [title, escaped] : titles) {
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"Finder<Window>::Find", 9, L"title %s", title.c_str());
+    }
+    // Markup characters and surrogate pairs far past what a row holds; function texts of every
+    // length modulo the pattern's escaped width put the cut at every place in it. With and without
+    // a conversion that only the C library formats.
+    std::wstring hostile;
+    while (hostile.size() < 5000) hostile += L"a<\U0001F600&\"";
+    constexpr size_t kCuts = 2 * 18;
+    for (size_t cut = 0; cut < kCuts; ++cut) {
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, std::wstring(cut % 18, L'f').c_str(), 9,
+                   cut < 18 ? L"%s" : L"%.4999s", hostile.c_str());
+    }
+    const std::wstring path = logger.FilePath();
+    logger.Stop();
+
+    const std::string file = test::ReadFileBytes(path);
+    EXPECT_EQ(file.find("<script"), std::string::npos);
+    const std::vector<std::string> rows = Rows(file);
+    ASSERT_EQ(rows.size(), std::size(titles) + kCuts);
+    for (size_t i = 0; i < std::size(titles); ++i) {
+        EXPECT_NE(rows[i].find("<td>Finder&lt;Window&gt;::Find</td><td style=\"background-color:FFFFFF\">title " +
+                               titles[i].second + "</td></tr>\r\r\n"),
+                  std::string::npos)
+            << rows[i];
+    }
+    const std::string whole = ToUtf8(hostile.substr(0, 2047));
+    const std::string cellStart = "<td style=\"background-color:FFFFFF\">";
+    const std::string rowEnd = "</td></tr>\r\r\n";
+    for (size_t cut = 0; cut < kCuts; ++cut) {
+        const std::string& row = rows[std::size(titles) + cut];
+        const size_t start = row.find(cellStart) + cellStart.size();
+        const size_t end = row.size() - rowEnd.size();
+        ASSERT_EQ(row.substr(end), rowEnd) << cut;
+        // Only whole entities and text without markup characters; decoded, a prefix of the message.
+        std::string text;
+        for (size_t at = start; at < end;) {
+            const char c = row[at];
+            ASSERT_TRUE(c != '<' && c != '>' && c != '"') << cut << " at " << at - start;
+            if (c != '&') {
+                text += c;
+                ++at;
+                continue;
+            }
+            bool known = false;
+            for (const auto& [entity, plain] : {std::pair<std::string, char>{"&amp;", '&'}, {"&lt;", '<'},
+                                                {"&gt;", '>'}, {"&quot;", '"'}}) {
+                if (row.compare(at, entity.size(), entity) == 0) {
+                    text += plain;
+                    at += entity.size();
+                    known = true;
+                    break;
+                }
+            }
+            ASSERT_TRUE(known) << cut << ": " << row.substr(at, 8);
+        }
+        // Cut by the row's room, not by the message limit, and never inside a character.
+        EXPECT_GT(end - start, 2000u) << cut;
+        EXPECT_LT(text.size(), whole.size()) << cut;
+        EXPECT_EQ(whole.compare(0, text.size(), text), 0) << cut;
+    }
+}
+
+// The writer is held while the callers fill the ring: what finds no room is counted and reported
+// once the ring has room again, and at stop.
+TEST(FlushLogger, RowsThatFindTheRingFullAreCountedAndReported) {
+    test::TempDir dir;
+    WriteConfig(dir, kEnableAll);
+    FlushLogger logger(In(dir));
+    logger.Start(L"_j");
+    const std::wstring path = logger.FilePath();
+    auto reached = [&path](const std::string& text) {
+        for (int i = 0; i < 200; ++i) {
+            if (test::ReadFileBytes(path).find(text) != std::string::npos) return true;
+            ::Sleep(50);
+        }
+        return false;
+    };
+    auto fillWhileHeld = [&logger](const wchar_t* name, int rows) {
+        HANDLE writer = ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, logger.WriterThreadId());
+        ASSERT_NE(writer, nullptr);
+        ASSERT_NE(::SuspendThread(writer), static_cast<DWORD>(-1));
+        for (int i = 0; i < rows; ++i) logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"%s-%d", name, i);
+        ::ResumeThread(writer);
+        ::CloseHandle(writer);
+    };
+    const int slots = static_cast<int>(FlushLogger::kRingSlots);
+    // Holding the writer only while it waits: it then holds no lock that a caller needs.
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"first");
+    ASSERT_TRUE(reached(">first<"));
+    fillWhileHeld(L"a", slots + 7);
+    ASSERT_TRUE(reached(">a-" + std::to_string(slots - 1) + "<"));
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"after");
+    ASSERT_TRUE(reached(">after<"));
+    fillWhileHeld(L"b", slots + 3);
+    logger.Stop();
+
+    const std::vector<std::string> rows = Rows(test::ReadFileBytes(path));
+    ASSERT_EQ(rows.size(), static_cast<size_t>(2 * slots + 4));
+    auto notice = [](int dropped) {
+        return std::regex("<tr class=\"info\"><td>[0-9:.]+</td><td>[0-9A-F]+</td><td>-1</td><td></td>"
+                          "<td style=\"background-color:FFFFFF\">---- " + std::to_string(dropped) +
+                          " log lines dropped: the writer fell behind ----</td></tr>\r\r\n");
+    };
+    EXPECT_NE(rows[slots].find(">a-" + std::to_string(slots - 1) + "<"), std::string::npos);
+    EXPECT_TRUE(std::regex_match(rows[slots + 1], notice(7))) << rows[slots + 1];
+    EXPECT_NE(rows[slots + 2].find(">after<"), std::string::npos);
+    EXPECT_NE(rows[2 * slots + 2].find(">b-" + std::to_string(slots - 1) + "<"), std::string::npos);
+    EXPECT_TRUE(std::regex_match(rows.back(), notice(3))) << rows.back();
+    EXPECT_EQ(logger.DroppedRows(), 10);
+    EXPECT_EQ(logger.LinesWritten(), 2 * slots + 2);
+}
+
 TEST(FlushLogger, NothingHappensBeforeStartOrAfterStop) {
     test::TempDir dir;
     WriteConfig(dir, kEnableAll);
@@ -278,12 +415,12 @@ TEST(FlushLogger, NothingHappensBeforeStartOrAfterStop) {
     EXPECT_EQ(test::ReadFileBytes(path), HeaderFor(logger.FileName()) + kFooter);
 }
 
-TEST(FlushLogger, RowsFromTwoThreadsAllReachTheFileInTheirOrder) {
+TEST(FlushLogger, RowsFromTwoThreadsReachTheFileInTheirOrderOrAreCounted) {
     test::TempDir dir;
     WriteConfig(dir, kEnableAll);
     FlushLogger logger(In(dir));
     logger.Start(L"_f");
-    constexpr int kRows = 5000;  // well past the pool's blocks
+    constexpr int kRows = 5000;  // many times the ring's slots
     auto produce = [&logger](int id) {
         for (int i = 0; i < kRows; ++i) logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", id, L"t%d-%d", id, i);
     };
@@ -294,18 +431,26 @@ TEST(FlushLogger, RowsFromTwoThreadsAllReachTheFileInTheirOrder) {
     const std::wstring path = logger.FilePath();
     logger.Stop();
     const std::string file = test::ReadFileBytes(path);
-    EXPECT_EQ(Rows(file).size(), static_cast<size_t>(2 * kRows));
-    for (int id : {1, 2}) {
-        size_t last = 0;
-        for (int i = 0; i < kRows; i += 499) {
-            const size_t at = file.find(">t" + std::to_string(id) + "-" + std::to_string(i) + "<");
-            ASSERT_NE(at, std::string::npos) << id << " " << i;
-            EXPECT_GT(at, last);
-            last = at;
+    // Callers that outran the writer lost rows rather than wait; every loss is in a report row.
+    static const std::regex row(">t([12])-(\\d+)</td>|>---- (\\d+) log lines dropped: the writer fell behind ----<");
+    int last[3] = {-1, -1, -1};
+    int written = 0;
+    int reported = 0;
+    for (auto it = std::sregex_iterator(file.begin(), file.end(), row); it != std::sregex_iterator(); ++it) {
+        if ((*it)[3].matched) {
+            reported += std::stoi((*it)[3]);
+            continue;
         }
+        const int id = std::stoi((*it)[1]);
+        const int i = std::stoi((*it)[2]);
+        EXPECT_GT(i, last[id]) << id;
+        last[id] = i;
+        ++written;
     }
+    EXPECT_EQ(written + reported, 2 * kRows);
+    EXPECT_EQ(logger.LinesWritten(), written);
+    EXPECT_EQ(logger.DroppedRows(), reported);
     EXPECT_EQ(Count(file, kFooter), 1u);
-    EXPECT_EQ(logger.LinesWritten(), 2 * kRows);
 }
 
 TEST(FlushLogger, RowsReachTheFileWhileRunning) {
@@ -314,7 +459,7 @@ TEST(FlushLogger, RowsReachTheFileWhileRunning) {
     FlushLogger logger(In(dir));
     logger.Start(L"_g");
     logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"F", 1, L"first-row");
-    // The writer wakes at most once per second of row time, and at least every 3 s.
+    // A writer that has been idle is woken by the row.
     bool seen = false;
     for (int i = 0; i < 100 && !seen; ++i) {
         ::Sleep(100);
