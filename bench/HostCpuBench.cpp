@@ -2,7 +2,8 @@
 // drawing nothing: the host's CPU use while it renders, as a share of one core, against a bare
 // Direct3D 11 loop (bare-d3d-loop.exe: clear and present at 90 frames per second over a window of
 // the game's client size) measured in the same run, in turns; the frames per second the host asks
-// the client for; and the host's CPU use while it waits for a game window that is not shown.
+// the client for, against the bare loop's; and the host's CPU use while it waits for a game window
+// that is not shown.
 #include <windows.h>
 
 #include <cstdio>
@@ -128,10 +129,12 @@ int main() {
     Note("bare Direct3D 11 loop: CPU", bare.CoreShare() * 100.0, "% core");
     Note("bare Direct3D 11 loop: frames per second", bare.Fps(), "fps");
     Note("host rendering, client drawing nothing: CPU", host.CoreShare() * 100.0, "% core");
+    Note("host frames per second (frames asked of the client)", host.Fps(), "fps");
     const double ratio = host.cpuSeconds / bare.cpuSeconds;
     Figure("host CPU / bare loop CPU", ratio, "x", "<= 1.10", ratio <= 1.10);
-    Figure("host frames per second (frames asked of the client)", host.Fps(), "fps", "81 to 99",
-           host.Fps() >= 81 && host.Fps() <= 99);
+    // Both aim at 90 frames per second; on a busy machine neither may reach it.
+    const double fpsRatio = bare.Fps() > 0 ? host.Fps() / bare.Fps() : 0;
+    Figure("host frames per second / bare loop's", fpsRatio, "x", "0.90 to 1.10", fpsRatio >= 0.9 && fpsRatio <= 1.1);
     if (host.frames > 0 && bare.frames > 0) {
         Note("host CPU per frame / bare loop CPU per frame", (host.cpuSeconds / host.frames) / (bare.cpuSeconds / bare.frames),
              "x");
