@@ -6,10 +6,12 @@
 // QMSAMPLE_NO_CONFIGURATION, QMSAMPLE_BLOCKER, QMSAMPLE_FRAME_NOT_READY (each "1");
 // QMSAMPLE_LOAD_PLUGIN=<path> (asks the host to load an in-game plug-in after Start);
 // QMSAMPLE_STOP_AFTER_MS=<n> (asks the host to stop n ms after Start); QMSAMPLE_DRAW_NOTHING (1);
-// QMSAMPLE_FRAME_COUNT=<file> (the number of frames asked for, written at Stop); QMSAMPLE_RECORD=<file>
-// (the record also goes to that file, one call per line); QMSAMPLE_SNAPSHOT=<file> (the back buffer
-// as drawn, with its alpha, as a PAM picture, rewritten whenever the buffer's size changes). QMSample_*
-// exports read the record.
+// QMSAMPLE_FRAME_COUNT=<file> (the number of frames asked for, written at Stop);
+// QMSAMPLE_FRAME_MAPPING=<name> (the same number, kept up to date every frame as a 64-bit value in the
+// named file mapping, for benchmarks that watch a running host); QMSAMPLE_RECORD=<file> (the record also
+// goes to that file, one call per line); QMSAMPLE_SNAPSHOT=<file> (the back buffer as drawn, with its
+// alpha, as a PAM picture, rewritten whenever the buffer's size changes). QMSample_* exports read the
+// record.
 #include <windows.h>
 #include <d3d11.h>
 #include <wrl/client.h>
@@ -86,6 +88,7 @@ public:
         Record("Start kind=%u b25=%u b101=%u b117=%u", c ? c->U32(qm::GameConfiguration::kRendererKind) : 0,
                c ? c->Byte(25) : 0, c ? c->Byte(101) : 0, c ? c->Byte(117) : 0);
         if (Option("QMSAMPLE_START_FAILS")) return false;
+        OpenFrameMapping();
         AskTheHostLater();
         return true;
     }
@@ -102,6 +105,10 @@ public:
         }
         panel_.Reset();
         panelDevice_ = nullptr;
+        if (sharedFrames_) ::UnmapViewOfFile(const_cast<LONG64*>(sharedFrames_));
+        sharedFrames_ = nullptr;
+        if (frameMapping_) ::CloseHandle(frameMapping_);
+        frameMapping_ = nullptr;
     }
     bool OnMouseMessage(uint64_t message, uint64_t, int64_t, bool* exclusive) override {
         Record("OnMouseMessage %llu", static_cast<unsigned long long>(message));
@@ -165,6 +172,7 @@ public:
     // Copies the panel into the top-left corner of the back buffer.
     void RenderOverlay(HWND, IDXGISwapChain* swapChain) override {
         ++calls_;
+        if (sharedFrames_) ::InterlockedExchange64(sharedFrames_, static_cast<LONG64>(calls_));
         if (!swapChain || drawNothing_) return;
         ComPtr<ID3D11Device> device;
         ComPtr<ID3D11Texture2D> back;
@@ -258,6 +266,14 @@ private:
         return ::GetEnvironmentVariableW(L"QMSAMPLE_SNAPSHOT", path, MAX_PATH) > 0 ? path : L"";
     }
 
+    void OpenFrameMapping() {
+        wchar_t name[MAX_PATH] = {};
+        if (sharedFrames_ || ::GetEnvironmentVariableW(L"QMSAMPLE_FRAME_MAPPING", name, MAX_PATH) == 0) return;
+        frameMapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG64), name);
+        if (!frameMapping_) return;
+        sharedFrames_ = static_cast<volatile LONG64*>(::MapViewOfFile(frameMapping_, FILE_MAP_WRITE, 0, 0, sizeof(LONG64)));
+    }
+
     // After Start: the requests that the environment asks for, from a thread of the library's.
     void AskTheHostLater() {
         char plugin[MAX_PATH] = {};
@@ -291,6 +307,8 @@ private:
     DXGI_FORMAT panelFormat_ = DXGI_FORMAT_UNKNOWN;
     uint64_t frames_ = 0;
     uint64_t calls_ = 0;
+    HANDLE frameMapping_ = nullptr;
+    volatile LONG64* sharedFrames_ = nullptr;
     const bool drawNothing_ = Option("QMSAMPLE_DRAW_NOTHING");
     const std::wstring snapshotPath_ = SnapshotPath();
     UINT snapshotWidth_ = 0;

@@ -1,0 +1,143 @@
+// Host CPU benchmark, with the real qm-overlay.exe over the sample game and the reference client
+// drawing nothing: the host's CPU use while it renders, as a share of one core, against a bare
+// Direct3D 11 loop (bare-d3d-loop.exe: clear and present at 90 frames per second over a window of
+// the game's client size) measured in the same run, in turns; the frames per second the host asks
+// the client for, against the bare loop's; and the host's CPU use while it waits for a game window
+// that is not shown.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench/HostRun.h"
+#include "bench/UnixCpu.h"
+
+using namespace bench;
+
+namespace {
+
+constexpr DWORD kWarmUpMs = 1500;
+constexpr DWORD kMeasureMs = 5000;
+constexpr int kTurns = 2;
+
+struct Use {
+    double cpuSeconds = 0;
+    double frames = 0;
+    double ms = 0;
+    bool valid = true;
+    void Add(const Use& other) {
+        cpuSeconds += other.cpuSeconds;
+        frames += other.frames;
+        ms += other.ms;
+        valid = valid && other.valid;
+    }
+    double CoreShare() const { return ms > 0 ? cpuSeconds * 1000.0 / ms : 0; }
+    double Fps() const { return ms > 0 ? frames * 1000.0 / ms : 0; }
+};
+
+int WaitUnixPid(const std::wstring& executable, const std::wstring& argument) {
+    int pid = 0;
+    WaitUntil([&] { return (pid = FindUnixPid(executable, argument)) != 0; }, 5000);
+    return pid;
+}
+
+// CPU and frames of a running program over kMeasureMs.
+Use Measure(int unixPid, const FrameCounter* counter) {
+    Use use;
+    const double cpu = UnixCpuSeconds(unixPid);
+    const long long frames = counter ? counter->Frames() : 0;
+    const double start = NowMs();
+    ::Sleep(kMeasureMs);
+    const double cpuEnd = UnixCpuSeconds(unixPid);
+    use.ms = NowMs() - start;
+    use.frames = counter ? static_cast<double>(counter->Frames() - frames) : 0;
+    use.cpuSeconds = cpuEnd - cpu;
+    use.valid = unixPid != 0 && cpu >= 0 && cpuEnd >= 0;
+    return use;
+}
+
+Use BareLoop(const RECT& area) {
+    FrameCounter frames;
+    Process loop(L"\"" + Dir() + L"\\bare-d3d-loop.exe\" --pos " + std::to_wstring(area.left) + L"," +
+                 std::to_wstring(area.top) + L" --size " + std::to_wstring(area.right - area.left) + L"x" +
+                 std::to_wstring(area.bottom - area.top) + L" --frames " + frames.Name());
+    const int pid = WaitUnixPid(Dir() + L"\\bare-d3d-loop.exe", frames.Name());
+    ::Sleep(kWarmUpMs);
+    const Use use = Measure(pid, &frames);
+    if (HWND w = WindowOf(L"QMBareLoop", loop.Id())) ::PostMessageW(w, WM_CLOSE, 0, 0);
+    loop.End(3000);
+    if (frames.Frames() <= 0) std::printf("the bare loop presented no frame\n");
+    return use;
+}
+
+Use Host(Scene& scene) {
+    FrameCounter frames;
+    Use use;
+    if (!scene.StartHost(&frames) || !scene.WaitCovered(20000) ||
+        !WaitUntil([&] { return frames.Frames() > 0; }, 10000)) {
+        std::printf("the host did not render over the game\n");
+        use.valid = false;
+    } else {
+        const int pid = WaitUnixPid(Dir() + L"\\qm-overlay.exe", scene.HostMark());
+        ::Sleep(kWarmUpMs);
+        use = Measure(pid, &frames);
+    }
+    scene.StopHost(5000);
+    return use;
+}
+
+}  // namespace
+
+int main() {
+    ::SetEnvironmentVariableW(L"QMSAMPLE_DRAW_NOTHING", L"1");
+    std::printf("CPU as Linux counts it for the process (all its threads), share of one core; measured in %d turns of %lu ms\n",
+                kTurns, static_cast<unsigned long>(kMeasureMs));
+
+    {
+        Scene idle;
+        if (!idle.StartGame(L"--hidden --title no-game", false) || !idle.StartHost()) {
+            std::printf("the idle scene did not start\n");
+            return 1;
+        }
+        const int pid = WaitUnixPid(Dir() + L"\\qm-overlay.exe", idle.HostMark());
+        ::Sleep(2000);
+        const Use use = Measure(pid, nullptr);
+        if (use.valid) {
+            Figure("host CPU, waiting for a game window to be shown", use.CoreShare() * 100.0, "% core", "<= 1.00",
+                   use.CoreShare() <= 0.01);
+        } else {
+            std::printf("the idle host's CPU could not be read\n");
+        }
+        idle.StopHost(5000);
+    }
+
+    Scene scene;
+    if (!scene.StartGame(L"--pos 100,100 --size 640x480 --title bench-game")) {
+        std::printf("the sample game did not start\n");
+        return 1;
+    }
+    const RECT area = ClientOnScreen(scene.Game());
+    Use bare, host;
+    for (int turn = 0; turn < kTurns; ++turn) {
+        bare.Add(BareLoop(area));
+        host.Add(Host(scene));
+    }
+    if (!bare.valid || !host.valid || bare.cpuSeconds <= 0) {
+        std::printf("the CPU use could not be read\n");
+        return 1;
+    }
+    Note("bare Direct3D 11 loop: CPU", bare.CoreShare() * 100.0, "% core");
+    Note("bare Direct3D 11 loop: frames per second", bare.Fps(), "fps");
+    Note("host rendering, client drawing nothing: CPU", host.CoreShare() * 100.0, "% core");
+    Note("host frames per second (frames asked of the client)", host.Fps(), "fps");
+    const double ratio = host.cpuSeconds / bare.cpuSeconds;
+    Figure("host CPU / bare loop CPU", ratio, "x", "<= 1.10", ratio <= 1.10);
+    // Both aim at 90 frames per second; on a busy machine neither may reach it.
+    const double fpsRatio = bare.Fps() > 0 ? host.Fps() / bare.Fps() : 0;
+    Figure("host frames per second / bare loop's", fpsRatio, "x", "0.90 to 1.10", fpsRatio >= 0.9 && fpsRatio <= 1.1);
+    if (host.frames > 0 && bare.frames > 0) {
+        Note("host CPU per frame / bare loop CPU per frame", (host.cpuSeconds / host.frames) / (bare.cpuSeconds / bare.frames),
+             "x");
+    }
+    return 0;
+}

@@ -1,0 +1,133 @@
+// Stall benchmark, with the real host over the sample game: for 60 seconds the game window is
+// moved, resized, minimised and restored while a thread of this benchmark sends WM_NULL to the
+// overlay window every 5 ms and times the round trip, which stands for the longest gap between two
+// passes of the host's main loop. The same thread pings a window of an idle thread of this
+// benchmark, whose figures show what the machine itself adds. The game is the foreground window and
+// the mouse stays over it.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "bench/HostRun.h"
+
+using namespace bench;
+
+namespace {
+
+constexpr DWORD kRunMs = 60000;
+constexpr DWORD kStepMs = 40;
+constexpr UINT kTimeoutMs = 10000;
+
+LRESULT CALLBACK QuietProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// A window whose thread does nothing but wait for messages.
+class QuietWindow {
+public:
+    QuietWindow() {
+        thread_ = std::thread([this] {
+            WNDCLASSEXW wc{};
+            wc.cbSize = sizeof(wc);
+            wc.lpfnWndProc = QuietProc;
+            wc.hInstance = ::GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"QMBenchQuiet";
+            ::RegisterClassExW(&wc);
+            HWND w = ::CreateWindowExW(0, wc.lpszClassName, L"quiet", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
+                                       nullptr);
+            window_ = w;
+            ready_ = true;
+            MSG msg;
+            while (w && ::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+        });
+        while (!ready_.load()) ::Sleep(1);
+    }
+    ~QuietWindow() {
+        if (HWND w = window_.load()) ::PostThreadMessageW(::GetWindowThreadProcessId(w, nullptr), WM_QUIT, 0, 0);
+        thread_.join();
+    }
+    HWND Window() const { return window_.load(); }
+
+private:
+    std::atomic<HWND> window_{nullptr};
+    std::atomic<bool> ready_{false};
+    std::thread thread_;
+};
+
+double Ping(HWND window) {
+    const double start = NowMs();
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &result)) return kTimeoutMs;
+    return NowMs() - start;
+}
+
+}  // namespace
+
+int main() {
+    ::SetEnvironmentVariableW(L"QMSAMPLE_DRAW_NOTHING", L"1");
+    Scene scene;
+    if (!scene.StartGame(L"--pos 100,100 --size 640x480 --title bench-game")) {
+        std::printf("the sample game did not start\n");
+        return 1;
+    }
+    // Every place and size below keeps this point inside the game window.
+    if (!scene.Focus(POINT{400, 400})) std::printf("(the game could not be made the foreground window)\n");
+    if (!scene.StartHost() || !scene.WaitCovered(20000)) {
+        std::printf("the overlay did not cover the game\n");
+        return 1;
+    }
+    QuietWindow quiet;
+    HWND overlay = scene.Overlay(), game = scene.Game();
+    std::vector<double> host, machine;
+    host.reserve(kRunMs / 5);
+    machine.reserve(kRunMs / 5);
+    std::atomic<bool> stop{false};
+    std::thread pinger([&] {
+        while (!stop.load()) {
+            host.push_back(Ping(overlay));
+            machine.push_back(Ping(quiet.Window()));
+            ::Sleep(5);
+        }
+    });
+
+    // Every 40 ms one change: mostly moves, every fifth a resize; every 5 s the game is minimised,
+    // and restored a second later.
+    const double start = NowMs();
+    int minimised = 0;
+    for (int step = 0; NowMs() - start < kRunMs; ++step) {
+        const int phase = step % 125;
+        if (phase == 0) {
+            ::ShowWindow(game, SW_MINIMIZE);
+            ++minimised;
+        } else if (phase == 25) {
+            ::ShowWindow(game, SW_RESTORE);
+        } else if (phase > 25 && step % 5 == 4) {
+            ::SetWindowPos(game, nullptr, 0, 0, 560 + (step % 7) * 30, 420 + (step % 5) * 30,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        } else if (phase > 25) {
+            ::SetWindowPos(game, nullptr, 60 + (step % 11) * 25, 40 + (step % 13) * 20, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        ::Sleep(kStepMs);
+    }
+    stop = true;
+    pinger.join();
+    const bool alive = scene.Host().Running();
+
+    const Spread h = Summarise(host), m = Summarise(machine);
+    int over = 0;
+    for (double v : host) over += v >= 50 ? 1 : 0;
+    std::printf("%zu round trips over %lu s with %d minimise/restore cycles; %d of them 50 ms or longer\n", h.count,
+                static_cast<unsigned long>(kRunMs / 1000), minimised, over);
+    Note("idle window of this benchmark: median round trip", m.median, "ms");
+    Note("idle window of this benchmark: p99 round trip", m.p99, "ms");
+    Note("idle window of this benchmark: longest round trip", m.max, "ms");
+    Note("overlay window: median round trip", h.median, "ms");
+    Figure("overlay window: p99 round trip", h.p99, "ms", "< 50", h.p99 < 50);
+    Figure("overlay window: longest round trip (longest stall)", h.max, "ms", "< 50", h.max < 50);
+    if (!alive) std::printf("the host ended during the run\n");
+    return alive ? 0 : 1;
+}
