@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include "common/MessageWait.h"
 #include "common/ThreadName.h"
 #include "crash/GuardedStep.h"
 
@@ -35,6 +36,9 @@ TaskRunner::TaskRunner(bool runRemainingInThread) : runRemainingInThread_(runRem
 }
 
 TaskRunner::~TaskRunner() {
+    // Ended normally first: a thread killed while it still starts up may hold the loader's or the
+    // heap's lock for good, and the next allocation anywhere would hang.
+    if (thread_.load() && !IsOwnThread()) SignalStopAndWait(1000);
     Kill();
     CloseEvents();
     tasks_.Clear();
@@ -120,7 +124,8 @@ bool TaskRunner::SignalStopAndWait(DWORD timeoutMs) {
     if (HANDLE ev = stopEvent_.load()) ::SetEvent(ev);
     bool ended = true;
     if (thread) {
-        ended = ::WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+        // A task may be waiting on the stopping thread (a window of its own): waiting answers it.
+        ended = base::WaitAnsweringSentMessages(thread, timeoutMs);
         ::CloseHandle(thread);
     }
     return ended;
