@@ -116,7 +116,7 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     constexpr const wchar_t* kFn = L"OOPManager::Run";
     const int r = Init(instance, logger, cmd);
     if (r != kInitOk) {
-        StopBackgroundThreads();
+        UndoFailedStart();
         return r;
     }
 
@@ -198,10 +198,15 @@ bool OOPManager::ProcessCommandLine(const CommandLineArgs* cmd) {
     }
     gameProcessName_ = cmd->GetValue(L"game-process");
 
-    // The client's end is reported to ProcessClosed. Whether the client could be opened is not
-    // checked: without it the host simply runs until it is told to stop.
+    // The client's end is reported to ProcessClosed. A client that cannot be watched (gone already,
+    // or no such process) counts as ended: the start goes on, and the loop then ends at once, so
+    // the host never outlives it.
     watchdog_ = std::make_unique<base::process::ProcessWatchDog>(this);
-    watchdog_->Watch(clientPid_, nullptr);
+    if (!watchdog_->Watch(clientPid_, nullptr)) {
+        QM_LOG_WARNING(kFn, L"client process %u cannot be watched (error %u): it counts as ended", clientPid_,
+                       static_cast<unsigned>(::GetLastError()));
+        ProcessClosed(watchdog_.get(), clientPid_, 0xFFFFFFFF);
+    }
 
     // A worker that cannot get its events stays without a thread; that does not fail the step.
     worker_ = std::make_unique<Common::Utils::WorkerThread>();
@@ -315,6 +320,14 @@ void OOPManager::Shutdown() {
     hooksManager_.ReleaseController();
     ShutdownD3D();
     ::UnregisterClassW(kWindowClass, instance_);
+}
+
+void OOPManager::UndoFailedStart() {
+    inputProxy_.SetInputBlocking(false);
+    inputProxy_.Reset();
+    hooksManager_.StopHooksThread();
+    StopBackgroundThreads();
+    hooksManager_.ReleaseController();
 }
 
 void OOPManager::StopBackgroundThreads() {

@@ -141,6 +141,9 @@ public:
     void PostFullScreenCheck(bool now = false);
     // Stops the worker and the client watchdog; bounded, answering what other threads send meanwhile.
     void StopBackgroundThreads();
+    // After a failed Init: what it started is stopped (input unblocked, injection, hooks thread,
+    // worker, watchdog, controller), so nothing outlives the start-up step's exit code.
+    void UndoFailedStart();
 
     static OOPManager* Current() { return current_; }
     // The process-wide window-tracking values (game seen, last foreground, DWM done, size flag),

@@ -47,11 +47,17 @@ void GepOOPManager::StartGameWatchdog(const wchar_t* function) {
     if (gamePid_ == 0 || gameWatchdog_) return;
     gameWatchdog_ = std::make_unique<base::process::ProcessWatchDog>(nullptr);
     base::Event* stop = stopEvent_.get();
-    gameWatchdog_->Watch(gamePid_, [stop, function](base::process::ProcessWatchDog*, DWORD, DWORD) {
+    const bool watching = gameWatchdog_->Watch(gamePid_, [stop, function](base::process::ProcessWatchDog*, DWORD, DWORD) {
         QM_LOG_WARNING(function, L"game process exit");
         ::Sleep(1000);
         stop->Signal();
     });
+    // A game that cannot be watched counts as ended: the host must not wait for it for ever.
+    if (!watching) {
+        QM_LOG_WARNING(function, L"game process %u cannot be watched (error %u): it counts as ended", gamePid_,
+                       static_cast<unsigned>(::GetLastError()));
+        if (stop) stop->Signal();
+    }
 }
 
 bool GepOOPManager::Update() {

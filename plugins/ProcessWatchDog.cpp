@@ -22,9 +22,10 @@ ProcessWatchDog::~ProcessWatchDog() {
 }
 
 bool ProcessWatchDog::Watch(DWORD pid, Callback callback) {
-    // With the right to read the exit code when it is granted; waiting needs only SYNCHRONIZE.
-    HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process) process = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    // Only what watching needs, so a process of higher integrity can be watched too: waiting takes
+    // SYNCHRONIZE, the exit code the limited query right when it is granted.
+    HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (!Start(process, pid, true, std::move(callback))) {
         if (process) ::CloseHandle(process);
         return false;

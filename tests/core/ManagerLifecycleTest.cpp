@@ -84,6 +84,10 @@ TEST(ManagerLifecycle, InitFailuresReturnTheirStepsCodes) {
         CommandLineArgs args = Arguments(::GetCurrentProcessId());
         EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), -997);
         EXPECT_EQ(m.shutdowns, 0);
+        // What the start had started is stopped: the hooks, the worker and the controller.
+        EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
+        EXPECT_EQ(m.HooksManager().Controller(), nullptr);
+        EXPECT_FALSE(m.Worker()->HasThread());
     }
     {
         // The window class is taken: the window step fails.

@@ -64,11 +64,12 @@ TEST(OOPManagerRun, FailingInitSkipsLoopAndShutdown) {
 
 TEST(OOPManagerRun, ClientExitStopsTheLoop) {
     ScriptedManager m;
-    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=20");
+    const DWORD client = ::GetCurrentProcessId();
+    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=" + std::to_wstring(client));
     ASSERT_TRUE(m.ProcessCommandLine(&cmd));
-    m.ProcessClosed(nullptr, 21, 0);
+    m.ProcessClosed(nullptr, client + 4, 0);
     EXPECT_FALSE(m.StopRequested());
-    m.ProcessClosed(nullptr, 20, 0);
+    m.ProcessClosed(nullptr, client, 0);
     EXPECT_TRUE(m.StopRequested());
     EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
     EXPECT_EQ(m.passes, 0);
@@ -150,12 +151,15 @@ TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
     EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
 }
 
-TEST(ProcessCommandLine, AClientThatCannotBeWatchedDoesNotFailTheStep) {
+TEST(ProcessCommandLine, AClientThatCannotBeWatchedCountsAsEndedWithoutFailingTheStep) {
     ScriptedManager m;
     CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=4294967280");
     EXPECT_FALSE(m.ProcessCommandLine(&cmd));  // out of range: missing
     cmd.Parse(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=-16");
     EXPECT_TRUE(m.ProcessCommandLine(&cmd));
     EXPECT_FALSE(m.ClientWatchDog()->IsWatching());
-    EXPECT_FALSE(m.StopRequested());
+    EXPECT_TRUE(m.StopRequested());
+    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
+    EXPECT_EQ(m.passes, 0);
+    EXPECT_EQ(m.shutdowns, 1);
 }
