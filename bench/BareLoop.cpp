@@ -1,7 +1,10 @@
 // The least a Direct3D 11 overlay can do, as a baseline for the host's CPU use: one window, its
 // swap chain cleared and presented 90 times a second, paced by sleeping until the next frame is due.
 //
-//   bare-d3d-loop.exe --pos X,Y --size WxH [--frames MAPPING]
+//   bare-d3d-loop.exe --pos X,Y --size WxH [--sync N] [--frames MAPPING]
+//
+// --sync is Present's sync interval, 1 by default: the host presents its frames with 1 whenever it
+// does not draw the cursor.
 //
 // --frames names a file mapping that the benchmark made; the number of frames presented so far is
 // kept there. The loop ends when its window is closed.
@@ -32,12 +35,14 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 int main() {
     int x = 100, y = 100, width = 640, height = 480;
     const wchar_t* mappingName = nullptr;
+    UINT sync = 1;
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::wcscmp(argv[i], L"--pos") == 0) std::swscanf(argv[++i], L"%d,%d", &x, &y);
         else if (std::wcscmp(argv[i], L"--size") == 0) std::swscanf(argv[++i], L"%dx%d", &width, &height);
         else if (std::wcscmp(argv[i], L"--frames") == 0) mappingName = argv[++i];
+        else if (std::wcscmp(argv[i], L"--sync") == 0) sync = static_cast<UINT>(std::wcstoul(argv[++i], nullptr, 10));
     }
 
     volatile LONG64* frames = nullptr;
@@ -94,7 +99,7 @@ int main() {
             ::DispatchMessageW(&msg);
         }
         context->ClearRenderTargetView(target.Get(), clear);
-        swapChain->Present(0, 0);
+        swapChain->Present(sync, 0);
         if (frames) ::InterlockedExchange64(frames, ++presented);
         due += kFrameMs;
         const double now = bench::NowMs();

@@ -1,7 +1,8 @@
 // Host CPU benchmark, with the real qm-overlay.exe over the sample game and the reference client
 // drawing nothing: the host's CPU use while it renders, as a share of one core, against a bare
 // Direct3D 11 loop (bare-d3d-loop.exe: clear and present at 90 frames per second over a window of
-// the game's client size) measured in the same run, in turns; the frames per second the host asks
+// the game's client size, with the sync interval the host presents with) measured in the same run,
+// in turns; the frames per second the host asks
 // the client for, against the bare loop's; and the host's CPU use while it waits for a game window
 // that is not shown.
 #include <windows.h>

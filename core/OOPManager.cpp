@@ -153,13 +153,18 @@ void OOPManager::DelayNextPass(int64_t microseconds) {
 }
 
 void OOPManager::WaitForNextPass(int64_t now) {
-    // The game is looked at every millisecond between frames, so following never waits for one.
+    // Between frames the game is looked at every millisecond while it is being moved (a drag is a
+    // run of moves), and every few milliseconds while it is still, so following never waits for a
+    // frame and an idle game costs little.
     constexpr int64_t kFollowPollUs = 1000;
+    constexpr int64_t kStillPollUs = 4000;
+    constexpr int64_t kMovingForUs = 500000;
     int64_t wait = nextPassDue_ - now;
     const bool follow = gameWindowSeen_ && windowManager_.GetCachedGameWindow();
-    if (follow && wait > kFollowPollUs) wait = kFollowPollUs;
+    const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
+    if (follow && wait > poll) wait = poll;
     waiter_.Wait(wait);
-    if (follow) FollowGameNow();
+    if (follow && FollowGameNow()) lastGameMoveUs_ = base::NowMicroseconds();
 }
 
 bool OOPManager::FollowGameNow() {

@@ -198,6 +198,7 @@ protected:
     int64_t nextPassDue_ = 0;
     int64_t lastFrameMs_ = 0;
     RECT lastGameWindowRect_{};
+    int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
 
     static constexpr const wchar_t* kWindowClass = L"OOPO_WINDOWS_CLASS";

@@ -84,10 +84,13 @@ bool GameWindowHandler::ReadGameRect(HWND game, RECT& rect) {
         ::ClientToScreen(game, &topLeft);
         ::ClientToScreen(game, &bottomRight);
         rect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
-        if (i > 0 && ::EqualRect(&rect, &previous)) return true;
+        // The rectangle as last read needs no second look: a read mixing two places would differ.
+        if (i == 0 && ::EqualRect(&rect, &lastRead_)) return true;
+        if (i > 0 && ::EqualRect(&rect, &previous)) break;
         previous = rect;
     }
-    return true;  // still moving: the next read catches up
+    lastRead_ = rect;  // when still moving after four reads, the next read catches up
+    return true;
 }
 
 int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {

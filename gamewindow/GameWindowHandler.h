@@ -46,6 +46,7 @@ public:
 
 protected:
     Delegate* delegate_;
+    RECT lastRead_{};
 };
 
 // Classic desktop games: the process's own top-level window.

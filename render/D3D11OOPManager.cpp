@@ -1,5 +1,6 @@
 #include "render/D3D11OOPManager.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -310,8 +311,11 @@ bool D3D11OOPManager::Render() {
     }
     const UINT sync = cursorDrawn ? 0 : 1;
     const int64_t presentStart = base::NowMicroseconds();
-    lastPresentUs_ = presentStart;
     lastPresentSynced_ = sync != 0;
+    // Frames keep a cadence: a wake-up that comes late does not push every later frame back.
+    const int64_t interval = PresentIntervalMicroseconds();
+    nextFrameDueUs_ = nextFrameDueUs_ == 0 ? presentStart + interval
+                                           : std::max(nextFrameDueUs_ + interval, presentStart);
     const HRESULT hr = swapChain_->Present(sync, 0);
     if (sync != 0) MeasurePresent(base::NowMicroseconds() - presentStart);
     if (hr == S_OK) {
@@ -341,10 +345,9 @@ bool D3D11OOPManager::ShouldRenderFrame() {
         PostFullScreenCheck();
         stamp = now;
     }
-    const int64_t due = lastPresentUs_ + PresentIntervalMicroseconds();
     const int64_t nowUs = base::NowMicroseconds();
-    if (nowUs < due) {
-        DelayNextPass(due - nowUs);
+    if (nowUs < nextFrameDueUs_) {
+        DelayNextPass(nextFrameDueUs_ - nowUs);
         return false;
     }
     return true;

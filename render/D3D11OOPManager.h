@@ -65,7 +65,7 @@ protected:
     uint32_t refreshRate_ = 60;
     bool presentWaits_ = true;
     bool lastPresentSynced_ = true;
-    int64_t lastPresentUs_ = 0;
+    int64_t nextFrameDueUs_ = 0;
     int64_t presentTimeSumUs_ = 0;
     int presentSamples_ = 0;
     bool composition_ = false;
