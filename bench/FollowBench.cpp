@@ -134,16 +134,8 @@ unsigned Next(unsigned& seed) {
 int main() {
     ::SetEnvironmentVariableW(L"QMSAMPLE_DRAW_NOTHING", L"1");
     Scene scene;
-    if (!scene.StartGame(L"--pos 100,100 --size 640x480 --title bench-game")) {
-        std::printf("the sample game did not start\n");
-        return 1;
-    }
     // Every place a move picks keeps this point inside the game window.
-    if (!scene.Focus(POINT{600, 480})) std::printf("(the game could not be made the foreground window)\n");
-    if (!scene.StartHost() || !scene.WaitCovered(20000)) {
-        std::printf("the overlay did not cover the game\n");
-        return 1;
-    }
+    if (!scene.OpenOverFocusedGame(POINT{600, 480})) return 1;
     HWND game = scene.Game();
     Follower follower(game);
     if (!follower.Window() || !WaitUntil([&] {

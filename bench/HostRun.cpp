@@ -134,6 +134,19 @@ bool Scene::Covered() const {
     return SameRect(o, ClientOnScreen(game_));
 }
 
+bool Scene::OpenOverFocusedGame(POINT cursor) {
+    if (!StartGame(L"--pos 100,100 --size 640x480 --title bench-game")) {
+        std::printf("the sample game did not start\n");
+        return false;
+    }
+    if (!Focus(cursor)) std::printf("(the game could not be made the foreground window)\n");
+    if (!StartHost() || !WaitCovered(20000)) {
+        std::printf("the overlay did not cover the game\n");
+        return false;
+    }
+    return true;
+}
+
 bool Scene::WaitCovered(double timeoutMs) {
     return WaitUntil([&] { return Covered(); }, timeoutMs);
 }

@@ -87,6 +87,9 @@ public:
     // Waits until the overlay is shown exactly over the game's client area.
     bool WaitCovered(double timeoutMs);
     bool Covered() const;
+    // The usual start of a run: the game at 100,100 and 640 x 480 in front with the mouse at
+    // `cursor`, and the host over it; false after saying what failed.
+    bool OpenOverFocusedGame(POINT cursor);
     // Ends the stand-in client and so the host, which has `waitMs` to stop by itself.
     void StopHost(DWORD waitMs);
 

@@ -69,16 +69,8 @@ double Ping(HWND window) {
 int main() {
     ::SetEnvironmentVariableW(L"QMSAMPLE_DRAW_NOTHING", L"1");
     Scene scene;
-    if (!scene.StartGame(L"--pos 100,100 --size 640x480 --title bench-game")) {
-        std::printf("the sample game did not start\n");
-        return 1;
-    }
     // Every place and size below keeps this point inside the game window.
-    if (!scene.Focus(POINT{400, 400})) std::printf("(the game could not be made the foreground window)\n");
-    if (!scene.StartHost() || !scene.WaitCovered(20000)) {
-        std::printf("the overlay did not cover the game\n");
-        return 1;
-    }
+    if (!scene.OpenOverFocusedGame(POINT{400, 400})) return 1;
     QuietWindow quiet;
     HWND overlay = scene.Overlay(), game = scene.Game();
     std::vector<double> host, machine;
