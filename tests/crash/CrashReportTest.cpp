@@ -71,7 +71,7 @@ struct Crash {
     }
     test::ProcessResult Run(const std::wstring& kind, const std::wstring& where) {
         return test::RunProcess(
-            Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" " + kind + L" " + where, 60000);
+            Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" " + kind + L" " + where, 120000);
     }
     // The report folders that this test's children made.
     std::vector<std::wstring> ReportFolders() const {
