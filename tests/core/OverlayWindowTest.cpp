@@ -69,14 +69,13 @@ TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
 TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeavesTheForeground) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
-    // A window of this (another) process lies above the game, the game is the foreground window
-    // and the mouse is away from it, so the full-screen state stays unread.
+    // A window of this (another) process lies above the game, and the game is the foreground
+    // window. (The mouse is left where it is: the input tests may be using it.)
     HWND other = ::CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"other", WS_POPUP, 150, 150, 200, 200, nullptr,
                                    nullptr, nullptr, nullptr);
     ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SetForegroundWindow(game.Window());
-    ::SetCursorPos(1200, 1000);
 
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
     HWND overlay = m.OverlayWindow();
