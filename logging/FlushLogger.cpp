@@ -804,7 +804,12 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     const size_t nameEnd = (dot == std::wstring::npos || dot < nameStart) ? exe.size() : dot;
     std::wstring name = exe.substr(nameStart, nameEnd - nameStart);
     suffix_ = suffix ? suffix : L"";
-    name += suffix_;
+    // The suffix carries the game's process name from the command line: no separator or reserved
+    // character of it may lead the file out of the log folder or make the name invalid.
+    for (wchar_t c : suffix_) {
+        const bool reserved = c < 32 || std::wcschr(L"\\*?\"<>|", c) != nullptr;  // "/" and ":" become "-" below
+        name += reserved ? L'_' : c;
+    }
 
     SYSTEMTIME now;
     ::GetLocalTime(&now);
@@ -812,17 +817,23 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     FormatInto(stamp, std::size(stamp), L"_%02u/%02u/%02u_%02u:%02u:%02u", now.wMonth, now.wDay, now.wYear % 100,
                now.wHour, now.wMinute, now.wSecond);
     name += stamp;
-    name += name.find(L"QMServer") != std::wstring::npos ? L".Server" : L".Game";
-    renameToHtmlOnClose_ = Lower(name).find(L"fortnite") != std::wstring::npos;
-    name += renameToHtmlOnClose_ ? L".log" : L".html";
     for (wchar_t& c : name) {
         if (c == L'/' || c == L':') c = L'-';
     }
-    fileName_ = name;
-    filePath_ = logFolder_ + L"\\" + name;
+    const wchar_t* kind = name.find(L"QMServer") != std::wstring::npos ? L".Server" : L".Game";
+    renameToHtmlOnClose_ = Lower(name).find(L"fortnite") != std::wstring::npos;
+    const wchar_t* extension = renameToHtmlOnClose_ ? L".log" : L".html";
 
-    HANDLE h = ::CreateFileW(filePath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A second run in the same second gets a file of its own ("_2", "_3", ... before the kind)
+    // instead of truncating the first one's.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int run = 1; run <= 100 && h == INVALID_HANDLE_VALUE; ++run) {
+        fileName_ = name + (run == 1 ? L"" : L"_" + std::to_wstring(run)) + kind + extension;
+        filePath_ = logFolder_ + L"\\" + fileName_;
+        h = ::CreateFileW(filePath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
     if (h == INVALID_HANDLE_VALUE) return false;
     auto* file = new OutputFile(h);
 

@@ -132,6 +132,25 @@ TEST(FlushLogger, FileNameCarriesSuffixLocalTimeAndKind) {
     logger.Stop();
     EXPECT_TRUE(test::FileExists(logger.FilePath()));
 
+    // A game name from the command line never leads out of the folder, and a second run in the
+    // same second writes a file of its own.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        FlushLogger first(In(dir));
+        FlushLogger second(In(dir));
+        ASSERT_EQ(first.Start(L"_..\\..\\evil|game.exe_1"), 1);
+        ASSERT_EQ(second.Start(L"_..\\..\\evil|game.exe_1"), 1);
+        for (const FlushLogger* l : {&first, &second}) {
+            EXPECT_EQ(l->FilePath(), dir.Path() + L"\\" + l->FileName());
+            EXPECT_TRUE(test::FileExists(l->FilePath()));
+        }
+        EXPECT_NE(first.FileName(), second.FileName());
+        const std::wstring stamp = first.FileName().substr(0, first.FileName().size() - 10);  // ".Game.html"
+        if (second.FileName().compare(0, stamp.size(), stamp) == 0) {
+            EXPECT_EQ(second.FileName(), stamp + L"_2.Game.html");
+            break;
+        }
+    }
+
     test::TempDir server;
     FlushLogger serverLogger(In(server, L"C:\\qm\\QMServer.Host.exe"));
     serverLogger.Start(nullptr);
