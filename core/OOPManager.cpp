@@ -317,12 +317,7 @@ bool OOPManager::Step(bool render) {
 }
 
 void OOPManager::Shutdown() {
-    inputProxy_.SetInputBlocking(false);
-    inputProxy_.Reset();
-    hooksManager_.StopHooksThread();
-    // Before the controller goes: no queued task may call it afterwards.
-    StopBackgroundThreads();
-    hooksManager_.ReleaseController();
+    UndoFailedStart();
     ShutdownD3D();
     ::UnregisterClassW(kWindowClass, instance_);
 }
@@ -331,6 +326,7 @@ void OOPManager::UndoFailedStart() {
     inputProxy_.SetInputBlocking(false);
     inputProxy_.Reset();
     hooksManager_.StopHooksThread();
+    // Before the controller goes: no queued task may call it afterwards.
     StopBackgroundThreads();
     hooksManager_.ReleaseController();
 }

@@ -141,8 +141,8 @@ public:
     void PostFullScreenCheck(bool now = false);
     // Stops the worker and the client watchdog; bounded, answering what other threads send meanwhile.
     void StopBackgroundThreads();
-    // After a failed Init: what it started is stopped (input unblocked, injection, hooks thread,
-    // worker, watchdog, controller), so nothing outlives the start-up step's exit code.
+    // What Init started, stopped in order (input unblocked, injection, hooks thread, worker,
+    // watchdog, controller): the first part of Shutdown, and all that a failed start undoes.
     void UndoFailedStart();
 
     static OOPManager* Current() { return current_; }

@@ -339,12 +339,7 @@ bool D3D11OOPManager::Render() {
 
 bool D3D11OOPManager::ShouldRenderFrame() {
     if (minimized_) return OOPManager::ShouldRenderFrame();
-    static ULONGLONG stamp = ::GetTickCount64();
-    const ULONGLONG now = ::GetTickCount64();
-    if (now - stamp >= 1000) {
-        PostFullScreenCheck();
-        stamp = now;
-    }
+    PostFullScreenCheck();  // at most once a second, however often it is asked
     const int64_t nowUs = base::NowMicroseconds();
     if (nowUs < nextFrameDueUs_) {
         DelayNextPass(nextFrameDueUs_ - nowUs);
