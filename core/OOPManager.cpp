@@ -286,8 +286,12 @@ bool OOPManager::Step(bool render) {
 
     bool reset = sizeChanged;
     if (needsReset_) {
-        QM_LOG_INFO(L"OOPManager::Update", 1, L"needs reset, try to reset device [%d, %d]", backBufferWidth_,
-                    backBufferHeight_);
+        // Once per run of failed resets: they are retried every pass.
+        if (!needsResetLogged_) {
+            QM_LOG_INFO(L"OOPManager::Update", 1, L"needs reset, try to reset device [%d, %d]", backBufferWidth_,
+                        backBufferHeight_);
+            needsResetLogged_ = true;
+        }
         reset = true;
     }
     if (!reset) {
@@ -313,6 +317,7 @@ bool OOPManager::Step(bool render) {
         return false;
     }
     needsReset_ = false;
+    needsResetLogged_ = false;
     return true;
 }
 

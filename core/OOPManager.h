@@ -165,6 +165,7 @@ protected:
     std::atomic<bool> minimized_{true};
     std::atomic<bool> adapterCheckPending_{false};
     bool needsReset_ = false;
+    bool needsResetLogged_ = false;
     uint32_t backBufferWidth_ = 0;
     uint32_t backBufferHeight_ = 0;
     uint32_t backgroundColor_ = 0;

@@ -1,5 +1,6 @@
 #include "logging/FlushLogger.h"
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "common/StringUtils.h"
 #include "common/ThreadQueue.h"
 #include "common/UniqueHandle.h"
+#include "logging/Log.h"
 
 #if defined(_MSC_VER)
 // The logger's statics come before every other static object of the program.
@@ -866,7 +868,7 @@ void FlushLogger::Log(uint32_t severityMask, int32_t level, uint32_t colour, uin
 void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, uint32_t outputFlags,
                        const wchar_t* function, uint32_t line, const wchar_t* format, va_list args) {
     if ((severityMask & severityMask_) == 0 || !IsRunning()) return;
-    if ((outputFlags & 1) == 0) return;
+    if ((outputFlags & 1) == 0 || LogMute::Active()) return;
     if (maxLinesPerFile_ != -1 && LinesWritten() >= maxLinesPerFile_) {
         if (LinesWritten() == maxLinesPerFile_) {
             maxLinesPerFile_ = -1;
@@ -1026,3 +1028,16 @@ LogFlagWords ReadFlagWords() {
 }  // namespace
 
 LogFlagWords gLogFlagWords QM_INIT_SECOND = ReadFlagWords();
+
+namespace {
+// One thread at a time mutes (the window thread, while it retries): a thread id, not a
+// thread-local, keeps the check free of the first-use allocation thread-locals make here.
+std::atomic<DWORD> gMutedThread{0};
+}  // namespace
+
+LogMute::LogMute() : previous_(gMutedThread.exchange(::GetCurrentThreadId())) {}
+LogMute::~LogMute() { gMutedThread = previous_; }
+bool LogMute::Active() {
+    const DWORD muted = gMutedThread.load(std::memory_order_relaxed);
+    return muted != 0 && muted == ::GetCurrentThreadId();
+}

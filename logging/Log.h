@@ -13,3 +13,17 @@
     QM_LOG(kSeverityMedium, kLogWarning, 0xFFFFFF, gLogger.ErrorFlags(), (function), __VA_ARGS__)
 #define QM_LOG_ERROR(function, ...) \
     QM_LOG(kSeverityHigh, kLogError, 0xFFFFFF, gLogger.ErrorFlags(), (function), __VA_ARGS__)
+
+// Rows logged on this thread while one of these lives are dropped: for a step retried again and
+// again, whose every try would repeat the same rows.
+class LogMute {
+public:
+    LogMute();
+    ~LogMute();
+    LogMute(const LogMute&) = delete;
+    LogMute& operator=(const LogMute&) = delete;
+    static bool Active();
+
+private:
+    unsigned long previous_;
+};

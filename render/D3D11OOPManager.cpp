@@ -1,8 +1,6 @@
 #include "render/D3D11OOPManager.h"
 
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 
 #include "common/DllHelper.h"
 #include "common/MessageWait.h"
@@ -13,52 +11,38 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-D3D11System::CreateCompositionDevice SystemCompositionEntry() {
-    // Loaded once per process and never unloaded.
-    static HMODULE library = nullptr;
-    static D3D11System::CreateCompositionDevice entry = nullptr;
-    static std::once_flag once;
-    static DWORD loadError = 0;
-    std::call_once(once, [] {
-        library = base::dll_helper::LoadSystemLibrary(L"dcomp.dll");
-        if (!library) {
-            loadError = ::GetLastError();
-            return;
-        }
-        entry = reinterpret_cast<D3D11System::CreateCompositionDevice>(
-            reinterpret_cast<void*>(::GetProcAddress(library, "DCompositionCreateDevice")));
-    });
-    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
-    if (!library) {
-        QM_LOG_WARNING(kFn, L"LoadLibrary dcomp.dll failed 0x%x", static_cast<unsigned>(loadError));
-    } else if (!entry) {
-        QM_LOG_WARNING(kFn, L"GetProcAddress DCompositionCreateDevice failed");
-    }
-    return entry;
+// Rows logged once per run of failures, or once per process, whichever manager is current.
+struct RenderLogState {
+    bool lastPresentSucceeded = true;
+    bool lastResizeSucceeded = true;
+    bool resetLoggingArmed = true;
+    bool firstRenderPending = true;
+};
+RenderLogState gRenderLog;
+
+constexpr bool IsDeviceLoss(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET; }
+
+// One step of a set-up: a failure is logged as "<step> failed 0x%x" and ends the set-up.
+bool Succeeded(HRESULT hr, const wchar_t* function, const wchar_t* step) {
+    if (SUCCEEDED(hr)) return true;
+    QM_LOG_WARNING(function, L"%s failed 0x%x", step, static_cast<unsigned>(hr));
+    return false;
 }
-
-const D3D11System gSystemDefaults = [] {
-    D3D11System s;
-    s.compositionEntry = &SystemCompositionEntry;
-    return s;
-}();
-std::atomic<const D3D11System*> gSystem{nullptr};
-
-// Process-wide logging state.
-bool gLastPresentSucceeded = true;
-bool gResetLoggingArmed = true;
-bool gFirstRenderPending = true;
-
-constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_0};
 
 }  // namespace
 
-const D3D11System& D3D11System::Current() {
-    const D3D11System* s = gSystem.load();
-    return s ? *s : gSystemDefaults;
-}
+void D3D11OOPManager::ResetProcessState() { gRenderLog = RenderLogState{}; }
 
-void D3D11System::Set(const D3D11System* system) { gSystem = system; }
+bool AdapterChoice::Offer(int index, UINT vendorId, HMONITOR outputMonitor) {
+    constexpr UINT kDiscreteVendors[] = {0x10DE, 0x1002};
+    if (monitor_ && monitor_ != outputMonitor) return false;
+    if (std::find(std::begin(kDiscreteVendors), std::end(kDiscreteVendors), vendorId) != std::end(kDiscreteVendors)) {
+        chosen_ = index;
+        return true;
+    }
+    if (chosen_ < 0) chosen_ = index;
+    return false;
+}
 
 D3D11OOPManager::~D3D11OOPManager() { factory_.Reset(); }
 
@@ -68,14 +52,11 @@ ComPtr<IDXGIAdapter1> D3D11OOPManager::GetAdapter() {
         QM_LOG_WARNING(kFn, L"Use default adapter");
         return nullptr;
     }
-    if (!factory_) {
-        if (FAILED(D3D11System::Current().createFactory(__uuidof(IDXGIFactory2),
-                                                        reinterpret_cast<void**>(factory_.ReleaseAndGetAddressOf())))) {
-            QM_LOG_WARNING(kFn, L"OOPO CreateDXGIFactory2 failed");
-            return nullptr;
-        }
+    if (!factory_ && FAILED(D3D11Backend::Current().CreateFactory(factory_.ReleaseAndGetAddressOf()))) {
+        QM_LOG_WARNING(kFn, L"OOPO CreateDXGIFactory2 failed");
+        return nullptr;
     }
-    const HMONITOR monitor = windowManager_.Monitor();
+    AdapterChoice choice(windowManager_.Monitor());
     ComPtr<IDXGIAdapter1> candidate;
     ComPtr<IDXGIAdapter1> adapter;
     for (UINT i = 0; SUCCEEDED(factory_->EnumAdapters1(i, adapter.ReleaseAndGetAddressOf())); ++i) {
@@ -85,9 +66,9 @@ ComPtr<IDXGIAdapter1> D3D11OOPManager::GetAdapter() {
         for (UINT j = 0; SUCCEEDED(adapter->EnumOutputs(j, output.ReleaseAndGetAddressOf())); ++j) {
             DXGI_OUTPUT_DESC outputDesc{};
             output->GetDesc(&outputDesc);
-            if (monitor && monitor != outputDesc.Monitor) continue;
-            if (desc.VendorId == 0x10DE || desc.VendorId == 0x1002) return adapter;
-            if (!candidate) candidate = adapter;
+            const int before = choice.Chosen();
+            if (choice.Offer(static_cast<int>(i), desc.VendorId, outputDesc.Monitor)) return adapter;
+            if (choice.Chosen() != before) candidate = adapter;
         }
     }
     return candidate;
@@ -120,9 +101,11 @@ bool D3D11OOPManager::InitD3D() {
     QM_LOG_WARNING(kFn, L"DirectComposition initialization failed, falling back to regular swap chain");
     composition_ = false;
     // What a part-way composition attempt left is released before the fallback replaces it.
-    compositionVisual_.Reset();
-    compositionTarget_.Reset();
-    compositionDevice_.Reset();
+    compositionObjects_ = CompositionObjects{};
+    renderTarget_.Reset();
+    swapChain_.Reset();
+    context_.Reset();
+    device_.Reset();
 
     DXGI_SWAP_CHAIN_DESC sd{};
     sd.BufferDesc.Width = 10;
@@ -136,13 +119,9 @@ bool D3D11OOPManager::InitD3D() {
     sd.Windowed = TRUE;
     sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
     sd.Flags = DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH;
-    D3D_FEATURE_LEVEL achieved{};
-    const HRESULT hr = D3D11System::Current().createDeviceAndSwapChain(
-        adapter_.Get(), adapter_ ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, kFeatureLevels, 2,
-        D3D11_SDK_VERSION, &sd, swapChain_.ReleaseAndGetAddressOf(), device_.ReleaseAndGetAddressOf(), &achieved,
-        context_.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"OOPO D3D11CreateDeviceAndSwapChain failed 0x%x", static_cast<unsigned>(hr));
+    if (!Succeeded(D3D11Backend::Current().CreateDeviceAndSwapChain(adapter_.Get(), sd, swapChain_.GetAddressOf(),
+                                                                     device_.GetAddressOf(), context_.GetAddressOf()),
+                   kFn, L"OOPO D3D11CreateDeviceAndSwapChain")) {
         return false;
     }
     if (factory_) {
@@ -156,37 +135,23 @@ bool D3D11OOPManager::InitD3D() {
 bool D3D11OOPManager::InitD3DDComp() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
     QM_LOG_INFO(kFn, 1, L"Initializing D3DDComp overlay");
-    const D3D11System& system = D3D11System::Current();
-    D3D_FEATURE_LEVEL achieved{};
-    HRESULT hr = system.createDevice(adapter_.Get(), adapter_ ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE,
-                                     nullptr, 0, kFeatureLevels, 2, D3D11_SDK_VERSION,
-                                     device_.ReleaseAndGetAddressOf(), &achieved, context_.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"OOPO D3D11CreateDevice failed 0x%x", static_cast<unsigned>(hr));
+    D3D11Backend& backend = D3D11Backend::Current();
+    if (!Succeeded(backend.CreateDevice(adapter_.Get(), device_.ReleaseAndGetAddressOf(),
+                                        context_.ReleaseAndGetAddressOf()),
+                   kFn, L"OOPO D3D11CreateDevice")) {
         return false;
     }
     ComPtr<IDXGIDevice> dxgiDevice;
-    hr = device_.As(&dxgiDevice);
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"QueryInterface IDXGIDevice failed 0x%x", static_cast<unsigned>(hr));
-        return false;
-    }
+    if (!Succeeded(device_.As(&dxgiDevice), kFn, L"QueryInterface IDXGIDevice")) return false;
     HRESULT parent = S_OK;
     if (!adapter_) {
         ComPtr<IDXGIAdapter> deviceAdapter;
-        hr = dxgiDevice->GetAdapter(&deviceAdapter);
-        if (FAILED(hr)) {
-            QM_LOG_WARNING(kFn, L"GetAdapter failed 0x%x", static_cast<unsigned>(hr));
-            return false;
-        }
+        if (!Succeeded(dxgiDevice->GetAdapter(&deviceAdapter), kFn, L"GetAdapter")) return false;
         factory_.Reset();
         parent = deviceAdapter->GetParent(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(factory_.GetAddressOf()));
     }
     dxgiDevice.Reset();
-    if (FAILED(parent) || !factory_) {
-        QM_LOG_WARNING(kFn, L"GetParent IDXGIFactory2 failed 0x%x", static_cast<unsigned>(parent));
-        return false;
-    }
+    if (!Succeeded(FAILED(parent) || factory_ ? parent : E_NOINTERFACE, kFn, L"GetParent IDXGIFactory2")) return false;
     DXGI_SWAP_CHAIN_DESC1 sd{};
     sd.Width = 10;
     sd.Height = 10;
@@ -198,45 +163,17 @@ bool D3D11OOPManager::InitD3DDComp() {
     sd.SwapEffect = DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL;
     sd.AlphaMode = DXGI_ALPHA_MODE_PREMULTIPLIED;
     ComPtr<IDXGISwapChain1> swapChain;
-    hr = factory_->CreateSwapChainForComposition(device_.Get(), &sd, nullptr, &swapChain);
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"CreateSwapChainForComposition failed 0x%x", static_cast<unsigned>(hr));
+    if (!Succeeded(backend.CreateCompositionSwapChain(factory_.Get(), device_.Get(), overlayWindow_, sd, &swapChain),
+                   kFn, L"CreateSwapChainForComposition")) {
         return false;
     }
     swapChain_ = swapChain;
     factory_->MakeWindowAssociation(overlayWindow_, DXGI_MWA_NO_ALT_ENTER);
 
-    D3D11System::CreateCompositionDevice createComposition = system.compositionEntry ? system.compositionEntry() : nullptr;
-    if (!createComposition) return false;  // the reason is logged where the library is loaded
-    hr = createComposition(nullptr, __uuidof(IDCompositionDevice),
-                           reinterpret_cast<void**>(compositionDevice_.ReleaseAndGetAddressOf()));
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"DCompositionCreateDevice failed 0x%x", static_cast<unsigned>(hr));
-        return false;
-    }
-    hr = compositionDevice_->CreateTargetForHwnd(overlayWindow_, TRUE, compositionTarget_.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"CreateTargetForHwnd failed 0x%x", static_cast<unsigned>(hr));
-        return false;
-    }
-    hr = compositionDevice_->CreateVisual(compositionVisual_.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"CreateVisual failed 0x%x", static_cast<unsigned>(hr));
-        return false;
-    }
-    hr = compositionVisual_->SetContent(swapChain_.Get());
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"SetContent failed 0x%x", static_cast<unsigned>(hr));
-        return false;
-    }
-    hr = compositionTarget_->SetRoot(compositionVisual_.Get());
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"SetRoot failed 0x%x", static_cast<unsigned>(hr));
-        return false;
-    }
-    hr = compositionDevice_->Commit();
-    if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"DComp Commit failed 0x%x", static_cast<unsigned>(hr));
+    const wchar_t* failedStep = nullptr;
+    const HRESULT composed = backend.Compose(overlayWindow_, swapChain.Get(), &compositionObjects_, &failedStep);
+    if (FAILED(composed)) {
+        if (failedStep) Succeeded(composed, kFn, failedStep);
         return false;
     }
     CreateRenderTarget(10, 10);
@@ -264,28 +201,76 @@ bool D3D11OOPManager::CreateRenderTarget(uint32_t width, uint32_t height) {
     return true;
 }
 
+bool D3D11OOPManager::DeviceLost() {
+    if (!device_ || !context_) return true;
+    if (lostReason_ == S_OK) lostReason_ = device_->GetDeviceRemovedReason();
+    return lostReason_ != S_OK;
+}
+
+bool D3D11OOPManager::RecreateDevice(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::RecreateDevice";
+    constexpr int64_t kBackOffUs = 1000000;
+    const int64_t now = base::NowMicroseconds();
+    if (recreateTries_ > 0 && now < nextRecreateUs_) {
+        DelayNextPass(nextRecreateUs_ - now);
+        return false;
+    }
+    if (recreateTries_++ == 0) {
+        if (lostReason_ != S_OK) {
+            QM_LOG_WARNING(kFn, L"device lost 0x%x, re-creating it", static_cast<unsigned>(lostReason_));
+        } else {
+            QM_LOG_WARNING(kFn, L"no device, re-creating it");
+        }
+    }
+    bool made;
+    {
+        // Every try would repeat the same rows: the run logs once when it starts and once when it ends.
+        LogMute mute;
+        ShutdownD3D();
+        made = InitD3D();
+    }
+    if (!made) {
+        nextRecreateUs_ = now + kBackOffUs;
+        DelayNextPass(kBackOffUs);
+        return false;
+    }
+    QM_LOG_INFO(kFn, 1, L"device re-created after %d tries", recreateTries_);
+    lostReason_ = S_OK;
+    recreateTries_ = 0;
+    renderSuspended_ = true;  // the new swap chain is 10 x 10: the reset below must not be skipped
+    return ResetD3D(width, height);
+}
+
 bool D3D11OOPManager::ResetD3D(uint32_t width, uint32_t height) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::ResetD3D";
-    if (!context_ || minimized_ || width < 1 || height < 1) return false;
+    if (minimized_ || width < 1 || height < 1) return false;
+    // A device made again needs a size to make it for; before the first one there is none to lose.
+    if (backBufferWidth_ != 0 && DeviceLost()) return RecreateDevice(width, height);
+    if (!context_) return false;
     // The height is compared with the stored width: resets at the stored size after an adapter or
     // full-screen change then go ahead for any window that is not square.
     if (!renderSuspended_ && width == backBufferWidth_ && height == backBufferWidth_) {
         QM_LOG_INFO(kFn, 1, L"skip reset device (%d %d) - no update", width, height);
         return true;
     }
-    if (gResetLoggingArmed) {
+    if (gRenderLog.resetLoggingArmed) {
         QM_LOG_INFO(kFn, 1, L"Reset device (%d %d)", width, height);
-        gResetLoggingArmed = false;
+        gRenderLog.resetLoggingArmed = false;
     }
     context_->OMSetRenderTargets(0, nullptr, nullptr);
     renderTarget_.Reset();
     const HRESULT hr = swapChain_->ResizeBuffers(2, width, height, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
     if (FAILED(hr)) {
-        QM_LOG_WARNING(kFn, L"Resize buffer error 0x%x (%d, %d)", static_cast<unsigned>(hr), width, height);
+        if (gRenderLog.lastResizeSucceeded) {
+            QM_LOG_WARNING(kFn, L"Resize buffer error 0x%x (%d, %d)", static_cast<unsigned>(hr), width, height);
+        }
+        gRenderLog.lastResizeSucceeded = false;
+        if (IsDeviceLoss(hr)) lostReason_ = hr;
         return false;
     }
+    gRenderLog.lastResizeSucceeded = true;
     if (!CreateRenderTarget(width, height)) return false;
-    gResetLoggingArmed = true;
+    gRenderLog.resetLoggingArmed = true;
     renderSuspended_ = false;
     QM_LOG_INFO(kFn, 1, L"Reset device  complete (%d %d)", width, height);
     return true;
@@ -316,23 +301,26 @@ bool D3D11OOPManager::Render() {
     const int64_t interval = PresentIntervalMicroseconds();
     nextFrameDueUs_ = nextFrameDueUs_ == 0 ? presentStart + interval
                                            : std::max(nextFrameDueUs_ + interval, presentStart);
-    const HRESULT hr = swapChain_->Present(sync, 0);
+    const HRESULT hr = D3D11Backend::Current().Present(swapChain_.Get(), sync);
     if (sync != 0) MeasurePresent(base::NowMicroseconds() - presentStart);
     if (hr == S_OK) {
-        gLastPresentSucceeded = true;
+        gRenderLog.lastPresentSucceeded = true;
         firstFrameRendered_ = true;
-        if (gFirstRenderPending) {
+        if (gRenderLog.firstRenderPending) {
             QM_LOG_INFO(L"D3D11OOPManager::Render", 1, L"first render");
-            gFirstRenderPending = false;
+            gRenderLog.firstRenderPending = false;
         }
         return true;
     }
     const bool visible = ::IsWindowVisible(overlayWindow_) != FALSE;
-    if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) renderSuspended_ = true;
-    if (gLastPresentSucceeded) {
+    if (IsDeviceLoss(hr)) {
+        renderSuspended_ = true;
+        lostReason_ = hr;
+    }
+    if (gRenderLog.lastPresentSucceeded) {
         QM_LOG_WARNING(L"D3D11OOPManager::Render", L"Present error 0x%x (%d) (v:%d)", static_cast<unsigned>(hr),
                        renderSuspended_ ? 1 : 0, visible ? 1 : 0);
-        gLastPresentSucceeded = false;
+        gRenderLog.lastPresentSucceeded = false;
     }
     return !renderSuspended_;
 }
@@ -397,9 +385,9 @@ void D3D11OOPManager::ShutdownD3D() {
     cursorVertexShader_.Reset();
     cursorIndices_.Reset();
     cursorVertices_.Reset();
-    compositionVisual_.Reset();
-    compositionTarget_.Reset();
-    compositionDevice_.Reset();
+    compositionObjects_.visual.Reset();
+    compositionObjects_.target.Reset();
+    compositionObjects_.device.Reset();
     adapter_.Reset();
     swapChain_.Reset();
     device_.Reset();
@@ -475,34 +463,34 @@ bool D3D11OOPManager::InitCursorRendering() {
         QM_LOG_WARNING(kFn, L"cursor PS compile error 0x%x", static_cast<unsigned>(hr));
         return false;
     }
-    if (FAILED(device_->CreateVertexShader(vsCode->GetBufferPointer(), vsCode->GetBufferSize(), nullptr,
-                                           cursorVertexShader_.ReleaseAndGetAddressOf())) ||
-        FAILED(device_->CreatePixelShader(psCode->GetBufferPointer(), psCode->GetBufferSize(), nullptr,
-                                          cursorPixelShader_.ReleaseAndGetAddressOf()))) {
+    if (!Succeeded(device_->CreateVertexShader(vsCode->GetBufferPointer(), vsCode->GetBufferSize(), nullptr,
+                                               cursorVertexShader_.ReleaseAndGetAddressOf()),
+                   kFn, L"cursor CreateVertexShader") ||
+        !Succeeded(device_->CreatePixelShader(psCode->GetBufferPointer(), psCode->GetBufferSize(), nullptr,
+                                              cursorPixelShader_.ReleaseAndGetAddressOf()),
+                   kFn, L"cursor CreatePixelShader")) {
         return false;
     }
     const D3D11_INPUT_ELEMENT_DESC layout[] = {
         {"POSITION", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
         {"TEXCOORD", 0, DXGI_FORMAT_R32G32_FLOAT, 0, 8, D3D11_INPUT_PER_VERTEX_DATA, 0},
     };
-    if (FAILED(device_->CreateInputLayout(layout, 2, vsCode->GetBufferPointer(), vsCode->GetBufferSize(),
-                                          cursorLayout_.ReleaseAndGetAddressOf()))) {
+    if (!Succeeded(device_->CreateInputLayout(layout, 2, vsCode->GetBufferPointer(), vsCode->GetBufferSize(),
+                                              cursorLayout_.ReleaseAndGetAddressOf()),
+                   kFn, L"cursor CreateInputLayout")) {
         return false;
     }
     const CursorVertex vertices[4] = {{0, 0, 0, 0}, {32, 0, 1, 0}, {32, 32, 1, 1}, {0, 32, 0, 1}};
     const uint16_t indices[6] = {0, 1, 2, 0, 2, 3};
-    D3D11_BUFFER_DESC bd{sizeof(vertices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
-    D3D11_SUBRESOURCE_DATA data{vertices, 0, 0};
-    if (FAILED(device_->CreateBuffer(&bd, &data, cursorVertices_.ReleaseAndGetAddressOf()))) return false;
-    bd = D3D11_BUFFER_DESC{sizeof(indices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, 0, 0, 0};
-    data = D3D11_SUBRESOURCE_DATA{indices, 0, 0};
-    if (FAILED(device_->CreateBuffer(&bd, &data, cursorIndices_.ReleaseAndGetAddressOf()))) return false;
-    bd = D3D11_BUFFER_DESC{16, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, D3D11_CPU_ACCESS_WRITE, 0, 0};
-    if (FAILED(device_->CreateBuffer(&bd, nullptr, cursorConstants_.ReleaseAndGetAddressOf()))) return false;
+    const D3D11_BUFFER_DESC vertexDesc{sizeof(vertices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0, 0, 0};
+    const D3D11_SUBRESOURCE_DATA vertexData{vertices, 0, 0};
+    const D3D11_BUFFER_DESC indexDesc{sizeof(indices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, 0, 0, 0};
+    const D3D11_SUBRESOURCE_DATA indexData{indices, 0, 0};
+    const D3D11_BUFFER_DESC constantDesc{16, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, D3D11_CPU_ACCESS_WRITE,
+                                         0, 0};
     D3D11_SAMPLER_DESC sd{};
     sd.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
     sd.AddressU = sd.AddressV = sd.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
-    if (FAILED(device_->CreateSamplerState(&sd, cursorSampler_.ReleaseAndGetAddressOf()))) return false;
     D3D11_BLEND_DESC blend{};
     D3D11_RENDER_TARGET_BLEND_DESC& rt = blend.RenderTarget[0];
     rt.BlendEnable = TRUE;
@@ -510,7 +498,18 @@ bool D3D11OOPManager::InitCursorRendering() {
     rt.DestBlend = rt.DestBlendAlpha = D3D11_BLEND_INV_SRC_ALPHA;
     rt.BlendOp = rt.BlendOpAlpha = D3D11_BLEND_OP_ADD;
     rt.RenderTargetWriteMask = D3D11_COLOR_WRITE_ENABLE_ALL;
-    if (FAILED(device_->CreateBlendState(&blend, cursorBlend_.ReleaseAndGetAddressOf()))) return false;
+    if (!Succeeded(device_->CreateBuffer(&vertexDesc, &vertexData, cursorVertices_.ReleaseAndGetAddressOf()), kFn,
+                   L"cursor vertex buffer") ||
+        !Succeeded(device_->CreateBuffer(&indexDesc, &indexData, cursorIndices_.ReleaseAndGetAddressOf()), kFn,
+                   L"cursor index buffer") ||
+        !Succeeded(device_->CreateBuffer(&constantDesc, nullptr, cursorConstants_.ReleaseAndGetAddressOf()), kFn,
+                   L"cursor constant buffer") ||
+        !Succeeded(device_->CreateSamplerState(&sd, cursorSampler_.ReleaseAndGetAddressOf()), kFn,
+                   L"cursor CreateSamplerState") ||
+        !Succeeded(device_->CreateBlendState(&blend, cursorBlend_.ReleaseAndGetAddressOf()), kFn,
+                   L"cursor CreateBlendState")) {
+        return false;
+    }
     cursorReady_ = true;
     QM_LOG_INFO(kFn, 1, L"cursor rendering initialized");
     return true;

@@ -7,19 +7,20 @@
 #include <wrl/client.h>
 
 #include "core/OOPManager.h"
+#include "render/D3D11Backend.h"
 
-// The few system entry points the renderer needs, replaceable so that the composition path and
-// unusual adapters can be driven where the system lacks them.
-struct D3D11System {
-    decltype(&::D3D11CreateDevice) createDevice = &::D3D11CreateDevice;
-    decltype(&::D3D11CreateDeviceAndSwapChain) createDeviceAndSwapChain = &::D3D11CreateDeviceAndSwapChain;
-    decltype(&::CreateDXGIFactory1) createFactory = &::CreateDXGIFactory1;
-    // Gives DCompositionCreateDevice, loading the composition library once; null when missing.
-    using CreateCompositionDevice = HRESULT(WINAPI*)(IDXGIDevice*, REFIID, void**);
-    CreateCompositionDevice (*compositionEntry)() = nullptr;
+// Folds the adapters, in the system's order, into the one for the game's monitor: an adapter of
+// the two discrete vendors that drives it wins at once, else the first adapter that drives it.
+class AdapterChoice {
+public:
+    explicit AdapterChoice(HMONITOR gameMonitor) : monitor_(gameMonitor) {}
+    // One output of adapter `index`; true when that adapter wins outright.
+    bool Offer(int index, UINT vendorId, HMONITOR outputMonitor);
+    int Chosen() const { return chosen_; }  // -1: none drives the monitor
 
-    static const D3D11System& Current();
-    static void Set(const D3D11System* system);  // null restores the system's own
+private:
+    HMONITOR monitor_;
+    int chosen_ = -1;
 };
 
 // Renders the overlay with Direct3D 11: a composition swap chain when it can, a regular one else.
@@ -53,13 +54,25 @@ public:
     int64_t PresentIntervalMicroseconds();
     bool PresentWaitsForVBlank() const { return presentWaits_; }
 
+    // The rows logged once per run or once per process start again (tests).
+    static void ResetProcessState();
+
     bool UsesComposition() const { return composition_; }
     IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
     ID3D11Device* Device() const { return device_.Get(); }
     ID3D11DeviceContext* Context() const { return context_.Get(); }
 
 protected:
+    // After device removal or a failed re-initialisation: device and swap chain made again, tried
+    // at once and then once a second, logging one row when a run of losses starts and one when it
+    // ends.
+    bool RecreateDevice(uint32_t width, uint32_t height);
+    bool DeviceLost();
     void ReadRefreshRate();
+
+    HRESULT lostReason_ = S_OK;
+    int64_t nextRecreateUs_ = 0;
+    int recreateTries_ = 0;
     void MeasurePresent(int64_t microseconds);
 
     uint32_t refreshRate_ = 60;
@@ -76,9 +89,7 @@ protected:
     Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
     Microsoft::WRL::ComPtr<ID3D11RenderTargetView> renderTarget_;
     Microsoft::WRL::ComPtr<IDXGIFactory2> factory_;
-    Microsoft::WRL::ComPtr<IDCompositionDevice> compositionDevice_;
-    Microsoft::WRL::ComPtr<IDCompositionTarget> compositionTarget_;
-    Microsoft::WRL::ComPtr<IDCompositionVisual> compositionVisual_;
+    CompositionObjects compositionObjects_;
     Microsoft::WRL::ComPtr<ID3D11Buffer> cursorVertices_;
     Microsoft::WRL::ComPtr<ID3D11Buffer> cursorIndices_;
     Microsoft::WRL::ComPtr<ID3D11Buffer> cursorConstants_;

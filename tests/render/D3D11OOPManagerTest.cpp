@@ -82,16 +82,6 @@ public:
     uint32_t pixel = 0xDEADBEEF;
 };
 
-HRESULT WINAPI FailingCreateDevice(IDXGIAdapter*, D3D_DRIVER_TYPE, HMODULE, UINT, const D3D_FEATURE_LEVEL*, UINT, UINT,
-                                   ID3D11Device**, D3D_FEATURE_LEVEL*, ID3D11DeviceContext**) {
-    return E_FAIL;
-}
-HRESULT WINAPI FailingCreateDeviceAndSwapChain(IDXGIAdapter*, D3D_DRIVER_TYPE, HMODULE, UINT, const D3D_FEATURE_LEVEL*,
-                                               UINT, UINT, const DXGI_SWAP_CHAIN_DESC*, IDXGISwapChain**, ID3D11Device**,
-                                               D3D_FEATURE_LEVEL*, ID3D11DeviceContext**) {
-    return DXGI_ERROR_UNSUPPORTED;
-}
-
 DXGI_SWAP_CHAIN_DESC Describe(IDXGISwapChain* swapChain) {
     DXGI_SWAP_CHAIN_DESC d{};
     swapChain->GetDesc(&d);
@@ -119,25 +109,19 @@ TEST(D3D11Manager, WithoutCompositionTheRegularSwapChainIsUsed) {
 }
 
 TEST(D3D11Manager, FailingSystemCallsFallBackOrFailTheStep) {
-    D3D11System noDevice = D3D11System::Current();
-    noDevice.createDevice = &FailingCreateDevice;
-    D3D11System::Set(&noDevice);
+    test::StandInBackend backend;
+    backend.noDevice = true;
     {
         TestD3D11 m;
         EXPECT_TRUE(m.InitD3D());  // the composition path fails at its first step
         EXPECT_FALSE(m.UsesComposition());
         EXPECT_NE(m.SwapChain(), nullptr);
     }
-    D3D11System nothing = noDevice;
-    nothing.createDeviceAndSwapChain = &FailingCreateDeviceAndSwapChain;
-    D3D11System::Set(&nothing);
-    {
-        TestD3D11 m;
-        EXPECT_FALSE(m.InitD3D());
-        EXPECT_FALSE(m.ResetD3D(800, 600));
-        EXPECT_FALSE(m.Render());
-    }
-    D3D11System::Set(nullptr);
+    backend.swapChainFailures = 1;
+    TestD3D11 m;
+    EXPECT_FALSE(m.InitD3D());
+    EXPECT_FALSE(m.ResetD3D(800, 600));
+    EXPECT_FALSE(m.Render());
 }
 
 TEST(D3D11Manager, ResetsFollowTheSizeRules) {
@@ -294,82 +278,47 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
     ::DestroyCursor(half);
 }
 
-namespace {
+// The real device is given up and made again after the backend reports it removed, while the
+// backend keeps failing the first tries: tries are a second apart, and the new device draws.
+TEST(D3D11Manager, ALostDeviceIsMadeAgainOnceASecondUntilItWorks) {
+    test::StandInBackend backend;
+    backend.noDevice = true;
+    PixelController controller;
+    TestD3D11 m;
+    m.HooksManager().SetControllerForTesting(&controller, &m);
+    ASSERT_TRUE(m.InitD3D());
+    m.SetStoredSize(320, 200);
+    ASSERT_TRUE(m.ResetD3D(320, 240));
+    m.SetStoredSize(320, 240);
+    ASSERT_TRUE(m.Render());
+    // Other present results are only reported.
+    backend.presentResult = DXGI_STATUS_OCCLUDED;
+    EXPECT_TRUE(m.Render());
+    EXPECT_FALSE(m.RenderSuspended());
 
-// The real swap chain, except that Present answers what the test says.
-class PresentFailingSwapChain final : public test::DxgiWrapper<IDXGISwapChain, IDXGIDeviceSubObject> {
-public:
-    using DxgiWrapper::DxgiWrapper;
-    HRESULT STDMETHODCALLTYPE GetDevice(REFIID riid, void** out) override { return real_->GetDevice(riid, out); }
-    HRESULT STDMETHODCALLTYPE Present(UINT sync, UINT flags) override {
-        ++presents;
-        return presentResult == S_OK ? real_->Present(sync, flags) : presentResult;
-    }
-    HRESULT STDMETHODCALLTYPE GetBuffer(UINT i, REFIID riid, void** out) override { return real_->GetBuffer(i, riid, out); }
-    HRESULT STDMETHODCALLTYPE SetFullscreenState(BOOL f, IDXGIOutput* o) override { return real_->SetFullscreenState(f, o); }
-    HRESULT STDMETHODCALLTYPE GetFullscreenState(BOOL* f, IDXGIOutput** o) override { return real_->GetFullscreenState(f, o); }
-    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_SWAP_CHAIN_DESC* d) override { return real_->GetDesc(d); }
-    HRESULT STDMETHODCALLTYPE ResizeBuffers(UINT n, UINT w, UINT h, DXGI_FORMAT f, UINT fl) override {
-        return real_->ResizeBuffers(n, w, h, f, fl);
-    }
-    HRESULT STDMETHODCALLTYPE ResizeTarget(const DXGI_MODE_DESC* d) override { return real_->ResizeTarget(d); }
-    HRESULT STDMETHODCALLTYPE GetContainingOutput(IDXGIOutput** o) override { return real_->GetContainingOutput(o); }
-    HRESULT STDMETHODCALLTYPE GetFrameStatistics(DXGI_FRAME_STATISTICS* s) override { return real_->GetFrameStatistics(s); }
-    HRESULT STDMETHODCALLTYPE GetLastPresentCount(UINT* c) override { return real_->GetLastPresentCount(c); }
+    const ComPtr<ID3D11Device> lost = m.Device();
+    backend.presentResult = DXGI_ERROR_DEVICE_REMOVED;
+    EXPECT_FALSE(m.Render());
+    EXPECT_TRUE(m.RenderSuspended());
+    backend.presentResult = S_OK;
+    backend.swapChainFailures = 2;
+    const int asked = backend.swapChainsAsked;
+    const int64_t start = base::NowMicroseconds();
+    int passes = 0;
+    for (; !m.ResetD3D(320, 240) && base::NowMicroseconds() - start < 10000000; ++passes) ::Sleep(20);
+    const int64_t took = base::NowMicroseconds() - start;
+    EXPECT_EQ(backend.swapChainsAsked - asked, 3);  // two failed tries and the one that worked
+    EXPECT_GE(took, 2000000);
+    EXPECT_LT(took, 4000000);
+    EXPECT_GT(passes, 10);  // asked every pass, tried once a second
 
-    static inline HRESULT presentResult = S_OK;
-    static inline int presents = 0;
-};
-
-HRESULT WINAPI WrappedCreateDeviceAndSwapChain(IDXGIAdapter* a, D3D_DRIVER_TYPE t, HMODULE m, UINT f,
-                                               const D3D_FEATURE_LEVEL* l, UINT n, UINT v, const DXGI_SWAP_CHAIN_DESC* d,
-                                               IDXGISwapChain** swapChain, ID3D11Device** device, D3D_FEATURE_LEVEL* got,
-                                               ID3D11DeviceContext** context) {
-    IDXGISwapChain* real = nullptr;
-    const HRESULT hr = ::D3D11CreateDeviceAndSwapChain(a, t, m, f, l, n, v, d, &real, device, got, context);
-    if (FAILED(hr)) return hr;
-    *swapChain = new PresentFailingSwapChain(real);
-    real->Release();
-    return hr;
-}
-
-}  // namespace
-
-TEST(D3D11Manager, ALostDeviceSuspendsRenderingUntilAReset) {
-    D3D11System wrapped = D3D11System::Current();
-    wrapped.createDevice = &FailingCreateDevice;  // straight to the regular swap chain
-    wrapped.createDeviceAndSwapChain = &WrappedCreateDeviceAndSwapChain;
-    D3D11System::Set(&wrapped);
-    {
-        TestD3D11 m;
-        ASSERT_TRUE(m.InitD3D());
-        m.SetStoredSize(0, 0);
-        ASSERT_TRUE(m.ResetD3D(320, 200));
-        m.SetStoredSize(320, 200);
-        EXPECT_TRUE(m.Render());
-
-        // Other present results are only reported.
-        PresentFailingSwapChain::presentResult = DXGI_STATUS_OCCLUDED;
-        EXPECT_TRUE(m.Render());
-        EXPECT_FALSE(m.RenderSuspended());
-
-        PresentFailingSwapChain::presentResult = DXGI_ERROR_DEVICE_REMOVED;
-        EXPECT_FALSE(m.Render());
-        EXPECT_TRUE(m.RenderSuspended());
-        // The reset at the same size is not skipped while suspended, and ends the suspension.
-        PresentFailingSwapChain::presentResult = S_OK;
-        EXPECT_TRUE(m.ResetD3D(320, 200));
-        EXPECT_FALSE(m.RenderSuspended());
-        const int presents = PresentFailingSwapChain::presents;
-        EXPECT_TRUE(m.Render());
-        EXPECT_EQ(PresentFailingSwapChain::presents, presents + 1);
-
-        PresentFailingSwapChain::presentResult = DXGI_ERROR_DEVICE_RESET;
-        EXPECT_FALSE(m.Render());
-        EXPECT_TRUE(m.RenderSuspended());
-        PresentFailingSwapChain::presentResult = S_OK;
-    }
-    D3D11System::Set(nullptr);
+    EXPECT_FALSE(m.RenderSuspended());
+    ASSERT_NE(m.Device(), nullptr);
+    EXPECT_NE(m.Device(), lost.Get());
+    m.SetBackground(0xFF00FF00);
+    ASSERT_TRUE(m.Render());
+    EXPECT_EQ(controller.pixel, 0xFF00FF00u);  // R8G8B8A8: green 255, alpha 255
+    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Width, 320u);
 }
 
 namespace {
@@ -378,27 +327,35 @@ namespace {
 constexpr wchar_t kLogChildVariable[] = L"QM_TEST_PRESENT_LOG_CHILD";
 
 void RunPresentsAndRecreate() {
-    D3D11System wrapped = D3D11System::Current();
-    wrapped.createDevice = &FailingCreateDevice;
-    wrapped.createDeviceAndSwapChain = &WrappedCreateDeviceAndSwapChain;
-    D3D11System::Set(&wrapped);
+    test::StandInBackend backend;
+    backend.noDevice = true;
     gLogger.Start(L"_present");
     for (int device = 0; device < 2; ++device) {
         TestD3D11 m;
         if (!m.InitD3D()) break;
         m.SetStoredSize(0, 0);
         m.ResetD3D(320, 200);
+        m.SetStoredSize(320, 200);
         m.Render();
-        PresentFailingSwapChain::presentResult = DXGI_STATUS_OCCLUDED;
+        backend.presentResult = DXGI_STATUS_OCCLUDED;
         for (int i = 0; i < 10; ++i) m.Render();
-        PresentFailingSwapChain::presentResult = S_OK;
+        backend.presentResult = S_OK;
         m.Render();
-        PresentFailingSwapChain::presentResult = DXGI_STATUS_OCCLUDED;
+        backend.presentResult = DXGI_STATUS_OCCLUDED;
         m.Render();
-        PresentFailingSwapChain::presentResult = S_OK;
+        backend.presentResult = S_OK;
     }
+    // A device lost for two tries: one row when the run of tries starts, one when it ends.
+    TestD3D11 m;
+    m.InitD3D();
+    m.SetStoredSize(320, 200);
+    m.Render();
+    backend.presentResult = DXGI_ERROR_DEVICE_REMOVED;
+    m.Render();
+    backend.presentResult = S_OK;
+    backend.swapChainFailures = 2;
+    for (int i = 0; i < 500 && !m.ResetD3D(320, 240); ++i) ::Sleep(20);
     gLogger.Stop();
-    D3D11System::Set(nullptr);
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -433,4 +390,8 @@ TEST(D3D11ManagerLog, PresentErrorsAreLoggedOncePerFailingRunAndFirstRenderOnceP
     // Two devices, each: ten failures in a row (one row), a success, one failure (one row).
     EXPECT_EQ(Count(log, ">Present error 0x87a0001 (0) (v:1)<"), 4u) << log;
     EXPECT_EQ(Count(log, ">first render<"), 1u);
+    EXPECT_EQ(Count(log, ">device lost 0x887a0005, re-creating it<"), 1u);
+    EXPECT_EQ(Count(log, ">device re-created after 3 tries<"), 1u);
+    EXPECT_EQ(Count(log, "OOPO D3D11CreateDeviceAndSwapChain failed"), 0u);  // tries are quiet
+    EXPECT_EQ(Count(log, ">Reset device  complete (320 240)<"), 1u);
 }

@@ -1,11 +1,13 @@
 #pragma once
-// Helpers of the renderer tests: building blocks for stand-in COM objects, and reading a swap
-// chain's back buffer.
+// Helpers of the renderer tests: a stand-in for the system's backend, and reading a swap chain's
+// back buffer.
 #include <windows.h>
 
 #include <d3d11.h>
 #include <dxgi.h>
 #include <wrl/client.h>
+
+#include "render/D3D11Backend.h"
 
 #include <cstdint>
 #include <vector>
@@ -45,67 +47,58 @@ inline std::vector<uint32_t> ReadBackBuffer(IDXGISwapChain* swapChain, UINT* wid
     return pixels;
 }
 
-// IUnknown for a single-interface object; the host never asks these for other interfaces.
-template <typename I>
-class Unknown : public I {
+// The system's backend with the failures a test asks for, in use while it lives. Where Wine has
+// no composition, a working composition path is a flip-model swap chain of the window.
+class StandInBackend : public D3D11Backend {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == __uuidof(IUnknown)) {
-            *out = static_cast<I*>(this);
-            this->AddRef();
-            return S_OK;
+    StandInBackend() { D3D11Backend::Set(this); }
+    ~StandInBackend() override { D3D11Backend::Set(nullptr); }
+    StandInBackend(const StandInBackend&) = delete;
+    StandInBackend& operator=(const StandInBackend&) = delete;
+
+    HRESULT CreateDevice(IDXGIAdapter1* adapter, ID3D11Device** device, ID3D11DeviceContext** context) override {
+        return noDevice ? E_FAIL : D3D11Backend::CreateDevice(adapter, device, context);
+    }
+    HRESULT CreateDeviceAndSwapChain(IDXGIAdapter1* adapter, const DXGI_SWAP_CHAIN_DESC& desc,
+                                     IDXGISwapChain** swapChain, ID3D11Device** device,
+                                     ID3D11DeviceContext** context) override {
+        ++swapChainsAsked;
+        if (swapChainFailures > 0) {
+            --swapChainFailures;
+            return DXGI_ERROR_DEVICE_REMOVED;
         }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return D3D11Backend::CreateDeviceAndSwapChain(adapter, desc, swapChain, device, context);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    HRESULT CreateCompositionSwapChain(IDXGIFactory2* factory, ID3D11Device* device, HWND window,
+                                       const DXGI_SWAP_CHAIN_DESC1& desc, IDXGISwapChain1** swapChain) override {
+        if (!composition) return E_NOTIMPL;
+        compositionDesc = desc;
+        DXGI_SWAP_CHAIN_DESC1 windowed = desc;  // a window's swap chain takes no alpha mode
+        windowed.AlphaMode = DXGI_ALPHA_MODE_UNSPECIFIED;
+        return factory->CreateSwapChainForHwnd(device, window, &windowed, nullptr, nullptr, swapChain);
     }
-    virtual ~Unknown() = default;
-
-private:
-    ULONG refs_ = 1;
-};
-
-// A DXGI object that wraps a real one: it answers for I and the interfaces I derives from (`Bases`),
-// hands every other query and the IDXGIObject calls to the real object. Derived classes forward
-// or replace the rest.
-template <typename I, typename... Bases>
-class DxgiWrapper : public I {
-public:
-    explicit DxgiWrapper(I* real) : real_(real) {}
-    virtual ~DxgiWrapper() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGIObject) || riid == __uuidof(I) ||
-            ((riid == __uuidof(Bases)) || ...)) {
-            *out = static_cast<I*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        return real_->QueryInterface(riid, out);
+    HRESULT Compose(HWND window, IDXGISwapChain1* swapChain, CompositionObjects*, const wchar_t** failedStep) override {
+        composedWindow = window;
+        composedContent = swapChain;
+        *failedStep = composeFailsAt && *composeFailsAt ? composeFailsAt : nullptr;
+        return composeFailsAt ? E_FAIL : S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    HRESULT Present(IDXGISwapChain* swapChain, UINT sync) override {
+        ++presents;
+        return presentResult == S_OK ? D3D11Backend::Present(swapChain, sync) : presentResult;
     }
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, UINT n, const void* d) override { return real_->SetPrivateData(g, n, d); }
-    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID g, const IUnknown* u) override {
-        return real_->SetPrivateDataInterface(g, u);
-    }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, UINT* n, void* d) override { return real_->GetPrivateData(g, n, d); }
-    HRESULT STDMETHODCALLTYPE GetParent(REFIID riid, void** out) override { return real_->GetParent(riid, out); }
 
-protected:
-    Microsoft::WRL::ComPtr<I> real_;
+    bool noDevice = false;                    // the composition path fails at its first step
+    bool composition = false;                 // the composition swap chain can be made
+    const wchar_t* composeFailsAt = nullptr;  // that composition step fails ("": the library is missing)
+    int swapChainFailures = 0;                // the regular swap chain fails this often, device removed
+    HRESULT presentResult = S_OK;
 
-private:
-    ULONG refs_ = 1;
+    int swapChainsAsked = 0;
+    int presents = 0;
+    DXGI_SWAP_CHAIN_DESC1 compositionDesc{};
+    HWND composedWindow = nullptr;
+    IUnknown* composedContent = nullptr;
 };
 
 }  // namespace test

@@ -1,0 +1,92 @@
+// The Direct3D 11 manager over a stand-in backend: the composition path where Wine has none, the
+// adapter rule over adapters this machine does not have.
+#include <windows.h>
+
+#include <d3d11.h>
+
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "render/D3D11OOPManager.h"
+#include "tests/render/RenderTestSupport.h"
+
+namespace {
+
+class CompositionManager : public D3D11OOPManager {
+public:
+    CompositionManager() {
+        overlayWindow_ = ::CreateWindowExW(0, L"STATIC", L"qm composition test", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300,
+                                           nullptr, nullptr, nullptr, nullptr);
+        minimized_ = false;
+    }
+    ~CompositionManager() override {
+        ShutdownD3D();
+        ::DestroyWindow(overlayWindow_);
+    }
+};
+
+// The vendor of the adapter chosen among adapters given as (vendor, monitors of its outputs).
+using Adapters = std::vector<std::pair<UINT, std::vector<HMONITOR>>>;
+UINT Chosen(const Adapters& adapters, HMONITOR gameMonitor) {
+    AdapterChoice choice(gameMonitor);
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        for (HMONITOR output : adapters[i].second) {
+            if (choice.Offer(static_cast<int>(i), adapters[i].first, output)) return adapters[i].first;
+        }
+    }
+    return choice.Chosen() < 0 ? 0 : adapters[static_cast<size_t>(choice.Chosen())].first;
+}
+
+}  // namespace
+
+TEST(CompositionPath, TheWholePathSetsTheFlagTheStyleAndTheCursor) {
+    test::StandInBackend backend;
+    backend.composition = true;
+    CompositionManager m;
+    ASSERT_TRUE(m.InitD3D());
+    EXPECT_TRUE(m.UsesComposition());
+    EXPECT_EQ(m.GetWindowExStyle(), static_cast<uint32_t>(WS_EX_NOREDIRECTIONBITMAP));
+    EXPECT_TRUE(m.CursorRenderingReady());
+    EXPECT_EQ(backend.composedWindow, m.OverlayWindow());
+    EXPECT_EQ(backend.composedContent, m.SwapChain());
+    // What keeps the undrawn parts of the overlay see-through.
+    EXPECT_EQ(backend.compositionDesc.SwapEffect, DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL);
+    EXPECT_EQ(backend.compositionDesc.AlphaMode, DXGI_ALPHA_MODE_PREMULTIPLIED);
+    m.SetAdapterCheckPending();
+    EXPECT_FALSE(m.IsAdapterChanged());
+}
+
+TEST(CompositionPath, EachFailureFallsBackToTheRegularSwapChain) {
+    struct Case {
+        bool composition;
+        const wchar_t* composeFailsAt;
+    };
+    for (const Case c : {Case{false, nullptr}, Case{true, L"CreateVisual"}, Case{true, L"DComp Commit"},
+                         Case{true, L""}}) {
+        test::StandInBackend backend;
+        backend.composition = c.composition;
+        backend.composeFailsAt = c.composeFailsAt;
+        CompositionManager m;
+        ASSERT_TRUE(m.InitD3D());
+        EXPECT_FALSE(m.UsesComposition());
+        EXPECT_EQ(m.GetWindowExStyle(), 0u);
+        EXPECT_FALSE(m.CursorRenderingReady());
+        DXGI_SWAP_CHAIN_DESC d{};
+        m.SwapChain()->GetDesc(&d);
+        EXPECT_EQ(d.SwapEffect, DXGI_SWAP_EFFECT_DISCARD);
+        EXPECT_EQ(d.OutputWindow, m.OverlayWindow());
+    }
+}
+
+TEST(AdapterChoice, TheTwoVendorsWinOnTheGamesMonitorElseTheFirstThatDrivesIt) {
+    const auto M = reinterpret_cast<HMONITOR>(0x1001);
+    const auto N = reinterpret_cast<HMONITOR>(0x2002);
+    EXPECT_EQ(Chosen({{0x8086, {M}}, {0x10DE, {N, M}}}, M), 0x10DEu);
+    EXPECT_EQ(Chosen({{0x8086, {M}}, {0x1002, {M}}}, M), 0x1002u);
+    EXPECT_EQ(Chosen({{0x10DE, {N}}, {0x8086, {}}, {0x1234, {M}}, {0x5678, {M}}}, M), 0x1234u);
+    EXPECT_EQ(Chosen({{0x10DE, {N}}, {0x8086, {}}}, M), 0u);  // nothing drives it: the default adapter
+    EXPECT_EQ(Chosen({{0x8086, {N}}, {0x10DE, {M}}}, nullptr), 0x10DEu);  // no monitor known: any output
+}
