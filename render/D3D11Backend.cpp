@@ -43,13 +43,14 @@ CreateCompositionDeviceFn CompositionEntry() {
 
 // A device that is lost while the host runs, for runs of the real executable:
 // QM_TEST_DEVICE_REMOVED="<frames>,<failures>" reports the device removed at the present after
-// <frames> good ones, then fails that many device creations before the system's own work again.
+// <frames> good ones, then fails that many tries to make it again before the system's own work.
 class RemovedDeviceBackend final : public D3D11Backend {
 public:
     RemovedDeviceBackend(long frames, long failures) : framesLeft_(frames), failuresLeft_(failures) {}
 
+    // A try fails at both paths and counts once, at its last step.
     HRESULT CreateDevice(IDXGIAdapter1* adapter, ID3D11Device** device, ID3D11DeviceContext** context) override {
-        if (Failing()) return DXGI_ERROR_DEVICE_REMOVED;
+        if (removed_ && failuresLeft_ > 0) return DXGI_ERROR_DEVICE_REMOVED;
         return D3D11Backend::CreateDevice(adapter, device, context);
     }
     HRESULT CreateDeviceAndSwapChain(IDXGIAdapter1* adapter, const DXGI_SWAP_CHAIN_DESC& desc,

@@ -18,7 +18,8 @@ COLORREF ScreenPixel(int x, int y) {
 
 }  // namespace
 
-// The real host with the reference client over the sample game, until the client goes away.
+// The real host with the reference client over the sample game, until the client goes away; its
+// device is lost a second in and stays lost for two tries.
 TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     test::TempDir profile;
     const std::wstring logs = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
@@ -30,10 +31,12 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     ASSERT_NE(game.Window(), nullptr);
 
     ::SetEnvironmentVariableW(L"USERPROFILE", profile.Path().c_str());
+    ::SetEnvironmentVariableW(L"QM_TEST_DEVICE_REMOVED", L"90,2");
     test::ChildProcess host(L"\"" + test::InExeDir(L"qm-overlay.exe") + L"\" --game-pid=" + std::to_wstring(game.Pid()) +
                             L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe \"--qm-client=" +
                             test::InExeDir(L"client") + L"\"");
     ::SetEnvironmentVariableW(L"USERPROFILE", nullptr);
+    ::SetEnvironmentVariableW(L"QM_TEST_DEVICE_REMOVED", nullptr);
     ASSERT_TRUE(host.Started());
 
     HWND overlay = nullptr;
@@ -44,12 +47,15 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     ASSERT_TRUE(test::PumpUntil(over, 20000));
 
     // The panel of the reference client, 16 pixels in from the overlay's corner.
-    const RECT area = game.ClientOnScreen();
+    const auto panelPixel = [&] {
+        const RECT area = game.ClientOnScreen();
+        return ScreenPixel(area.left + 16 + 160, area.top + 16 + 48);
+    };
     const auto panelShown = [&] {
-        const COLORREF c = ScreenPixel(area.left + 16 + 160, area.top + 16 + 48);
+        const COLORREF c = panelPixel();
         return GetRValue(c) == 0x20 && GetGValue(c) == 0x50 && GetBValue(c) == 0xB0;
     };
-    EXPECT_TRUE(test::PumpUntil(panelShown, 10000)) << std::hex << ScreenPixel(area.left + 176, area.top + 64);
+    EXPECT_TRUE(test::PumpUntil(panelShown, 10000)) << std::hex << panelPixel();
 
     // Following a move and a resize of the game.
     ::SetWindowPos(game.Window(), nullptr, 300, 200, 700, 500, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -59,6 +65,16 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     ::ShowWindow(game.Window(), SW_RESTORE);
     EXPECT_TRUE(test::PumpUntil(over, 5000));
 
+    // The device made again draws the panel again.
+    const auto logText = [&] {
+        const std::vector<std::wstring> files = test::ListFiles(logs, L"qm-overlay_sample-game.exe_*.Game.html");
+        return files.size() == 1 ? test::ReadFileBytes(logs + L"\\" + files[0]) : std::string();
+    };
+    EXPECT_TRUE(test::PumpUntil([&] { return logText().find(">device re-created after 3 tries<") != std::string::npos; },
+                                10000))
+        << logText();
+    EXPECT_TRUE(test::PumpUntil(panelShown, 5000)) << std::hex << panelPixel();
+
     // The client's end stops the host with exit code 0 and a complete log. The loop sees the stop
     // at its next pass; after the restore a placement may first wait out the 2 s full-screen check.
     ::PostMessageW(client.Window(), WM_CLOSE, 0, 0);
@@ -67,10 +83,9 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     DWORD code = 1;
     ::GetExitCodeProcess(host.Handle(), &code);
     EXPECT_EQ(code, 0u);
-    const std::vector<std::wstring> files = test::ListFiles(logs, L"qm-overlay_sample-game.exe_*.Game.html");
-    ASSERT_EQ(files.size(), 1u);
-    const std::string log = test::ReadFileBytes(logs + L"\\" + files[0]);
-    for (const char* text : {"first render", "Quillmar terminated, stopping oopo", "shutting down: 0", ">exit<"}) {
+    const std::string log = logText();
+    for (const char* text : {"first render", ">device lost 0x887a0005, re-creating it<", "Quillmar terminated, stopping oopo",
+                             "shutting down: 0", ">exit<"}) {
         EXPECT_NE(log.find(text), std::string::npos) << text;
     }
     EXPECT_EQ(log.substr(log.size() - 5), "html>");
