@@ -3,6 +3,7 @@
 #include "common/DllHelper.h"
 #include "core/CommandLineArgs.h"
 #include "core/ManagerFactory.h"
+#include "crash/CrashHandlerReport.h"
 #include "logging/FlushLogger.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/) {
@@ -11,6 +12,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     base::dll_helper::RestrictLibrarySearch();
     ::SetErrorMode(SEM_FAILCRITICALERRORS);
     ::DisableProcessWindowsGhosting();
+    // A fault that ends the host still leaves a whole log: the rows it held and the footer.
+    CrashHandlerReport::BeforeFatalEnd([] { gLogger.WriteOutAtCrash(1000); });
 
     // The full command line, program path included, is what the parser expects.
     if (!CommandLineArgs::Instance) {

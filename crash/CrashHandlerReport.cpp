@@ -8,10 +8,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 #include "common/DllHelper.h"
 #include "common/RegistrySettings.h"
+#include "common/UniqueHandle.h"
 #include "crash/OverlayException.h"
 
 namespace {
@@ -65,6 +67,14 @@ private:
 };
 
 ReportBuffer gReport;
+
+// The thread whose fault the report thread is writing up (0: none).
+std::atomic<DWORD> gSubjectThread{0};
+DWORD ReportedThreadId() {
+    const DWORD subject = gSubjectThread.load();
+    return subject ? subject : ::GetCurrentThreadId();
+}
+
 std::mutex& ReportLock() {
     static std::mutex lock;
     return lock;
@@ -237,7 +247,9 @@ bool IsLoadedImage(const BYTE* base, char* path, size_t size) {
 }
 
 void WriteModuleList() {
-    const uintptr_t limit = 0x100000000ull;
+    SYSTEM_INFO system{};
+    ::GetSystemInfo(&system);
+    const auto limit = reinterpret_cast<uintptr_t>(system.lpMaximumApplicationAddress);
     uintptr_t address = 0;
     uintptr_t lastBase = 0;
     int number = 0;
@@ -358,8 +370,8 @@ bool CrashHandlerReport::WriteErrorLog(EXCEPTION_POINTERS* pointers, const char*
     if (summary && summarySize > 0) std::snprintf(summary, summarySize, "%s", line.c_str());
 
     gReport.Printf("\r\nProcessId=%d (0x%x) ThreadId=%d (0x%x)\r\n", static_cast<int>(::GetCurrentProcessId()),
-                   static_cast<unsigned>(::GetCurrentProcessId()), static_cast<int>(::GetCurrentThreadId()),
-                   static_cast<unsigned>(::GetCurrentThreadId()));
+                   static_cast<unsigned>(::GetCurrentProcessId()), static_cast<int>(ReportedThreadId()),
+                   static_cast<unsigned>(ReportedThreadId()));
 
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
@@ -426,7 +438,7 @@ bool CrashHandlerReport::WriteDump(const char* folder, EXCEPTION_POINTERS* point
         return false;
     }
     MINIDUMP_EXCEPTION_INFORMATION info{};
-    info.ThreadId = ::GetCurrentThreadId();
+    info.ThreadId = ReportedThreadId();
     info.ExceptionPointers = pointers;
     info.ClientPointers = TRUE;
     const BOOL ok = write(::GetCurrentProcess(), ::GetCurrentProcessId(), file,
@@ -524,8 +536,138 @@ std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointe
     return preview;
 }
 
+namespace {
+
+LONG CALLBACK EndOnFaultInReport(EXCEPTION_POINTERS* info);
+
+// Reports are written by a thread of their own, started before any guarded step runs: the
+// faulting thread may have next to no stack left (an overflow) and may hold locks that writing
+// the report needs; it only hands the fault over and waits, for a bounded time.
+class ReportThread {
+public:
+    static ReportThread& Instance() {
+        static ReportThread* const instance = new ReportThread();  // lives as long as the process
+        return *instance;
+    }
+
+    bool Run(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size) {
+        // A minidump of a large process can take long; a stuck report thread must not hang the
+        // faulting one for ever.
+        constexpr DWORD kReportWaitMs = 120000;
+        if (!thread_ || ::GetCurrentThreadId() == threadId_) return false;
+        if (::WaitForSingleObject(busy_.Get(), kReportWaitMs) != WAIT_OBJECT_0) return false;
+        code_ = code;
+        pointers_ = pointers;
+        preview_.clear();
+        gSubjectThread = ::GetCurrentThreadId();
+        ::SetEvent(request_.Get());
+        if (::WaitForSingleObject(done_.Get(), kReportWaitMs) != WAIT_OBJECT_0) {
+            return false;  // `busy_` stays taken: later faults are not written into this report
+        }
+        if (preview && size > 0) std::snprintf(preview, size, "%s", preview_.c_str());
+        ::ReleaseMutex(busy_.Get());
+        return true;
+    }
+
+    // A fault on the report thread while it writes: the original fault's code, at once.
+    void EndIfFaultInReport() {
+        if (::GetCurrentThreadId() == threadId_ && gSubjectThread.load() != 0) {
+            ::TerminateProcess(::GetCurrentProcess(), code_);
+        }
+    }
+
+private:
+    ReportThread()
+        : request_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+          done_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+          busy_(::CreateMutexW(nullptr, FALSE, nullptr)) {
+        if (request_ && done_ && busy_) thread_.Reset(::CreateThread(nullptr, 0, &Main, this, 0, &threadId_));
+        if (thread_) ::AddVectoredExceptionHandler(1, &EndOnFaultInReport);
+    }
+
+    static DWORD WINAPI Main(void* context) {
+        auto* self = static_cast<ReportThread*>(context);
+        for (;;) {
+            if (::WaitForSingleObject(self->request_.Get(), INFINITE) != WAIT_OBJECT_0) return 1;
+            self->preview_ = CrashHandlerReport::Report(self->code_, self->pointers_);
+            gSubjectThread = 0;
+            ::SetEvent(self->done_.Get());
+        }
+    }
+
+    base::UniqueHandle request_;
+    base::UniqueHandle done_;
+    base::UniqueHandle busy_;
+    base::UniqueHandle thread_;
+    DWORD threadId_ = 0;
+    uint32_t code_ = 0;
+    EXCEPTION_POINTERS* pointers_ = nullptr;
+    std::string preview_;
+};
+
+LONG CALLBACK EndOnFaultInReport(EXCEPTION_POINTERS* info) {
+    if (info && info->ExceptionRecord && CrashHandlerReport::IsFault(info->ExceptionRecord->ExceptionCode)) {
+        ReportThread::Instance().EndIfFaultInReport();
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+bool CrashHandlerReport::IsFault(uint32_t code) {
+    switch (code) {
+        case 0x406D1388:  // thread naming: continued by its own handler
+        case 0x20474343:  // GCC's C++ exceptions and their unwinding
+        case 0x21474343:
+        case 0x22474343:
+        case 0xE06D7363:  // C++ exceptions of other runtimes
+            return false;
+        case EXCEPTION_BREAKPOINT:
+        case EXCEPTION_DATATYPE_MISALIGNMENT:
+            return true;
+        default:
+            // Errors only: informational codes (debug output among them) pass by.
+            return (code & 0xC0000000u) == 0xC0000000u;
+    }
+}
+
+void CrashHandlerReport::Prepare() {
+    ReportThread::Instance();
+    // Room for the report hand-over when the step overflows its stack.
+    ULONG guarantee = 64 * 1024;
+    ::SetThreadStackGuarantee(&guarantee);
+}
+
+void CrashHandlerReport::ReportFault(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size) {
+    if (preview && size > 0) preview[0] = '\0';
+    if (code == EXCEPTION_BREAKPOINT) {
+        // Breakpoints end the step like a fault but leave no report.
+        if (preview && size > 0) std::snprintf(preview, size, "%s", SummaryLine(code).c_str());
+        return;
+    }
+    ReportThread::Instance().Run(code, pointers, preview, size);
+}
+
+namespace {
+void (*gLastWords)() = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER gPreviousFilter = nullptr;
+
+LONG WINAPI FatalFault(EXCEPTION_POINTERS* info) {
+    static std::atomic<bool> once{false};
+    if (gLastWords && !once.exchange(true)) gLastWords();
+    return gPreviousFilter ? gPreviousFilter(info) : EXCEPTION_CONTINUE_SEARCH;
+}
+}  // namespace
+
+void CrashHandlerReport::BeforeFatalEnd(void (*last)()) {
+    gLastWords = last;
+    gPreviousFilter = ::SetUnhandledExceptionFilter(&FatalFault);
+}
+
 void CrashHandlerReport::Translate(unsigned int code, EXCEPTION_POINTERS* pointers) {
-    throw Overlay::Common::StructuredException(Report(code, pointers));
+    char preview[512];
+    ReportFault(code, pointers, preview, sizeof(preview));
+    throw Overlay::Common::StructuredException(preview);
 }
 
 bool CrashHandlerReport::GetOsName(char* name, size_t size) {

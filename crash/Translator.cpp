@@ -3,6 +3,8 @@
 // __try, so a vectored handler plays its part (see below).
 #include <windows.h>
 
+#include <malloc.h>
+
 #include <exception>
 #if defined(_MSC_VER)
 #include <eh.h>
@@ -20,6 +22,7 @@ void EmptyTerminate() {}
 }  // namespace
 
 void RunTranslated(void (*fn)(void*), void* context) {
+    CrashHandlerReport::Prepare();
     const _se_translator_function previous = _set_se_translator(&CrashHandlerReport::Translate);
     const std::terminate_handler previousTerminate = std::set_terminate(&EmptyTerminate);
     try {
@@ -36,7 +39,7 @@ void RunTranslated(void (*fn)(void*), void* context) {
 #else
 
 // While a guarded step runs, this thread has a Guard holding the processor state captured at its
-// start. A fault inside the step reaches the vectored handler first: it writes the report, marks
+// start. A fault inside the step reaches the vectored handler first: it has the report written, marks
 // the guard and resumes the thread at that captured state, as if the capture returned a second
 // time. The frames of the step are abandoned without unwinding (GCC could not unwind them from an
 // arbitrary faulting instruction); RunTranslated then throws StructuredException from an ordinary
@@ -47,42 +50,22 @@ struct Guard {
     CONTEXT resume;
     Guard* previous;
     volatile LONG faulted;
+    DWORD code;
     char message[512];
 };
 
 thread_local Guard* tGuard = nullptr;
 
-bool IsTranslated(DWORD code) {
-    switch (code) {
-        case 0x406D1388:  // thread naming: continued by its own handler
-        case 0x20474343:  // GCC's C++ exceptions and their unwinding
-        case 0x21474343:
-        case 0x22474343:
-        case 0xE06D7363:  // C++ exceptions of other runtimes
-            return false;
-        case EXCEPTION_BREAKPOINT:
-        case EXCEPTION_DATATYPE_MISALIGNMENT:
-            return true;
-        default:
-            // Errors only: informational codes (debug output among them) pass by.
-            return (code & 0xC0000000u) == 0xC0000000u;
-    }
-}
-
 LONG CALLBACK TranslateFault(EXCEPTION_POINTERS* info) {
     Guard* guard = tGuard;
     if (!guard || !info || !info->ExceptionRecord || !info->ContextRecord) return EXCEPTION_CONTINUE_SEARCH;
     const DWORD code = info->ExceptionRecord->ExceptionCode;
-    if (!IsTranslated(code)) return EXCEPTION_CONTINUE_SEARCH;
+    if (!CrashHandlerReport::IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
 
     // A fault while reporting is not ours to catch again.
     tGuard = nullptr;
-    // Breakpoints end the step like a fault but leave no report.
-    const std::string preview = code == EXCEPTION_BREAKPOINT ? CrashHandlerReport::SummaryLine(code)
-                                                             : CrashHandlerReport::Report(code, info);
-    const size_t n = preview.size() < sizeof(guard->message) - 1 ? preview.size() : sizeof(guard->message) - 1;
-    preview.copy(guard->message, n);
-    guard->message[n] = '\0';
+    CrashHandlerReport::ReportFault(code, info, guard->message, sizeof(guard->message));
+    guard->code = code;
     guard->faulted = 1;
     tGuard = guard;
     *info->ContextRecord = guard->resume;
@@ -98,15 +81,20 @@ void InstallHandler() {
 
 __attribute__((noinline)) void RunTranslated(void (*fn)(void*), void* context) {
     InstallHandler();
+    CrashHandlerReport::Prepare();
     const std::terminate_handler previousTerminate = std::set_terminate(nullptr);
     Guard guard;
     guard.previous = tGuard;
     guard.faulted = 0;
+    guard.code = 0;
     guard.message[0] = '\0';
     Guard* volatile self = &guard;
     ::RtlCaptureContext(&guard.resume);
     // Reached twice when the step faults: the second time with `faulted` set.
     if (self->faulted) {
+        // The overflow used up the stack's guard page: without a new one the next overflow
+        // would find no room for its report.
+        if (self->code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
         tGuard = self->previous;
         std::set_terminate(previousTerminate);
         throw StructuredException(self->message);

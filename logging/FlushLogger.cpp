@@ -1010,6 +1010,24 @@ void FlushLogger::Stop() {
     if (renameToHtmlOnClose_) ::MoveFileW(filePath_.c_str(), (filePath_ + L".html").c_str());
 }
 
+void FlushLogger::WriteOutAtCrash(uint32_t waitMs) {
+    OutputFile* file = file_.exchange(nullptr);
+    if (!file) return;
+    stopping_ = true;
+    if (wakeUp_) wakeUp_->Signal();
+    const bool onWriter = writer_ && writer_->ThreadId() == ::GetCurrentThreadId();
+    // A writer stuck in a write is left to it: two threads must not write the file at once.
+    const bool writerDone = !writerPosted_ || onWriter || ::WaitForSingleObject(writerDone_.Get(), waitMs) == WAIT_OBJECT_0;
+    if (writerDone) {
+        DrainRing(file, true);
+        if (ReportDrops()) DrainRing(file, false);
+    }
+    file->Flush();
+    file->Write(scratch_.get(), FormatInto(scratch_.get(), kScratchChars, L"%s", kFooter));
+    file->Flush();
+    if (renameToHtmlOnClose_) ::MoveFileW(filePath_.c_str(), (filePath_ + L".html").c_str());
+}
+
 FlushLogger gLogger QM_INIT_FIRST;
 
 namespace {

@@ -73,6 +73,9 @@ public:
     void Stop();
     // Wakes the writer so that what is queued reaches the file now.
     void Flush();
+    // From a fault that ends the process: what the ring holds and the footer reach the file,
+    // waiting for the writer at most `waitMs`. Nothing is freed and no thread is ended.
+    void WriteOutAtCrash(uint32_t waitMs);
 
     // First character of the key's value (0: missing or empty); `out` gets the whole value when it
     // fits. A missing key is appended to the configuration file.

@@ -71,7 +71,7 @@ struct Crash {
     }
     test::ProcessResult Run(const std::wstring& kind, const std::wstring& where) {
         return test::RunProcess(
-            Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" " + kind + L" " + where, 120000);
+            Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" " + kind + L" " + where, 180000);
     }
     // The report folders that this test's children made.
     std::vector<std::wstring> ReportFolders() const {
@@ -362,4 +362,39 @@ TEST(CrashReport, Md5ComesFromThePlatform) {
     EXPECT_EQ(CrashHandlerReport::Md5Hex(kPreview), "c09d3d253b41fc68487c62fdf358c3a7");
     const std::wstring json = CrashHandlerReport::CrashJson("p", L"12/05/26 10:00:02", "Microsoft X");
     EXPECT_EQ(json.size(), 302u - 20 - 20 - 13 - 16 - 13 - 8 + 32 + 17 + 10 + 7 + 1 + 11);
+}
+
+// Faults that used to leave nothing: an overflowed stack, a fault inside the report writer, and a
+// fault that ends the process while the log holds rows.
+TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
+    CrashSwitches switches(true, false);
+    Crash crash;
+    const test::ProcessResult overflow = crash.Run(L"overflow", L"direct");
+    EXPECT_NE(overflow.output.find("what=crash-child.exe caused a Stack Overflow (0xc00000fd)"), std::string::npos)
+        << overflow.output;
+    const std::vector<std::wstring> folders = crash.ReportFolders();
+    ASSERT_EQ(folders.size(), 1u);
+    const std::string log = test::ReadFileBytes(crash.crashes + L"\\" + folders[0] + L"\\ERRORLOG.TXT");
+    // The module list reaches above 4 GiB, where this executable is mapped.
+    EXPECT_NE(log.find("crash-child.exe\r\nImage Base: "), std::string::npos) << log;
+
+    const test::ProcessResult report = crash.Run(L"divide", L"report");
+    ASSERT_TRUE(report.finished);
+    EXPECT_EQ(report.exitCode, 0xC0000094u);  // the fault being reported, not the writer's own
+    EXPECT_EQ(report.output.find("survived"), std::string::npos);
+
+    test::TempDir profile;
+    const std::wstring logs = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, logs.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(test::WriteFileBytes(logs + L"\\QMLog.cfg", test::Utf16Bytes(L"SEVERITY_NORMAL +\r\n")));
+    const test::ProcessResult logged =
+        test::RunProcess(Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" write logged", 60000,
+                         {{L"USERPROFILE", profile.Path()}});
+    ASSERT_TRUE(logged.finished);
+    EXPECT_EQ(logged.exitCode, 0xC0000005u);
+    const std::vector<std::wstring> files = test::ListFiles(logs, L"*_crash_*.Game.html");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string html = test::ReadFileBytes(logs + L"\\" + files[0]);
+    EXPECT_NE(html.find(">row 49 before the fault<"), std::string::npos);
+    EXPECT_EQ(html.substr(html.size() - 5), "html>");
 }

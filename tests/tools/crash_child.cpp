@@ -2,11 +2,14 @@
 //
 //   crash-child.exe <kind> <where>
 //     kind:  write (null write), read (read of address 0), divide (integer division by zero),
-//            unknown (an exception code outside the name table), breakpoint
+//            unknown (an exception code outside the name table), breakpoint, overflow (of the stack)
 //     where: queue   - in a ThreadQueue's guarded step (a discarded task's destructor)
 //            direct  - in RunTranslated, catching what comes out
 //            pair    - in RunTranslated on two threads at once
 //            outside - on a plain thread: the process must die of it
+//            logged  - on the main thread, with the host's log running and its last words set:
+//                      the process dies of it, the log keeps every row and its footer
+//            report  - inside the report writer itself (a fault handed over with a broken context)
 //
 // Prints "thread-exit=<code>" (queue), "type=<name>" and "what=<message>" (direct).
 #include <windows.h>
@@ -18,7 +21,9 @@
 
 #include "common/Event.h"
 #include "common/ThreadQueue.h"
+#include "crash/CrashHandlerReport.h"
 #include "crash/GuardedStep.h"
+#include "logging/Log.h"
 
 namespace {
 
@@ -31,6 +36,13 @@ const wchar_t* gKind = L"write";
 #endif
 
 // Kept out of line so that the fault happens in a frame of its own.
+// Deep enough for any stack: the depth is only known at run time, so the compiler sees an end.
+QM_NOINLINE int Recurse(int depth, int limit) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return depth < limit ? Recurse(depth + 1, limit) + frame[0] : frame[0];
+}
+
 QM_NOINLINE int Fault() {
     static volatile int zero = 0;
     static volatile int sink = 0;
@@ -39,6 +51,7 @@ QM_NOINLINE int Fault() {
     if (std::wcscmp(gKind, L"divide") == 0) sink = 10 / zero;
     if (std::wcscmp(gKind, L"unknown") == 0) ::RaiseException(0xE0001234, 0, 0, nullptr);
     if (std::wcscmp(gKind, L"breakpoint") == 0) ::DebugBreak();
+    if (std::wcscmp(gKind, L"overflow") == 0) sink = Recurse(0, 1 << 30 | static_cast<int>(::GetTickCount() & 1));
     return sink;
 }
 
@@ -69,7 +82,7 @@ int wmain(int argc, wchar_t** argv) {
         queue.Post([bomb] {});
         bomb.reset();
         gate.Signal();
-        if (!thread || ::WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0) return 4;
+        if (!thread || ::WaitForSingleObject(thread, 150000) != WAIT_OBJECT_0) return 4;
         DWORD code = 0;
         ::GetExitCodeThread(thread, &code);
         std::printf("thread-exit=%d\n", static_cast<int>(code));
@@ -104,6 +117,24 @@ int wmain(int argc, wchar_t** argv) {
         ::SetEvent(go.CancelHandle());  // releases both waiters at once
         a.join();
         b.join();
+        return 0;
+    }
+    if (where == L"logged") {
+        gLogger.Start(L"_crash");
+        ::SetUnhandledExceptionFilter(&DieOfIt);  // the filter before decides: no debugger
+        CrashHandlerReport::BeforeFatalEnd([] { gLogger.WriteOutAtCrash(1000); });
+        for (int i = 0; i < 50; ++i) QM_LOG_INFO(L"crash-child", 1, L"row %d before the fault", i);
+        Fault();
+        std::printf("survived\n");
+        return 0;
+    }
+    if (where == L"report") {
+        EXCEPTION_RECORD record{};
+        record.ExceptionCode = 0xC0000094;
+        EXCEPTION_POINTERS broken{&record, reinterpret_cast<CONTEXT*>(16)};
+        char preview[256];
+        CrashHandlerReport::ReportFault(record.ExceptionCode, &broken, preview, sizeof(preview));
+        std::printf("survived\n");
         return 0;
     }
     if (where == L"outside") {
