@@ -4,7 +4,7 @@
 
 #include "common/MessageWait.h"
 #include "common/ThreadName.h"
-#include "crash/GuardedStep.h"
+#include "common/GuardedStep.h"
 
 namespace Common::Utils {
 

@@ -12,6 +12,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     base::dll_helper::RestrictLibrarySearch();
     ::SetErrorMode(SEM_FAILCRITICALERRORS);
     ::DisableProcessWindowsGhosting();
+    CrashHandlerReport::Install();
     // A fault that ends the host still leaves a whole log: the rows it held and the footer.
     CrashHandlerReport::BeforeFatalEnd([] { gLogger.WriteOutAtCrash(1000); });
 

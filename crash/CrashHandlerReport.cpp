@@ -5,16 +5,17 @@
 #include <rpc.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <atomic>
 #include <mutex>
 
 #include "common/DllHelper.h"
+#include "common/GuardedStep.h"
+#include "common/OverlayException.h"
 #include "common/RegistrySettings.h"
 #include "common/UniqueHandle.h"
-#include "crash/OverlayException.h"
 
 namespace {
 
@@ -606,7 +607,7 @@ private:
 };
 
 LONG CALLBACK EndOnFaultInReport(EXCEPTION_POINTERS* info) {
-    if (info && info->ExceptionRecord && CrashHandlerReport::IsFault(info->ExceptionRecord->ExceptionCode)) {
+    if (info && info->ExceptionRecord && Overlay::Common::IsFault(info->ExceptionRecord->ExceptionCode)) {
         ReportThread::Instance().EndIfFaultInReport();
     }
     return EXCEPTION_CONTINUE_SEARCH;
@@ -614,21 +615,9 @@ LONG CALLBACK EndOnFaultInReport(EXCEPTION_POINTERS* info) {
 
 }  // namespace
 
-bool CrashHandlerReport::IsFault(uint32_t code) {
-    switch (code) {
-        case 0x406D1388:  // thread naming: continued by its own handler
-        case 0x20474343:  // GCC's C++ exceptions and their unwinding
-        case 0x21474343:
-        case 0x22474343:
-        case 0xE06D7363:  // C++ exceptions of other runtimes
-            return false;
-        case EXCEPTION_BREAKPOINT:
-        case EXCEPTION_DATATYPE_MISALIGNMENT:
-            return true;
-        default:
-            // Errors only: informational codes (debug output among them) pass by.
-            return (code & 0xC0000000u) == 0xC0000000u;
-    }
+void CrashHandlerReport::Install() {
+    static const Overlay::Common::FaultReporter reporter{&CrashHandlerReport::Prepare, &CrashHandlerReport::ReportFault};
+    Overlay::Common::SetFaultReporter(&reporter);
 }
 
 void CrashHandlerReport::Prepare() {

@@ -28,14 +28,14 @@ public:
     static constexpr size_t kOsNameChars = 256;
     static constexpr const char* kVersion = "2.2.300.10";
 
+    // Becomes the reporter of the guarded steps' faults (at process start).
+    static void Install();
     // Starts the report thread (once) and gives the calling thread the stack a report needs after
     // an overflow: called before guarded steps run, so that no fault finds it missing.
     static void Prepare();
     // The report of a fault of the calling thread, written on the report thread (a bounded wait);
     // `preview` gets the summary line. A fault inside the report ends the process with `code`.
     static void ReportFault(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size);
-    // Errors, breakpoints and misalignments; not C++ exceptions, thread naming or debug output.
-    static bool IsFault(uint32_t code);
     // `last` runs when a fault no handler takes is about to end the process (then the filter that
     // was installed before, if any, decides as it would have).
     static void BeforeFatalEnd(void (*last)());

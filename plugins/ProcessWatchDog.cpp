@@ -1,6 +1,6 @@
 #include "plugins/ProcessWatchDog.h"
 
-#include "crash/GuardedStep.h"
+#include "common/GuardedStep.h"
 
 namespace base::process {
 

@@ -10,7 +10,7 @@
 #include "common/ThreadName.h"
 #include "common/ThreadQueue.h"
 #include "tests/common/RunnerTestSupport.h"
-#include "crash/OverlayException.h"
+#include "common/OverlayException.h"
 
 using Common::Utils::ThreadQueue;
 

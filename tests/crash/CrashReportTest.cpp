@@ -13,7 +13,7 @@
 
 #include "core/CommandLineArgs.h"
 #include "crash/CrashHandlerReport.h"
-#include "crash/GuardedStep.h"
+#include "common/GuardedStep.h"
 #include "tests/TestSupport.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "common/Event.h"
 #include "common/ThreadQueue.h"
 #include "crash/CrashHandlerReport.h"
-#include "crash/GuardedStep.h"
+#include "common/GuardedStep.h"
 #include "logging/Log.h"
 
 namespace {
@@ -68,6 +68,7 @@ int wmain(int argc, wchar_t** argv) {
     gKind = argv[1];
     const std::wstring where = argv[2];
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    CrashHandlerReport::Install();
 
     if (where == L"queue") {
         Common::Utils::ThreadQueue queue;

@@ -10,20 +10,60 @@
 #include <eh.h>
 #endif
 
-#include "crash/CrashHandlerReport.h"
-#include "crash/GuardedStep.h"
+#include "common/GuardedStep.h"
+
+#include <atomic>
+#include <cstdio>
 
 namespace Overlay::Common {
+
+namespace {
+std::atomic<const FaultReporter*> gReporter{nullptr};
+
+void Prepare() {
+    if (const FaultReporter* reporter = gReporter.load()) reporter->prepare();
+}
+
+void Report(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size) {
+    preview[0] = '\0';
+    if (const FaultReporter* reporter = gReporter.load()) reporter->report(code, pointers, preview, size);
+}
+}  // namespace
+
+void SetFaultReporter(const FaultReporter* reporter) { gReporter = reporter; }
+
+bool IsFault(uint32_t code) {
+    switch (code) {
+        case 0x406D1388:  // thread naming: continued by its own handler
+        case 0x20474343:  // GCC's C++ exceptions and their unwinding
+        case 0x21474343:
+        case 0x22474343:
+        case 0xE06D7363:  // C++ exceptions of other runtimes
+            return false;
+        case EXCEPTION_BREAKPOINT:
+        case EXCEPTION_DATATYPE_MISALIGNMENT:
+            return true;
+        default:
+            // Errors only: informational codes (debug output among them) pass by.
+            return (code & 0xC0000000u) == 0xC0000000u;
+    }
+}
 
 #if defined(_MSC_VER)
 
 namespace {
 void EmptyTerminate() {}
+
+void Translate(unsigned int code, EXCEPTION_POINTERS* pointers) {
+    char preview[512];
+    Report(code, pointers, preview, sizeof(preview));
+    throw StructuredException(preview);
+}
 }  // namespace
 
 void RunTranslated(void (*fn)(void*), void* context) {
-    CrashHandlerReport::Prepare();
-    const _se_translator_function previous = _set_se_translator(&CrashHandlerReport::Translate);
+    Prepare();
+    const _se_translator_function previous = _set_se_translator(&Translate);
     const std::terminate_handler previousTerminate = std::set_terminate(&EmptyTerminate);
     try {
         fn(context);
@@ -60,11 +100,11 @@ LONG CALLBACK TranslateFault(EXCEPTION_POINTERS* info) {
     Guard* guard = tGuard;
     if (!guard || !info || !info->ExceptionRecord || !info->ContextRecord) return EXCEPTION_CONTINUE_SEARCH;
     const DWORD code = info->ExceptionRecord->ExceptionCode;
-    if (!CrashHandlerReport::IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
+    if (!IsFault(code)) return EXCEPTION_CONTINUE_SEARCH;
 
     // A fault while reporting is not ours to catch again.
     tGuard = nullptr;
-    CrashHandlerReport::ReportFault(code, info, guard->message, sizeof(guard->message));
+    Report(code, info, guard->message, sizeof(guard->message));
     guard->code = code;
     guard->faulted = 1;
     tGuard = guard;
@@ -81,7 +121,7 @@ void InstallHandler() {
 
 __attribute__((noinline)) void RunTranslated(void (*fn)(void*), void* context) {
     InstallHandler();
-    CrashHandlerReport::Prepare();
+    Prepare();
     const std::terminate_handler previousTerminate = std::set_terminate(nullptr);
     Guard guard;
     guard.previous = tGuard;

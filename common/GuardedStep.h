@@ -1,14 +1,30 @@
 #pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <type_traits>
 
-#include "crash/OverlayException.h"
+#include "common/OverlayException.h"
 
 #if defined(_MSC_VER)
 #include <comdef.h>
 #endif
 
 namespace Overlay::Common {
+
+// Who reports the faults of guarded steps: the crash-report writer sets itself when the process
+// starts. Without one a fault still ends the step as a StructuredException, unreported.
+struct FaultReporter {
+    void (*prepare)();  // on a thread before its guarded steps run
+    // Writes the report; `preview` gets the summary line, the exception's message.
+    void (*report)(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size);
+};
+void SetFaultReporter(const FaultReporter* reporter);
+
+// Errors, breakpoints and misalignments; not C++ exceptions, thread naming or debug output.
+bool IsFault(uint32_t code);
 
 // Runs fn(context) with the crash-report writer installed as this thread's structured-exception
 // translator: a processor or system fault inside it is reported and comes out of this call as a
