@@ -94,6 +94,9 @@ static_assert(sizeof(PluginLoadReply) == 540, "PluginLoadReply is 540 bytes");
 class IOverlayManagerControllerDelegate;
 
 // The controller object; the client library owns it. Slots 7, 10 and 16 are never called.
+// RenderOverlay gets the swap chain to draw into on every frame: after the host has made a lost
+// device again it is a new swap chain on a new device, so resources kept from earlier frames are
+// checked against the swap chain's device.
 class IOverlayManagerController {
 public:
     virtual void SendData(uint32_t size, const void* data) = 0;                                  // 0
