@@ -69,7 +69,9 @@ int wmain(int argc, wchar_t** argv) {
         queue.Post([bomb] {});
         bomb.reset();
         gate.Signal();
-        if (!thread || ::WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0) return 4;
+        // Writing a minidump under Wine takes most of a minute on a loaded machine; the parent ends
+        // this process after two.
+        if (!thread || ::WaitForSingleObject(thread, 100000) != WAIT_OBJECT_0) return 4;
         DWORD code = 0;
         ::GetExitCodeThread(thread, &code);
         std::printf("thread-exit=%d\n", static_cast<int>(code));
