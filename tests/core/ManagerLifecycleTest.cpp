@@ -39,6 +39,7 @@ TEST(ManagerLifecycle, FollowsTheGameUntilTheClientAsksToStopThenShutsDownInOrde
     const size_t clear = calls.find("clearClient");
     EXPECT_NE(window, std::string::npos);
     ASSERT_NE(cleared, std::string::npos);
+    ASSERT_NE(clear, std::string::npos);
     EXPECT_LT(cleared, stopped);
     EXPECT_LT(stopped, clear);
     EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);  // stopped before the controller
