@@ -30,14 +30,13 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     test::SampleGame client(L"--hidden --title stand-in-client");
     ASSERT_NE(game.Window(), nullptr);
 
-    // The host's environment only: put back once it has started.
-    std::optional<test::ScopedEnv> userProfile(std::in_place, L"USERPROFILE", profile.Path());
-    std::optional<test::ScopedEnv> deviceRemoved(std::in_place, L"QM_TEST_DEVICE_REMOVED", L"90,2");
+    ::SetEnvironmentVariableW(L"USERPROFILE", profile.Path().c_str());
+    ::SetEnvironmentVariableW(L"QM_TEST_DEVICE_REMOVED", L"90,2");
     test::ChildProcess host(L"\"" + test::InExeDir(L"qm-overlay.exe") + L"\" --game-pid=" + std::to_wstring(game.Pid()) +
                             L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe \"--qm-client=" +
                             test::InExeDir(L"client") + L"\"");
-    userProfile.reset();
-    deviceRemoved.reset();
+    ::SetEnvironmentVariableW(L"USERPROFILE", nullptr);
+    ::SetEnvironmentVariableW(L"QM_TEST_DEVICE_REMOVED", nullptr);
     ASSERT_TRUE(host.Started());
 
     HWND overlay = nullptr;
