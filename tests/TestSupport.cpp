@@ -1,5 +1,7 @@
 #include "tests/TestSupport.h"
 
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <thread>
@@ -127,19 +129,17 @@ ChildProcess::ChildProcess(const std::wstring& commandLine) {
     PROCESS_INFORMATION pi{};
     std::wstring line = commandLine;
     if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
-        ::CloseHandle(pi.hThread);
-        process_ = pi.hProcess;
+        base::UniqueHandle thread(pi.hThread);
+        process_.Reset(pi.hProcess);
         pid_ = pi.dwProcessId;
     }
 }
 
 ChildProcess::~ChildProcess() {
-    if (!process_) return;
-    if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process_, 1);
-        ::WaitForSingleObject(process_, 5000);
+    if (process_ && ::WaitForSingleObject(process_.Get(), 0) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process_.Get(), 1);
+        ::WaitForSingleObject(process_.Get(), 5000);
     }
-    ::CloseHandle(process_);
 }
 
 std::wstring ChildCommand(const std::wstring& arguments) {
@@ -156,6 +156,10 @@ TempDir::TempDir() {
         if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
         if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
+}
+
+TempDir::TempDir(const std::wstring& path) {
+    if (::CreateDirectoryW(path.c_str(), nullptr)) path_ = path;
 }
 
 namespace {
@@ -180,7 +184,9 @@ void RemoveTree(const std::wstring& folder) {
 }
 }  // namespace
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    if (!path_.empty()) RemoveTree(path_);
+}
 
 bool FileExists(const std::wstring& path) {
     const DWORD a = ::GetFileAttributesW(path.c_str());
@@ -216,6 +222,23 @@ std::string Utf16Bytes(const std::wstring& text) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
+std::string Base64Encode(const std::string& bytes) {
+    const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    DWORD chars = 0;
+    if (bytes.empty() || !::CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, nullptr, &chars)) return {};
+    std::string text(chars, '\0');
+    if (!::CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, text.data(), &chars)) return {};
+    text.resize(chars);
+    return text;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
@@ -228,5 +251,79 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstri
     std::sort(names.begin(), names.end());
     return names;
 }
+
+void PumpMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        PumpMessages();
+        if (done()) return true;
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        // Woken early by a message for this thread, else looked at again in 5 ms.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(5, timeoutMs - elapsed), QS_ALLINPUT);
+    }
+}
+
+namespace {
+std::optional<std::wstring> Variable(const std::wstring& name) {
+    const DWORD size = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+    if (size == 0) return std::nullopt;
+    std::wstring value(size, L'\0');
+    value.resize(::GetEnvironmentVariableW(name.c_str(), value.data(), size));
+    return value;
+}
+
+void SetVariable(const std::wstring& name, const std::optional<std::wstring>& value) {
+    ::SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+}
+}  // namespace
+
+ScopedEnv::ScopedEnv(const wchar_t* name, const std::optional<std::wstring>& value)
+    : name_(name), old_(Variable(name)) {
+    SetVariable(name_, value);
+}
+
+ScopedEnv::~ScopedEnv() { SetVariable(name_, old_); }
+
+ScopedRegistryValue::ScopedRegistryValue(const wchar_t* key, const wchar_t* name, std::optional<DWORD> value)
+    : key_(key), name_(name) {
+    DWORD size = 0;
+    if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, &type_, nullptr, &size) == ERROR_SUCCESS) {
+        old_.resize(size);
+        had_ = ::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, &type_, old_.data(), &size) == ERROR_SUCCESS;
+        old_.resize(size);
+    }
+    if (value) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &*value, sizeof(DWORD));
+    } else {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+    }
+}
+
+ScopedRegistryValue::~ScopedRegistryValue() {
+    if (had_) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name_.c_str(), type_, old_.data(),
+                          static_cast<DWORD>(old_.size()));
+    } else {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name_.c_str());
+    }
+}
+
+ScopedCurrentDirectory::ScopedCurrentDirectory(const std::wstring& folder) {
+    wchar_t old[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, old);
+    old_ = old;
+    ::SetCurrentDirectoryW(folder.c_str());
+}
+
+ScopedCurrentDirectory::~ScopedCurrentDirectory() { ::SetCurrentDirectoryW(old_.c_str()); }
 
 }  // namespace test

@@ -7,7 +7,6 @@
 #include "common/DllHelper.h"
 #include "tests/TestSupport.h"
 
-using base::dll_helper::EntryPoint;
 using base::dll_helper::PDLL;
 
 namespace {
@@ -59,34 +58,17 @@ TEST(PDLL, TriesTheFolderWhenTheNameAloneDoesNotLoad) {
     EXPECT_EQ(missing.RefCount(), 0u);
 }
 
-TEST(PDLL, MissingExportsAreLookedUpOnceAndYieldTheFailureValue) {
+TEST(PDLL, MissingExportsYieldTheFailureValue) {
     GEPPluginDll plugin;
     EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));  // not loaded
-    EXPECT_EQ(plugin.StartEntry().marker, 0);              // and not looked up
     ASSERT_TRUE(plugin.Load(L"sample-no-exports.dll", nullptr, 0));
     EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));
-    EXPECT_EQ(plugin.StartEntry().marker, EntryPoint<qm::StartPluginOOPFn>::kTried);
-    EXPECT_EQ(plugin.StartEntry().fn, nullptr);
-    EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));
+    EXPECT_FALSE(plugin.StartPluginOOP(L"game.exe", 0));  // the failed lookup is remembered, not repeated
 
     QMClientDll client;
     ASSERT_TRUE(client.Load(L"sample-no-exports.dll", nullptr, 0));
     EXPECT_EQ(client.GetOverlayManagerController(1, L".overlay"), nullptr);
     client.ClearClient();  // does nothing
-    EXPECT_EQ(client.ClearEntry().marker, 0x0D80);
-}
-
-TEST(PDLL, StartPluginPassesTheGameAndZero) {
-    GEPPluginDll plugin;
-    ASSERT_TRUE(plugin.Load(L"sample-gep-plugin.dll", nullptr, 0));
-    EXPECT_TRUE(plugin.StartPluginOOP(L"My Game.exe", 0));
-    EXPECT_FALSE(plugin.StartPluginOOP(L"fail.exe", 0));
-    auto lastGame = reinterpret_cast<const wchar_t* (*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(plugin.Module(), "SampleGep_LastGame")));
-    auto starts = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(::GetProcAddress(plugin.Module(), "SampleGep_Starts")));
-    ASSERT_NE(lastGame, nullptr);
-    EXPECT_STREQ(lastGame(), L"fail.exe");
-    EXPECT_EQ(starts(), 2);
 }
 
 TEST(ClientContract, TheControllerAnswersThroughItsSlotNumbers) {
@@ -120,21 +102,18 @@ TEST(PDLL, APlantedLibraryInTheCurrentFolderOrOnPathNeverLoads) {
     // The planted copy has none of the client's exports.
     test::TempDir planted;
     ASSERT_TRUE(::CopyFileW(test::InExeDir(L"sample-no-exports.dll").c_str(), (planted / L"QMClient.dll").c_str(), FALSE));
-    wchar_t oldDirectory[MAX_PATH];
-    ::GetCurrentDirectoryW(MAX_PATH, oldDirectory);
     wchar_t oldPath[32767];
     const DWORD hadPath = ::GetEnvironmentVariableW(L"PATH", oldPath, 32767);
-    ::SetCurrentDirectoryW(planted.Path().c_str());
-    ::SetEnvironmentVariableW(L"PATH", (planted.Path() + L";" + std::wstring(oldPath, hadPath)).c_str());
-
-    base::dll_helper::RestrictLibrarySearch();
-    QMClientDll client;
-    const bool loaded = client.Load(QMClientDll::kFileName, kClientFolder.c_str(), 0);
+    bool loaded = false;
     wchar_t file[MAX_PATH] = {};
-    if (loaded) ::GetModuleFileNameW(client.Module(), file, MAX_PATH);
-
-    ::SetCurrentDirectoryW(oldDirectory);
-    ::SetEnvironmentVariableW(L"PATH", hadPath ? oldPath : nullptr);
+    QMClientDll client;
+    {
+        const test::ScopedCurrentDirectory current(planted.Path());
+        const test::ScopedEnv path(L"PATH", planted.Path() + L";" + std::wstring(oldPath, hadPath));
+        base::dll_helper::RestrictLibrarySearch();
+        loaded = client.Load(QMClientDll::kFileName, kClientFolder.c_str(), 0);
+        if (loaded) ::GetModuleFileNameW(client.Module(), file, MAX_PATH);
+    }
     ASSERT_TRUE(loaded);
     EXPECT_EQ(_wcsicmp(file, (kClientFolder + L"\\QMClient.dll").c_str()), 0);
     EXPECT_NE(::GetProcAddress(client.Module(), qm::kGetControllerExport), nullptr);

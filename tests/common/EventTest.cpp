@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Event.h"
+#include "common/UniqueHandle.h"
 
 using base::Event;
 
@@ -53,16 +54,15 @@ TEST(Event, CloseWakesWaitersWithFalseAndLaterWaitsFailAtOnce) {
 
 TEST(Event, OpenReachesANamedEventOfAnotherOwner) {
     const wchar_t* name = L"Local\\qm-overlay-test-event";
-    HANDLE owner = ::CreateEventW(nullptr, FALSE, FALSE, name);
-    ASSERT_NE(owner, nullptr);
+    const base::UniqueHandle owner(::CreateEventW(nullptr, FALSE, FALSE, name));
+    ASSERT_TRUE(owner);
 
     Event e;
     ASSERT_TRUE(e.Open(name));
-    ::SetEvent(owner);
+    ::SetEvent(owner.Get());
     EXPECT_TRUE(e.Wait(1000));
     EXPECT_TRUE(e.Signal());
-    EXPECT_EQ(::WaitForSingleObject(owner, 0), WAIT_OBJECT_0);
-    ::CloseHandle(owner);
+    EXPECT_EQ(::WaitForSingleObject(owner.Get(), 0), WAIT_OBJECT_0);
 
     Event missing;
     EXPECT_FALSE(missing.Open(L"Local\\qm-overlay-test-no-such-event"));

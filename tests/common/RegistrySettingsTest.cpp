@@ -56,13 +56,10 @@ TEST(RegistrySwitches, OnlyANonZeroDwordOrFourByteBinaryCounts) {
 
 TEST(ShellFolder, ExpandsTheUsersValueAndIsEmptyWithoutOne) {
     test::TempDir profile;
-    wchar_t saved[MAX_PATH] = {};
-    const DWORD had = ::GetEnvironmentVariableW(L"USERPROFILE", saved, MAX_PATH);
-    ::SetEnvironmentVariableW(L"USERPROFILE", profile.Path().c_str());
+    test::ScopedEnv userProfile(L"USERPROFILE", profile.Path());
     wchar_t folder[FolderHandler::kShellFolderChars];
     EXPECT_TRUE(FolderHandler::getShellFolder(L"Local AppData", folder));
     EXPECT_EQ(std::wstring(folder), profile.Path() + L"\\AppData\\Local");
-    ::SetEnvironmentVariableW(L"USERPROFILE", had ? saved : nullptr);
 
     folder[0] = L'x';
     EXPECT_TRUE(FolderHandler::getShellFolder(L"QM No Such Shell Folder", folder));
@@ -72,6 +69,7 @@ TEST(ShellFolder, ExpandsTheUsersValueAndIsEmptyWithoutOne) {
 TEST(ShellFolder, AValueTooLongForTheBufferGivesEmpty) {
     const wchar_t* shellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     const std::wstring name = L"QM Test Folder " + std::to_wstring(::GetCurrentProcessId());
+    const test::ScopedRegistryValue removedAtTheEnd(shellFolders, name.c_str(), std::nullopt);
     const std::wstring longPath = L"C:\\" + std::wstring(400, L'x');
     ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, shellFolders, name.c_str(), REG_SZ, longPath.c_str(),
                                 static_cast<DWORD>((longPath.size() + 1) * sizeof(wchar_t))),
@@ -81,8 +79,4 @@ TEST(ShellFolder, AValueTooLongForTheBufferGivesEmpty) {
     EXPECT_TRUE(FolderHandler::getShellFolder(name.c_str(), folder));
     EXPECT_STREQ(folder, L"");
     EXPECT_EQ(folder[FolderHandler::kShellFolderChars], L'#');  // nothing written past the buffer
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, shellFolders, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    ::RegDeleteValueW(key, name.c_str());
-    ::RegCloseKey(key);
 }

@@ -32,6 +32,8 @@ TEST(ThreadQueue, RunsTasksInOrderOnItsOwnThread) {
 
     std::vector<int> order;
     std::atomic<DWORD> taskThread{0};
+    auto held = std::make_shared<int>(7);
+    ASSERT_TRUE(q.Post([held] {}));
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(q.Post([&order, &taskThread, i] {
             order.push_back(i);
@@ -43,20 +45,11 @@ TEST(ThreadQueue, RunsTasksInOrderOnItsOwnThread) {
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
     EXPECT_EQ(taskThread.load(), q.ThreadId());
     EXPECT_NE(taskThread.load(), ::GetCurrentThreadId());
+    EXPECT_EQ(held.use_count(), 1);  // a task that ran no longer holds what it captured
 
     EXPECT_TRUE(q.Stop());
     EXPECT_FALSE(q.HasThread());
     EXPECT_EQ(q.ThreadId(), 0u);
-}
-
-TEST(ThreadQueue, ARunTaskNoLongerHoldsWhatItCaptured) {
-    ThreadQueue q;
-    ASSERT_TRUE(q.Start("Logger"));
-    auto held = std::make_shared<int>(7);
-    ASSERT_TRUE(q.Post([held] {}));
-    ASSERT_TRUE(Drain(q));
-    EXPECT_EQ(held.use_count(), 1);
-    EXPECT_TRUE(q.Stop());
 }
 
 TEST(ThreadQueue, TasksMayPostFurtherTasks) {
@@ -83,8 +76,10 @@ TEST(ThreadQueue, PostingWithoutThreadOrAfterStopIsDropped) {
     EXPECT_FALSE(q.Post([] {}));
     EXPECT_TRUE(q.Stop());  // nothing to stop
 
+    // Stop waits only 100 ms; on a loaded machine the thread may end later, stopping all the same.
     ASSERT_TRUE(q.Start("Logger"));
-    EXPECT_TRUE(q.Stop());
+    q.Stop();
+    ASSERT_TRUE(test::WaitForThreadEnd(q));
     bool ran = false;
     EXPECT_FALSE(q.Post([&ran] { ran = true; }));
     EXPECT_FALSE(ran);
@@ -117,16 +112,13 @@ TEST(ThreadQueue, StopFromInsideATaskEndsTheLoopAndDropsTheRest) {
 TEST(ThreadQueue, KillEndsATaskThatNeverReturns) {
     auto q = std::make_unique<ThreadQueue>();
     ASSERT_TRUE(q->Start("Logger"));
-    std::atomic<bool> entered{false};
-    ASSERT_TRUE(q->Post([&entered] {
-        entered = true;
-        for (;;) ::Sleep(1000);
-    }));
-    for (int i = 0; i < 500 && !entered; ++i) ::Sleep(10);
-    ASSERT_TRUE(entered.load());
+    base::Event never;  // never signalled: the task does not return by itself
+    never.Create();
+    ASSERT_TRUE(test::HoldThread(*q, never));
 
+    // The bound is the point: Stop gives up after 100 ms instead of waiting for the task.
     const DWORD before = ::GetTickCount();
-    EXPECT_FALSE(q->Stop());  // gives up after 100 ms
+    EXPECT_FALSE(q->Stop());
     EXPECT_LT(::GetTickCount() - before, 3000u);
     EXPECT_TRUE(q->HasThread());
     q->Kill();
@@ -164,8 +156,25 @@ TEST(ThreadQueue, DestroyingItDiscardsQueuedTasksUnrun) {
     EXPECT_FALSE(ran.load());
 }
 
-TEST(ThreadName, NamingAThreadWithoutDebuggerIsHarmless) {
+// Naming raises an exception that only a debugger wants: it must be continued, and nothing else
+// with it.
+TEST(ThreadName, NamingGoesOnAndLeavesOtherExceptionsToTheirHandlers) {
+    constexpr DWORD kOther = 0xE0514D01;
+    static std::atomic<int> seen{0};
+    const PVOID last = ::AddVectoredExceptionHandler(0, [](EXCEPTION_POINTERS* info) -> LONG {
+        if (info->ExceptionRecord->ExceptionCode != kOther) return EXCEPTION_CONTINUE_SEARCH;
+        ++seen;
+        return EXCEPTION_CONTINUE_EXECUTION;
+    });
+    ASSERT_NE(last, nullptr);
+    std::atomic<bool> named{false};
+    std::thread([&named] {
+        base::SetCurrentThreadName("qm other thread");
+        named = true;
+    }).join();
     base::SetCurrentThreadName("qm test thread");
-    std::thread([] { base::SetCurrentThreadName("qm other thread"); }).join();
-    SUCCEED();
+    ::RaiseException(kOther, 0, 0, nullptr);
+    ::RemoveVectoredExceptionHandler(last);
+    EXPECT_TRUE(named.load());
+    EXPECT_EQ(seen.load(), 1);
 }

@@ -9,28 +9,6 @@
 
 namespace {
 
-// Sets an environment variable for the length of a test.
-class ScopedEnv {
-public:
-    ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(name) { ::SetEnvironmentVariableW(name, value.c_str()); }
-    ~ScopedEnv() { ::SetEnvironmentVariableW(name_, nullptr); }
-
-private:
-    const wchar_t* name_;
-};
-
-// The host's own switch under HKCU, removed again at the end.
-class ScopedSwitch {
-public:
-    ScopedSwitch(const wchar_t* name, DWORD value) : name_(name) {
-        ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QuillmarQA\\Overlay", name, REG_DWORD, &value, sizeof(value));
-    }
-    ~ScopedSwitch() { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QuillmarQA\\Overlay", name_); }
-
-private:
-    const wchar_t* name_;
-};
-
 CommandLineArgs Arguments(DWORD gamePid) {
     CommandLineArgs args;
     args.Parse(L"qm-overlay.exe --qm-client=\"" + test::InExeDir(L"client") + L"\" --game-pid=" + std::to_wstring(gamePid) +
@@ -43,14 +21,12 @@ CommandLineArgs Arguments(DWORD gamePid) {
 TEST(ManagerLifecycle, FollowsTheGameUntilTheClientAsksToStopThenShutsDownInOrder) {
     test::TempDir dir;
     const std::wstring record = dir / L"record.txt";
-    ScopedEnv recordTo(L"QMSAMPLE_RECORD", record);
-    ScopedEnv stopAfter(L"QMSAMPLE_STOP_AFTER_MS", L"4000");
+    test::ScopedEnv recordTo(L"QMSAMPLE_RECORD", record);
+    test::ScopedEnv stopAfter(L"QMSAMPLE_STOP_AFTER_MS", L"4000");
     test::SampleGame game(L"--pos 150,120 --size 640x480");
     test::TestManager m;
     CommandLineArgs args = Arguments(game.Pid());
-    const DWORD start = ::GetTickCount();
     EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), 0);
-    EXPECT_LT(::GetTickCount() - start, 20000u);
     EXPECT_TRUE(test::SameRect(test::WindowRect(m.OverlayWindow()), game.ClientOnScreen()));
     EXPECT_GT(m.renders, 0);
     EXPECT_EQ(m.shutdowns, 1);
@@ -63,13 +39,14 @@ TEST(ManagerLifecycle, FollowsTheGameUntilTheClientAsksToStopThenShutsDownInOrde
     const size_t clear = calls.find("clearClient");
     EXPECT_NE(window, std::string::npos);
     ASSERT_NE(cleared, std::string::npos);
+    ASSERT_NE(clear, std::string::npos);
     EXPECT_LT(cleared, stopped);
     EXPECT_LT(stopped, clear);
     EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);  // stopped before the controller
 }
 
 TEST(ManagerLifecycle, ASimulatedErrorEndsInitWithItsValueBeforeTheDetector) {
-    ScopedSwitch simulate(L"OOPOSimulateInitError", 5);
+    const test::ScopedRegistryValue simulate(L"Software\\QuillmarQA\\Overlay", L"OOPOSimulateInitError", 5);
     test::TestManager m;
     CommandLineArgs args = Arguments(::GetCurrentProcessId());
     EXPECT_EQ(m.Run(::GetModuleHandleW(nullptr), nullptr, &args), 5);

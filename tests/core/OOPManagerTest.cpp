@@ -37,29 +37,24 @@ CommandLineArgs Parsed(const std::wstring& text) {
 }
 }  // namespace
 
-TEST(OOPManagerRun, WmQuitEndsTheLoopWithItsSignedCode) {
-    ScriptedManager m;
-    m.quitOnPass = 3;
-    m.quitCode = -12345;
-    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), -12345);
-    EXPECT_EQ(m.passes, 3);
-    EXPECT_EQ(m.shutdowns, 1);
-}
-
-TEST(OOPManagerRun, StopRequestEndsTheLoopWithZero) {
-    ScriptedManager m;
-    m.stopOnPass = 5;
-    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
-    EXPECT_EQ(m.passes, 5);
-    EXPECT_EQ(m.shutdowns, 1);
-}
-
-TEST(OOPManagerRun, FailingInitSkipsLoopAndShutdown) {
-    ScriptedManager m;
-    m.initResult = -998;
-    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), -998);
-    EXPECT_EQ(m.passes, 0);
-    EXPECT_EQ(m.shutdowns, 0);
+TEST(OOPManagerRun, EndsByWmQuitStopRequestOrFailingInit) {
+    const struct {
+        int initResult, quitOnPass, stopOnPass, code, passes, shutdowns;
+    } cases[] = {
+        {0, 3, -1, -12345, 3, 1},  // WM_QUIT's code, signed
+        {0, -1, 5, 0, 5, 1},       // a stop request ends with zero
+        {-998, 1, 1, -998, 0, 0},  // a failed start skips the loop and the shutdown
+    };
+    for (const auto& c : cases) {
+        ScriptedManager m;
+        m.initResult = c.initResult;
+        m.quitOnPass = c.quitOnPass;
+        m.quitCode = c.code;
+        m.stopOnPass = c.stopOnPass;
+        EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), c.code);
+        EXPECT_EQ(m.passes, c.passes) << c.code;
+        EXPECT_EQ(m.shutdowns, c.shutdowns) << c.code;
+    }
 }
 
 TEST(OOPManagerRun, ClientExitStopsTheLoop) {
@@ -113,12 +108,15 @@ TEST(ProcessCommandLine, StoresTheFieldsAndStartsTheWorker) {
     EXPECT_TRUE(m.Worker()->HasThread());
     EXPECT_EQ(m.Worker()->Name(), "worker thread");
 
-    // A second run replaces the worker.
-    Common::Utils::WorkerThread* first = m.Worker();
+    // A second run replaces the worker, and the first one's thread ends.
+    base::UniqueHandle firstThread(::OpenThread(SYNCHRONIZE, FALSE, m.Worker()->ThreadId()));
+    ASSERT_TRUE(firstThread);
+    const DWORD firstId = m.Worker()->ThreadId();
     ASSERT_TRUE(m.ProcessCommandLine(&cmd));
-    EXPECT_NE(m.Worker(), nullptr);
+    ASSERT_NE(m.Worker(), nullptr);
     EXPECT_TRUE(m.Worker()->HasThread());
-    (void)first;
+    EXPECT_NE(m.Worker()->ThreadId(), firstId);
+    EXPECT_EQ(::WaitForSingleObject(firstThread.Get(), 5000), WAIT_OBJECT_0);
 }
 
 TEST(FrameGate, SpacesFramesByTheTargetRate) {
@@ -146,8 +144,7 @@ TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
     EXPECT_TRUE(m.ClientWatchDog()->IsWatching());
     EXPECT_FALSE(m.StopRequested());
     ASSERT_TRUE(client.WaitExit(20000));
-    for (int i = 0; i < 500 && !m.StopRequested(); ++i) ::Sleep(10);
-    EXPECT_TRUE(m.StopRequested());
+    EXPECT_TRUE(test::WaitUntil([&m] { return m.StopRequested(); }, 5000));
     EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
 }
 

@@ -71,8 +71,9 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     // A window of this (another) process lies above the game, and the game is the foreground
     // window. (The mouse is left where it is: the input tests may be using it.)
-    HWND other = ::CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"other", WS_POPUP, 150, 150, 200, 200, nullptr,
-                                   nullptr, nullptr, nullptr);
+    const test::ScopedWindow otherWindow(::CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"other", WS_POPUP, 150, 150, 200,
+                                                           200, nullptr, nullptr, nullptr, nullptr));
+    const HWND other = otherWindow.Get();
     ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SetForegroundWindow(game.Window());
@@ -97,7 +98,6 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     // Minimised: top-most whatever lies above.
     m.Rect().left = OOPManager::kMinimizedLeft;
     EXPECT_EQ(m.FindInsertAfter(), HWND_TOPMOST);
-    ::DestroyWindow(other);
 }
 
 TEST(OverlayWindow, ClickThroughDecidesHitTestingAndTheTransparentStyle) {
@@ -136,7 +136,11 @@ TEST(OverlayWindow, AHungGameDoesNotHangTheHost) {
     m.Windows().SetFullScreenStateUpdated(true);
     ASSERT_TRUE(m.UpdateUntil([&] { return ::IsWindowVisible(m.OverlayWindow()) != FALSE; }, 10000));
     ::PostMessageW(game.Window(), WM_APP + 1, 6000, 0);  // the game stops pumping for 6 s
-    ::Sleep(200);
+    ASSERT_TRUE(test::WaitUntil([&] {
+        DWORD_PTR answer = 0;
+        return ::SendMessageTimeoutW(game.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 50, &answer) == 0;
+    }, 5000));
+    // For as long as it hangs, the host keeps updating and rendering.
     const DWORD start = ::GetTickCount();
     int updates = 0;
     while (::GetTickCount() - start < 3000) {

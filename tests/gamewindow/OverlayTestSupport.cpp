@@ -4,24 +4,6 @@
 
 namespace test {
 
-void PumpMessages() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        PumpMessages();
-        if (done()) return true;
-        if (::GetTickCount() - start >= timeoutMs) return false;
-        ::Sleep(5);
-    }
-}
-
 HWND FindWindowOfProcess(const wchar_t* className, DWORD pid) {
     for (HWND w = ::FindWindowExW(nullptr, nullptr, className, nullptr); w;
          w = ::FindWindowExW(nullptr, w, className, nullptr)) {
@@ -34,10 +16,10 @@ HWND FindWindowOfProcess(const wchar_t* className, DWORD pid) {
 
 SampleGame::SampleGame(const std::wstring& arguments)
     : process_(L"\"" + InExeDir(L"sample-game.exe") + L"\" " + arguments) {
-    PumpUntil([this] { return (window_ = FindWindowOfProcess(L"QMSampleGame", Pid())) != nullptr; }, 10000);
+    WaitUntil([this] { return (window_ = FindWindowOfProcess(L"QMSampleGame", Pid())) != nullptr; }, 10000);
     // The window exists a moment before it is shown.
     if (window_ && arguments.find(L"--hidden") == std::wstring::npos) {
-        PumpUntil([this] { return ::IsWindowVisible(window_) != FALSE; }, 5000);
+        WaitUntil([this] { return ::IsWindowVisible(window_) != FALSE; }, 5000);
     }
 }
 

@@ -12,11 +12,6 @@
 
 namespace test {
 
-// Dispatches what is waiting in this thread's queue.
-void PumpMessages();
-// Pumps this thread's messages until `done` holds or `timeoutMs` passes.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
-
 // The first top-level window of `className` that belongs to process `pid`.
 HWND FindWindowOfProcess(const wchar_t* className, DWORD pid);
 

@@ -67,7 +67,7 @@ TEST(Win32GameWindowHandler, FindsOnlyVisibleWindowsOfAtLeast300By300) {
     test::SampleGame game(L"--size 640x480");
     EXPECT_EQ(handler.GetGameWindowHandle(game.Pid()), game.Window());
     ::ShowWindow(game.Window(), SW_HIDE);
-    ASSERT_TRUE(test::PumpUntil([&] { return !::IsWindowVisible(game.Window()); }, 2000));
+    ASSERT_TRUE(test::WaitUntil([&] { return !::IsWindowVisible(game.Window()); }, 2000));
     EXPECT_EQ(handler.GetGameWindowHandle(game.Pid()), nullptr);
     EXPECT_EQ(handler.GetGameWindowHandle(::GetCurrentProcessId()), nullptr);
 }
@@ -99,13 +99,13 @@ TEST(Win32GameWindowHandler, ChangeCodesForMovesResizesAndForcedUpdates) {
     EXPECT_EQ(handler.UpdateGameWindowRect(r, true), GameWindowHandler::kForced);
 
     // Without a game window the overlay is hidden and nothing changes.
-    HWND overlay = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    const test::ScopedWindow overlay(
+        ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
     RecordingDelegate none(1);
-    none.overlay = overlay;
+    none.overlay = overlay.Get();
     Win32GameWindowHandler lonely(&none);
     EXPECT_EQ(lonely.UpdateGameWindowRect(r, true), GameWindowHandler::kUnchanged);
-    EXPECT_FALSE(::IsWindowVisible(overlay));
-    ::DestroyWindow(overlay);
+    EXPECT_FALSE(::IsWindowVisible(overlay.Get()));
 }
 
 TEST(Win32GameWindowHandler, FullScreenComesFromTheShellsNotificationState) {
@@ -128,13 +128,12 @@ TEST(Win32GameWindowHandler, ForegroundIsNotTakenFromAThirdWindow) {
     RecordingDelegate d(game.Pid());
     Win32GameWindowHandler handler(&d);
     d.handler = &handler;
-    HWND third = ::CreateWindowExW(0, L"STATIC", L"third", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr,
-                                   nullptr, nullptr, nullptr);
-    ::SetForegroundWindow(third);
-    test::PumpUntil([&] { return ::GetForegroundWindow() == third; }, 2000);
+    const test::ScopedWindow third(::CreateWindowExW(0, L"STATIC", L"third", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                                                     300, nullptr, nullptr, nullptr, nullptr));
+    ::SetForegroundWindow(third.Get());
+    test::WaitUntil([&] { return ::GetForegroundWindow() == third.Get(); }, 2000);
     handler.ForceForegroundWindow(game.Window(), false);
-    EXPECT_EQ(::GetForegroundWindow(), third);
-    ::DestroyWindow(third);
+    EXPECT_EQ(::GetForegroundWindow(), third.Get());
 }
 
 TEST(UWPHandler, FindsTheFrameItsTitleBarAndCoreWindow) {
@@ -165,7 +164,7 @@ TEST(UWPHandler, FindsTheFrameItsTitleBarAndCoreWindow) {
     EXPECT_EQ(r.top, origin.y + 32);
     EXPECT_EQ(r.left, origin.x);
     ::ShowWindow(frame, SW_MAXIMIZE);
-    ASSERT_TRUE(test::PumpUntil([&] { return ::IsZoomed(frame) != FALSE; }, 2000));
+    ASSERT_TRUE(test::WaitUntil([&] { return ::IsZoomed(frame) != FALSE; }, 2000));
     handler.UpdateGameWindowRect(r, true);
     origin = POINT{0, 0};
     ::ClientToScreen(frame, &origin);
@@ -243,7 +242,7 @@ TEST(WindowManager, MonitorChangesAndTheGameWindowCache) {
     // A destroyed game window is dropped from the cache and the controller hears of it.
     ::PostMessageW(game.Window(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(game.Exited(5000));
-    EXPECT_TRUE(test::PumpUntil([&] { return w.GetGameWindow() == nullptr; }, 5000));
+    EXPECT_TRUE(test::WaitUntil([&] { return w.GetGameWindow() == nullptr; }, 5000));
     EXPECT_EQ(w.GetCachedGameWindow(), nullptr);
     EXPECT_EQ(controller.gameWindow.load(), nullptr);
 }

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <functional>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,15 +11,6 @@
 #include "tests/TestSupport.h"
 
 namespace {
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(20);
-    }
-    return true;
-}
-
 int CountPosted(UINT message, WPARAM* lastWParam, LPARAM* lastLParam) {
     int n = 0;
     MSG msg;
@@ -52,14 +43,14 @@ TEST(InputBlockerProxy, HelperCommandLineIsExact) {
 TEST(InputBlockerProxy, InjectionStopsEarlyOnBadParametersOrNoHelper) {
     InputBlockerProxy noGame;
     noGame.Init(0, 1, test::InExeDir(L"client\\"));
-    ASSERT_TRUE(WaitFor([&] { return noGame.SearchAllowed(); }, 10000));
+    ASSERT_TRUE(test::WaitUntil([&] { return noGame.SearchAllowed(); }, 10000));
     EXPECT_FALSE(noGame.Launched());
     noGame.Reset();
 
     test::ChildProcess game(test::ChildCommand(L"sleep 30000"));
     InputBlockerProxy noFolder;
     noFolder.Init(game.Pid(), 1, L"");
-    ASSERT_TRUE(WaitFor([&] { return noFolder.SearchAllowed(); }, 10000));
+    ASSERT_TRUE(test::WaitUntil([&] { return noFolder.SearchAllowed(); }, 10000));
     EXPECT_FALSE(noFolder.Launched());
     noFolder.SetInputBlocking(true);  // no window: nothing happens
     noFolder.Reset();
@@ -68,19 +59,19 @@ TEST(InputBlockerProxy, InjectionStopsEarlyOnBadParametersOrNoHelper) {
 TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
     test::TempDir dir;
     const std::wstring log = dir / L"helper.log";
-    ::SetEnvironmentVariableW(L"QMHELPER_LOG", log.c_str());
+    test::ScopedEnv helperLog(L"QMHELPER_LOG", log);
     test::ChildProcess game(test::ChildCommand(L"sleep 60000"));
     test::ChildProcess resident(Overlay::Common::QuoteArgument(test::InExeDir(L"QuillmarHelper64.exe")) +
                                 L" --stay 60000");
     ASSERT_TRUE(game.Started());
     ASSERT_TRUE(resident.Started());
-    ASSERT_TRUE(WaitFor([] { return !InputBlockerProxy::FindHelperPath(false).empty(); }, 10000));
+    ASSERT_TRUE(test::WaitUntil([] { return !InputBlockerProxy::FindHelperPath(false).empty(); }, 10000));
     EXPECT_TRUE(InputBlockerProxy::FindHelperPath(true).empty());  // no 32-bit helper runs
 
     InputBlockerProxy proxy;
     const std::wstring clientFolder = test::InExeDir(L"client") + L"\\";
     proxy.Init(game.Pid(), 99, clientFolder);
-    ASSERT_TRUE(WaitFor([&] { return proxy.SearchAllowed(); }, 30000));
+    ASSERT_TRUE(test::WaitUntil([&] { return proxy.SearchAllowed(); }, 30000));
     EXPECT_TRUE(proxy.Launched());
     ASSERT_NE(proxy.BlockerWindow(), nullptr);
     DWORD owner = 0;
@@ -95,18 +86,16 @@ TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
 
     char name[64];
     std::snprintf(name, sizeof(name), "QM.ClientOOPO.Blocked.%lu", game.Pid());
-    HANDLE blocked = ::OpenEventA(SYNCHRONIZE, FALSE, name);
-    ASSERT_NE(blocked, nullptr);
+    base::UniqueHandle blocked(::OpenEventA(SYNCHRONIZE, FALSE, name));
+    ASSERT_TRUE(blocked);
     proxy.SetInputBlocking(true);
-    EXPECT_EQ(::WaitForSingleObject(blocked, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(blocked.Get(), 10000), WAIT_OBJECT_0);
     proxy.SetInputBlocking(false);
-    EXPECT_TRUE(WaitFor([&] { return ::WaitForSingleObject(blocked, 0) == WAIT_TIMEOUT; }, 10000));
-    ::CloseHandle(blocked);
+    EXPECT_TRUE(test::WaitUntil([&] { return ::WaitForSingleObject(blocked.Get(), 0) == WAIT_TIMEOUT; }, 10000));
 
     proxy.Reset();
     EXPECT_EQ(proxy.BlockerWindow(), nullptr);
     EXPECT_FALSE(proxy.Launched());
-    ::SetEnvironmentVariableW(L"QMHELPER_LOG", nullptr);
 }
 
 TEST(InputBlockerProxy, TheSearchGivesUpAfterThirtyAttempts) {
@@ -119,7 +108,8 @@ TEST(InputBlockerProxy, TheSearchGivesUpAfterThirtyAttempts) {
 TEST(InputBlockerProxy, BlockingMessagesReachTheWindowWithTheHostsId) {
     char name[64];
     std::snprintf(name, sizeof(name), "QM.ClientOOPO.%lu", ::GetCurrentProcessId());
-    HWND window = ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    std::optional<test::ScopedWindow> blocker(std::in_place, ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    const HWND window = blocker->Get();
     ASSERT_NE(window, nullptr);
 
     InputBlockerProxy idle;
@@ -135,7 +125,7 @@ TEST(InputBlockerProxy, BlockingMessagesReachTheWindowWithTheHostsId) {
     EXPECT_EQ(CountPosted(proxy.BlockMessage(), &w, &l), 12);
     EXPECT_EQ(w, 0u);
     EXPECT_EQ(static_cast<DWORD>(l), ::GetCurrentProcessId());
-    ::DestroyWindow(window);
+    blocker.reset();
     // The window is gone: the next call searches again and finds nothing.
     proxy.SetInputBlocking(true);
     EXPECT_EQ(proxy.BlockerWindow(), nullptr);
@@ -145,8 +135,8 @@ TEST(InputBlockerProxy, AWindowOfTheBlockersNameInAnotherProcessGetsNoMessage) {
     constexpr uint32_t kGamePid = 0x7FFFFFF0u;
     char name[64];
     std::snprintf(name, sizeof(name), "QM.ClientOOPO.%u", kGamePid);
-    HWND impostor = ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(impostor, nullptr);
+    const test::ScopedWindow impostor(::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_NE(impostor.Get(), nullptr);
     InputBlockerProxy proxy;
     proxy.MarkLaunched(kGamePid);
     proxy.SetInputBlocking(true);
@@ -154,7 +144,6 @@ TEST(InputBlockerProxy, AWindowOfTheBlockersNameInAnotherProcessGetsNoMessage) {
     WPARAM w = 0;
     LPARAM l = 0;
     EXPECT_EQ(CountPosted(proxy.BlockMessage(), &w, &l), 0);
-    ::DestroyWindow(impostor);
 }
 
 namespace {

@@ -55,14 +55,14 @@ struct HookedOverlay {
         client = test::WindowRect(m.OverlayWindow());
         // The cursor must have been showing for 500 ms before the overlay may take the mouse:
         // moves go on until the controller hears of one.
-        return test::PumpUntil([&] {
+        return test::WaitUntil([&] {
             Move(client.left + 5, client.top + 5);
-            test::PumpUntil([] { return false; }, 50);
+            test::PumpFor(50);
             return controller.mouseHooks.load() > 0;
         }, 10000);
     }
     // Waits until the hooks thread has seen what was sent.
-    bool Settle(const std::function<bool()>& done) { return test::PumpUntil(done, 3000); }
+    bool Settle(const std::function<bool()>& done) { return test::WaitUntil(done, 3000); }
 };
 
 }  // namespace
@@ -73,11 +73,11 @@ TEST(LowLevelHooks, ClicksWhileTheGameIsMinimisedGoOutsideOnce) {
     o.m.SetMinimized(true);
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 20, o.client.top + 20);
-    test::PumpUntil([] { return false; }, 200);
+    test::PumpFor(200);
     EXPECT_EQ(o.controller.clicksOutside.load(), 0);
     Button(MOUSEEVENTF_LEFTDOWN);
     ASSERT_TRUE(o.Settle([&] { return o.controller.clicksOutside.load() >= 1; }));
-    test::PumpUntil([] { return false; }, 200);
+    test::PumpFor(200);
     EXPECT_EQ(o.controller.clicksOutside.load(), 1);
     Button(MOUSEEVENTF_LEFTUP);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
@@ -112,14 +112,14 @@ TEST(LowLevelHooks, HandledEventsMakeTheOverlayInteractive) {
     // Repeated: under load the first move may still fall in the cursor's first half second.
     ASSERT_TRUE(o.Settle([&] {
         Move(o.client.left + 50, o.client.top + 50);
-        test::PumpUntil([] { return false; }, 50);
+        test::PumpFor(50);
         return !o.m.ClickThrough();
     }));
     EXPECT_EQ(::GetWindowLongW(o.m.OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
     // Interactive: the hook leaves the mouse to the overlay's window procedure.
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 60, o.client.top + 60);
-    test::PumpUntil([] { return false; }, 200);
+    test::PumpFor(200);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
     EXPECT_GT(o.controller.mouseMessages.load(), 0);  // through WM_MOUSEMOVE on the overlay
 }
@@ -131,14 +131,14 @@ TEST(LowLevelHooks, ForHalfASecondAfterExclusiveModeEveryEventPassesThrough) {
     o.m.HooksManager().OnExclusiveModeChanged(true);
     EXPECT_FALSE(o.m.ClickThrough());
     o.m.HooksManager().OnExclusiveModeChanged(false);
-    test::PumpUntil([] { return false; }, 50);
+    test::PumpFor(50);
     EXPECT_TRUE(o.m.ClickThrough());
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 70, o.client.top + 70);
-    test::PumpUntil([] { return false; }, 150);
+    test::PumpFor(150);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
     EXPECT_TRUE(o.m.ClickThrough());
-    test::PumpUntil([] { return false; }, 500);
+    test::PumpFor(500);
     Move(o.client.left + 80, o.client.top + 80);
     EXPECT_TRUE(o.Settle([&] { return o.controller.mouseHooks.load() > hooks; }));
 }
@@ -166,14 +166,14 @@ TEST(LowLevelHooks, TheThreadStopsAndLeavesNoHooks) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    ASSERT_TRUE(test::PumpUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
+    ASSERT_TRUE(test::WaitUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
     m.HooksManager().StopHooksThread();
     EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
     EXPECT_EQ(controller.hooksFailed.load(), 0);
     const int keys = controller.keys.load();
     Key(VK_SHIFT, false);
     Key(VK_SHIFT, true);
-    test::PumpUntil([] { return false; }, 200);
+    test::PumpFor(200);
     EXPECT_EQ(controller.keys.load(), keys);
 }
 
@@ -222,18 +222,18 @@ TEST(LowLevelHooks, ShutdownEndsAHooksThreadThatWaitsOnTheWindowThread) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    ASSERT_TRUE(test::PumpUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
+    ASSERT_TRUE(test::WaitUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
     base::UniqueHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     gHookEntered = entered.Get();
     gWaitOn = m.OverlayWindow();
     const DWORD hooksThread = m.HooksManager().HooksThreadId();
     HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, &WaitOnWindowThread, nullptr, hooksThread);
     ASSERT_NE(hook, nullptr);
+    const test::ScopeExit unhook([hook] { ::UnhookWindowsHookEx(hook); });
     ::PostThreadMessageW(hooksThread, kWaitOnWindowThread, 0, 0);
     // Not pumping: the hooks thread now waits on this one.
     ASSERT_EQ(::WaitForSingleObject(entered.Get(), 10000), WAIT_OBJECT_0);
     m.Shutdown();
     EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
     EXPECT_EQ(controller.stops.load(), 1);
-    ::UnhookWindowsHookEx(hook);
 }

@@ -44,7 +44,7 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
         overlay = test::FindWindowOfProcess(L"OOPO_WINDOWS_CLASS", host.Pid());
         return overlay && ::IsWindowVisible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen());
     };
-    ASSERT_TRUE(test::PumpUntil(over, 20000));
+    ASSERT_TRUE(test::WaitUntil(over, 20000));
 
     // The panel of the reference client, 16 pixels in from the overlay's corner.
     const auto panelPixel = [&] {
@@ -55,25 +55,25 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
         const COLORREF c = panelPixel();
         return GetRValue(c) == 0x20 && GetGValue(c) == 0x50 && GetBValue(c) == 0xB0;
     };
-    EXPECT_TRUE(test::PumpUntil(panelShown, 10000)) << std::hex << panelPixel();
+    EXPECT_TRUE(test::WaitUntil(panelShown, 10000)) << std::hex << panelPixel();
 
     // The device made again draws the panel again.
     const auto logText = [&] {
         const std::vector<std::wstring> files = test::ListFiles(logs, L"qm-overlay_sample-game.exe_*.Game.html");
         return files.size() == 1 ? test::ReadFileBytes(logs + L"\\" + files[0]) : std::string();
     };
-    EXPECT_TRUE(test::PumpUntil([&] { return logText().find(">device re-created after 3 tries<") != std::string::npos; },
+    EXPECT_TRUE(test::WaitUntil([&] { return logText().find(">device re-created after 3 tries<") != std::string::npos; },
                                 10000))
         << logText();
-    EXPECT_TRUE(test::PumpUntil(panelShown, 5000)) << std::hex << panelPixel();
+    EXPECT_TRUE(test::WaitUntil(panelShown, 5000)) << std::hex << panelPixel();
 
     // Following a move and a resize of the game.
     ::SetWindowPos(game.Window(), nullptr, 300, 200, 700, 500, SWP_NOZORDER | SWP_NOACTIVATE);
-    EXPECT_TRUE(test::PumpUntil(over, 5000));
+    EXPECT_TRUE(test::WaitUntil(over, 5000));
     ::ShowWindow(game.Window(), SW_MINIMIZE);
-    EXPECT_TRUE(test::PumpUntil([&] { return !::IsWindowVisible(overlay); }, 5000));
+    EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindowVisible(overlay); }, 5000));
     ::ShowWindow(game.Window(), SW_RESTORE);
-    EXPECT_TRUE(test::PumpUntil(over, 5000));
+    EXPECT_TRUE(test::WaitUntil(over, 5000));
 
     // The client's end stops the host with exit code 0 and a complete log. The loop sees the stop
     // at its next pass; after the restore a placement may first wait out the 2 s full-screen check.

@@ -83,6 +83,8 @@ int wmain(int argc, wchar_t** argv) {
         queue.Post([bomb] {});
         bomb.reset();
         gate.Signal();
+        // Writing a minidump under Wine takes most of a minute on a loaded machine; the parent ends
+        // this process after three.
         if (!thread || ::WaitForSingleObject(thread, 150000) != WAIT_OBJECT_0) return 4;
         DWORD code = 0;
         ::GetExitCodeThread(thread, &code);
