@@ -26,7 +26,7 @@ using namespace bench;
 namespace {
 
 // One round of the game's own timeline; the client's toggling period does not divide it, so the
-// two meet in ever other phases.
+// two meet in ever-changing phases.
 constexpr DWORD kRoundMs = 8000;
 constexpr wchar_t kGameScript[] =
     L"500:move 240 160;1500:size 800 600;2500:move 100 100;3500:size 640 480;4500:minimize;6000:restore";
@@ -54,14 +54,11 @@ bool ReadInside(const std::wstring& path, Figures* f) {
     unsigned long h = 0, g = 0;
     unsigned long long p = 0;
     char gdiSource[32] = {}, memorySource[32] = {};
-    if (std::sscanf(text.c_str() + (begin == std::string::npos ? 0 : begin + 1), "%lu %lu %llu %31s %31s", &h, &g, &p,
-                    gdiSource, memorySource) != 5) {
-        return false;
-    }
-    f->handles = h, f->gdi = g, f->privateBytes = static_cast<double>(p);
-    f->handleSource = "GetProcessHandleCount inside the host";
-    f->gdiSource = std::string("inside the host by ") + gdiSource;
-    f->memorySource = std::string("inside the host by ") + memorySource;
+    const char* line = text.c_str() + (begin == std::string::npos ? 0 : begin + 1);
+    if (std::sscanf(line, "%lu %lu %llu %31s %31s", &h, &g, &p, gdiSource, memorySource) != 5) return false;
+    *f = Figures{static_cast<double>(h), static_cast<double>(g), static_cast<double>(p), 0,
+                 "GetProcessHandleCount inside the host", std::string("inside the host by ") + gdiSource,
+                 std::string("inside the host by ") + memorySource};
     return true;
 }
 
@@ -82,11 +79,12 @@ double ListedHandles(DWORD pid) {
     static const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     constexpr ULONG kExtendedHandleInformation = 64;
+    constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004L);
     std::vector<char> buffer(1 << 20);
     ULONG needed = 0;
     LONG status = -1;
-    while (query && (status = query(kExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
-                        static_cast<LONG>(0xC0000004L)) {  // STATUS_INFO_LENGTH_MISMATCH
+    while (query && (status = query(kExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                    &needed)) == kLengthMismatch) {
         buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
     }
     if (status != 0) return -1;
@@ -106,10 +104,14 @@ Figures Read(HANDLE host, int unixPid, const std::wstring& insidePath) {
     } else if (!f.handles && (listed = ListedHandles(::GetProcessId(host))) > 0) {
         f.handles = listed, f.handleSource = "the system's handle list (NtQuerySystemInformation) from the benchmark";
     }
-    if (const DWORD gdi = ::GetGuiResources(host, GR_GDIOBJECTS)) f.gdi = gdi, f.gdiSource = "GetGuiResources from the benchmark";
+    if (const DWORD gdi = ::GetGuiResources(host, GR_GDIOBJECTS)) {
+        f.gdi = gdi, f.gdiSource = "GetGuiResources from the benchmark";
+    }
     PROCESS_MEMORY_COUNTERS_EX memory{};
-    if (::GetProcessMemoryInfo(host, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)) && memory.PrivateUsage) {
-        f.privateBytes = static_cast<double>(memory.PrivateUsage), f.memorySource = "GetProcessMemoryInfo from the benchmark";
+    auto* counters = reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory);
+    if (::GetProcessMemoryInfo(host, counters, sizeof(memory)) && memory.PrivateUsage) {
+        f.privateBytes = static_cast<double>(memory.PrivateUsage);
+        f.memorySource = "GetProcessMemoryInfo from the benchmark";
     }
     f.rssAnonKb = static_cast<double>(UnixStatusKb(unixPid, "RssAnon"));
     return f;
@@ -137,15 +139,15 @@ std::vector<DWORD> Descendants() {
     base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
-    for (BOOL ok = snapshot && ::Process32FirstW(snapshot.Get(), &entry); ok; ok = ::Process32NextW(snapshot.Get(), &entry)) {
+    for (BOOL ok = snapshot && ::Process32FirstW(snapshot.Get(), &entry); ok;
+         ok = ::Process32NextW(snapshot.Get(), &entry)) {
         all.push_back(entry);
     }
     std::vector<DWORD> found{::GetCurrentProcessId()};
     for (size_t i = 0; i < found.size(); ++i) {
         for (const PROCESSENTRY32W& p : all) {
-            if (p.th32ParentProcessID == found[i] && std::find(found.begin(), found.end(), p.th32ProcessID) == found.end()) {
-                found.push_back(p.th32ProcessID);
-            }
+            const bool known = std::find(found.begin(), found.end(), p.th32ProcessID) != found.end();
+            if (p.th32ParentProcessID == found[i] && !known) found.push_back(p.th32ProcessID);
         }
     }
     found.erase(found.begin());
@@ -162,7 +164,7 @@ int main(int argc, char** argv) {
     }
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring insidePath = std::wstring(temp) + L"qm-soak-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
+    const std::wstring insidePath = temp + (L"qm-soak-" + std::to_wstring(::GetCurrentProcessId())) + L".txt";
     ::DeleteFileW(insidePath.c_str());
     ::SetEnvironmentVariableW(L"QMSAMPLE_RESOURCES", insidePath.c_str());
     ::SetEnvironmentVariableW(L"QMSAMPLE_EXCLUSIVE_EVERY_MS", kExclusiveEveryMs);
@@ -182,14 +184,13 @@ int main(int argc, char** argv) {
     }
     base::UniqueHandle host;
     HANDLE copy = nullptr;
-    if (::DuplicateHandle(::GetCurrentProcess(), scene.Host().Handle(), ::GetCurrentProcess(), &copy, 0, FALSE,
-                          DUPLICATE_SAME_ACCESS)) {
-        host.Reset(copy);
-    }
+    const HANDLE self = ::GetCurrentProcess();
+    if (::DuplicateHandle(self, scene.Host().Handle(), self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) host.Reset(copy);
     int unixPid = 0;
     WaitUntil([&] { return (unixPid = FindUnixPid(Dir() + L"\\qm-overlay.exe", scene.HostMark())) != 0; }, 5000);
     // The first sample from inside the host comes a second after the client's Start.
-    WaitUntil([&] { Figures f; return ReadInside(insidePath, &f); }, 10000);
+    Figures probe;
+    for (int i = 0; i < 100 && !ReadInside(insidePath, &probe); ++i) ::Sleep(100);
 
     std::printf("soak of %.2f minutes: the game moves, resizes, minimises and restores every %lu ms; the client toggles "
                 "exclusive mode every %ls ms\n",
@@ -204,7 +205,9 @@ int main(int argc, char** argv) {
     bool alive = true;
     for (size_t i = 0; i < at.size() && alive; ++i) {
         const double due = start + at[i] * 60000.0 - kReadings * 1000.0;
-        while (alive && NowMs() < due) alive = ::WaitForSingleObject(host.Get(), static_cast<DWORD>(std::min(1000.0, due - NowMs()) + 1)) == WAIT_TIMEOUT;
+        // Waiting on the host's handle notices at once if it ends during the run.
+        const double left = due - NowMs();
+        if (left > 0) alive = ::WaitForSingleObject(host.Get(), static_cast<DWORD>(left)) == WAIT_TIMEOUT;
         if (!alive) break;
         last = Checkpoint(host.Get(), unixPid, insidePath, (NowMs() - start) / 60000.0);
         if (i == 0) oneMinute = last;
@@ -213,12 +216,13 @@ int main(int argc, char** argv) {
                 "host's Unix process\n",
                 first.handleSource.c_str(), first.gdiSource.c_str(), first.memorySource.c_str());
     if (!alive) std::printf("the host ended during the run\n");
-    Figure("handles at the end - after the first minute", last.handles - oneMinute.handles, "", "<= 0", last.handles <= oneMinute.handles);
-    Figure("GDI objects at the end - after the first minute", last.gdi - oneMinute.gdi, "", "<= 0", last.gdi <= oneMinute.gdi);
+    const double handles = last.handles - oneMinute.handles, gdi = last.gdi - oneMinute.gdi;
     const double grown = (last.privateBytes - oneMinute.privateBytes) / 1024.0;
+    Figure("handles at the end - after the first minute", handles, "", "<= 0", handles <= 0);
+    Figure("GDI objects at the end - after the first minute", gdi, "", "<= 0", gdi <= 0);
     Figure("private bytes at the end - after the first minute", grown, "KB", "<= 1024", grown <= 1024.0);
     Note("RssAnon at the end - after the first minute", last.rssAnonKb - oneMinute.rssAnonKb, "KB");
-    const bool ok = alive && last.handles <= oneMinute.handles && last.gdi <= oneMinute.gdi && grown <= 1024.0;
+    const bool ok = alive && handles <= 0 && gdi <= 0 && grown <= 1024.0;
 
     scene.StopHost(15000);
     DWORD code = STILL_ACTIVE;
