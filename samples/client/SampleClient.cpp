@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -81,6 +82,11 @@ uint32_t PanelPixel(UINT x, UINT y, bool bgra) {
     return bgra ? (uint32_t(a) << 24 | uint32_t(r) << 16 | uint32_t(g) << 8 | b)
                 : (uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(g) << 8 | r);
 }
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
 
 // Wine's GetGuiResources is a stub that reads 0; its GDI handle table is per process and sits where
 // the PEB says (0xF8 into a 64-bit PEB), with the type byte of a used entry non-zero (24-byte
@@ -140,9 +146,9 @@ void AppendResources(const wchar_t* path) {
     HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
+    const OwnedHandle owned(file);
     DWORD written = 0;
     ::WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
-    ::CloseHandle(file);
 }
 
 class SampleController final : public qm::IOverlayManagerController {
@@ -305,19 +311,17 @@ private:
         resourcesPath_[0] = L'\0';
         ::GetEnvironmentVariableW(L"QMSAMPLE_RESOURCES", resourcesPath_, MAX_PATH);
         if ((!toggleEveryMs_ && !resourcesPath_[0]) || choresThread_) return;
-        choresStop_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (choresStop_) choresThread_ = ::CreateThread(nullptr, 0, &SampleController::Chores, this, 0, nullptr);
+        choresStop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (choresStop_) choresThread_.reset(::CreateThread(nullptr, 0, &SampleController::Chores, this, 0, nullptr));
     }
 
     void StopChores() {
         if (choresThread_) {
-            ::SetEvent(choresStop_);
-            ::WaitForSingleObject(choresThread_, 5000);
-            ::CloseHandle(choresThread_);
-            choresThread_ = nullptr;
+            ::SetEvent(choresStop_.get());
+            ::WaitForSingleObject(choresThread_.get(), 5000);
         }
-        if (choresStop_) ::CloseHandle(choresStop_);
-        choresStop_ = nullptr;
+        choresThread_.reset();
+        choresStop_.reset();
     }
 
     static DWORD WINAPI Chores(void* self) {
@@ -329,7 +333,8 @@ private:
         for (;;) {
             DWORD due = controller->resourcesPath_[0] ? nextSample : INFINITE;
             if (toggleEvery) due = std::min(due, nextToggle);
-            if (::WaitForSingleObject(controller->choresStop_, due > elapsed ? due - elapsed : 0) != WAIT_TIMEOUT) break;
+            const DWORD wait = due > elapsed ? due - elapsed : 0;
+            if (::WaitForSingleObject(controller->choresStop_.get(), wait) != WAIT_TIMEOUT) break;
             elapsed = ::GetTickCount() - start;
             if (toggleEvery && elapsed >= nextToggle) {
                 controller->ToggleExclusive();
@@ -427,8 +432,8 @@ private:
     std::atomic<bool> exclusive_{false};
     DWORD toggleEveryMs_ = 0;
     wchar_t resourcesPath_[MAX_PATH] = {};
-    HANDLE choresStop_ = nullptr;
-    HANDLE choresThread_ = nullptr;
+    OwnedHandle choresStop_;
+    OwnedHandle choresThread_;
     bool overPanel_ = false;
     ComPtr<ID3D11Texture2D> panel_;
     ID3D11Device* panelDevice_ = nullptr;
