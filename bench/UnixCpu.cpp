@@ -93,4 +93,12 @@ double UnixCpuSeconds(int unixPid) {
     return static_cast<double>(values[11] + values[12]) / TicksPerSecond();
 }
 
+long long UnixStatusKb(int unixPid, const char* field) {
+    if (unixPid <= 0) return -1;
+    const std::string status = ReadAll(L"Z:\\proc\\" + std::to_wstring(unixPid) + L"\\status");
+    const std::string key = "\n" + std::string(field) + ":";
+    const size_t at = ("\n" + status).find(key);
+    return at == std::string::npos ? -1 : std::strtoll(status.c_str() + at + key.size() - 1, nullptr, 10);
+}
+
 }  // namespace bench

@@ -14,4 +14,7 @@ int FindUnixPid(const std::wstring& executable, const std::wstring& argument);
 // User plus system time of that process and all its threads, in seconds; negative once it is gone.
 double UnixCpuSeconds(int unixPid);
 
+// A "<field>: <n> kB" line of that process's /proc status (VmRSS, RssAnon...), in kB; -1 if absent.
+long long UnixStatusKb(int unixPid, const char* field);
+
 }  // namespace bench

@@ -10,15 +10,22 @@
 // QMSAMPLE_FRAME_MAPPING=<name> (the same number, kept up to date every frame as a 64-bit value in the
 // named file mapping, for benchmarks that watch a running host); QMSAMPLE_RECORD=<file> (the record also
 // goes to that file, one call per line); QMSAMPLE_SNAPSHOT=<file> (the back buffer as drawn, with its
-// alpha, as a PAM picture, rewritten whenever the buffer's size changes). QMSample_* exports read the
-// record.
+// alpha, as a PAM picture, rewritten whenever the buffer's size changes);
+// QMSAMPLE_EXCLUSIVE_EVERY_MS=<n> (enters and leaves exclusive mode every n ms, as Shift+Tab does);
+// QMSAMPLE_RESOURCES=<file> (appends "handles gdi-objects private-bytes gdi-source memory-source" of
+// the host every second, measured inside it, for soak runs: Wine reads some of these as 0 from
+// another process).
+// QMSample_* exports read the record.
 #include <windows.h>
 #include <d3d11.h>
+#include <psapi.h>
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -76,6 +83,74 @@ uint32_t PanelPixel(UINT x, UINT y, bool bgra) {
                 : (uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(g) << 8 | r);
 }
 
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+// Wine's GetGuiResources is a stub that reads 0; its GDI handle table is per process and sits where
+// the PEB says (0xF8 into a 64-bit PEB), with the type byte of a used entry non-zero (24-byte
+// entries, the type at offset 14).
+DWORD GdiObjects(const char** source) {
+    *source = "GetGuiResources";
+    if (const DWORD n = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS)) return n;
+    *source = "handle-table";
+#if defined(_WIN64)
+    struct BasicInformation {
+        LONG exitStatus;
+        const uint8_t* peb;
+        ULONG_PTR affinity, priority, pid, parentPid;
+    } basic{};
+    using QueryFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query || query(::GetCurrentProcess(), 0, &basic, sizeof(basic), nullptr) != 0 || !basic.peb) return 0;
+    const auto* table = *reinterpret_cast<const uint8_t* const*>(basic.peb + 0xF8);
+    if (!table) return 0;
+    DWORD used = 0;
+    for (size_t i = 0; i < 0x10000; ++i) used += table[i * 24 + 14] != 0;
+    return used;
+#else
+    return 0;
+#endif
+}
+
+// Wine reads PrivateUsage as 0: committed private memory is then summed region by region.
+unsigned long long PrivateBytes(const char** source) {
+    *source = "PrivateUsage";
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof(memory);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
+    if (memory.PrivateUsage) return memory.PrivateUsage;
+    *source = "VirtualQuery";
+    unsigned long long sum = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* at = nullptr; ::VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) sum += region.RegionSize;
+        if (region.RegionSize == 0) break;
+    }
+    return sum;
+}
+
+void AppendResources(const wchar_t* path) {
+    const char* memorySource = "";
+    const unsigned long long privateBytes = PrivateBytes(&memorySource);
+    DWORD handles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+    const char* source = "";
+    const DWORD gdi = GdiObjects(&source);
+    char line[128];
+    const int n = std::snprintf(line, sizeof(line), "%lu %lu %llu %s %s\n", static_cast<unsigned long>(handles),
+                                static_cast<unsigned long>(gdi), privateBytes, source, memorySource);
+    HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const OwnedHandle owned(file);
+    DWORD written = 0;
+    ::WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
+}
+
 class SampleController final : public qm::IOverlayManagerController {
 public:
     void SendData(uint32_t size, const void* data) override {
@@ -90,11 +165,13 @@ public:
         if (Option("QMSAMPLE_START_FAILS")) return false;
         OpenFrameMapping();
         AskTheHostLater();
+        StartChores();
         return true;
     }
     // The panel lives on the host's device: it goes before the host releases that device.
     void Stop() override {
         Record("Stop");
+        StopChores();
         // How many frames the host asked for, for the benchmarks.
         wchar_t path[MAX_PATH] = {};
         if (::GetEnvironmentVariableW(L"QMSAMPLE_FRAME_COUNT", path, MAX_PATH) > 0) {
@@ -126,11 +203,7 @@ public:
         }
         // Shift+Tab: the overlay takes the input, or gives it back.
         if (key->vkCode == VK_TAB && down && shiftDown_) {
-            exclusive_ = !exclusive_;
-            if (qm::IOverlayManagerControllerDelegate* d = gDelegate) {
-                d->OnExclusiveModeChanged(exclusive_);
-                if (exclusive_) d->SetCursorType(0, ::LoadCursorW(nullptr, IDC_ARROW));
-            }
+            ToggleExclusive();
             return true;
         }
         return false;
@@ -219,6 +292,62 @@ public:
     }
 
 private:
+    void ToggleExclusive() {
+        const bool exclusive = !exclusive_.load();
+        exclusive_ = exclusive;
+        if (qm::IOverlayManagerControllerDelegate* d = gDelegate) {
+            d->OnExclusiveModeChanged(exclusive);
+            if (exclusive) d->SetCursorType(0, ::LoadCursorW(nullptr, IDC_ARROW));
+        }
+    }
+
+    // The timed toggling and resource sampling that the environment asks for, on one thread that
+    // Stop ends.
+    void StartChores() {
+        char every[16] = {};
+        toggleEveryMs_ = ::GetEnvironmentVariableA("QMSAMPLE_EXCLUSIVE_EVERY_MS", every, sizeof(every)) > 0
+                             ? static_cast<DWORD>(std::strtoul(every, nullptr, 10))
+                             : 0;
+        resourcesPath_[0] = L'\0';
+        ::GetEnvironmentVariableW(L"QMSAMPLE_RESOURCES", resourcesPath_, MAX_PATH);
+        if ((!toggleEveryMs_ && !resourcesPath_[0]) || choresThread_) return;
+        choresStop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (choresStop_) choresThread_.reset(::CreateThread(nullptr, 0, &SampleController::Chores, this, 0, nullptr));
+    }
+
+    void StopChores() {
+        if (choresThread_) {
+            ::SetEvent(choresStop_.get());
+            ::WaitForSingleObject(choresThread_.get(), 5000);
+        }
+        choresThread_.reset();
+        choresStop_.reset();
+    }
+
+    static DWORD WINAPI Chores(void* self) {
+        auto* controller = static_cast<SampleController*>(self);
+        constexpr DWORD kSampleEveryMs = 1000;
+        const DWORD toggleEvery = controller->toggleEveryMs_;
+        DWORD nextToggle = toggleEvery, nextSample = 0, elapsed = 0;
+        const DWORD start = ::GetTickCount();
+        for (;;) {
+            DWORD due = controller->resourcesPath_[0] ? nextSample : INFINITE;
+            if (toggleEvery) due = std::min(due, nextToggle);
+            const DWORD wait = due > elapsed ? due - elapsed : 0;
+            if (::WaitForSingleObject(controller->choresStop_.get(), wait) != WAIT_TIMEOUT) break;
+            elapsed = ::GetTickCount() - start;
+            if (toggleEvery && elapsed >= nextToggle) {
+                controller->ToggleExclusive();
+                nextToggle += toggleEvery;
+            }
+            if (controller->resourcesPath_[0] && elapsed >= nextSample) {
+                AppendResources(controller->resourcesPath_);
+                nextSample += kSampleEveryMs;
+            }
+        }
+        return 0;
+    }
+
     // What the overlay shows, for a picture of it over the game: a screen without a compositor
     // drops the alpha, so it is read back here. PAM keeps it, straight rather than premultiplied.
     void WriteSnapshot(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* back,
@@ -300,7 +429,11 @@ private:
     }
 
     bool shiftDown_ = false;
-    bool exclusive_ = false;
+    std::atomic<bool> exclusive_{false};
+    DWORD toggleEveryMs_ = 0;
+    wchar_t resourcesPath_[MAX_PATH] = {};
+    OwnedHandle choresStop_;
+    OwnedHandle choresThread_;
     bool overPanel_ = false;
     ComPtr<ID3D11Texture2D> panel_;
     ID3D11Device* panelDevice_ = nullptr;

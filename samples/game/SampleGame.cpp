@@ -2,10 +2,11 @@
 // timeline on its command line or by messages sent to its window.
 //
 //   sample-game.exe [--title T] [--pos X,Y] [--size WxH] [--colour RRGGBB] [--hidden] [--minimized]
-//                   [--script "ms:command;ms:command..."] [--exit-after ms] [--uwp] [--info-file PATH]
+//                   [--script "ms:command;ms:command..."] [--repeat ms] [--exit-after ms] [--uwp]
+//                   [--info-file PATH]
 //
 // Commands (timeline, relative to the start): move X Y, size W H, minimize, restore, hide, show,
-// maximize, hang MS, close. The same through messages: WM_APP+1 hang (wParam = milliseconds).
+// maximize, hang MS, close. With --repeat the timeline starts over every that many milliseconds. The same through messages: WM_APP+1 hang (wParam = milliseconds).
 // With --uwp a second process owns an "ApplicationFrameWindow" with a title bar and a core window,
 // and this process's window is owned by that frame, as a UWP app's is. --info-file keeps a file with
 // "pid left top right bottom" (the client area on the screen) up to date for scripts.
@@ -42,6 +43,7 @@ struct Options {
     bool frameHost = false;
     DWORD gamePid = 0;
     DWORD exitAfter = 0;
+    DWORD repeat = 0;
     std::vector<Step> script;
     std::wstring infoFile;
 };
@@ -50,6 +52,7 @@ Options gOptions;
 HBRUSH gBrush = nullptr;
 size_t gNextStep = 0;
 DWORD gStart = 0;
+DWORD gRoundStart = 0;
 
 std::vector<Step> ParseScript(const std::wstring& text) {
     std::vector<Step> steps;
@@ -130,8 +133,13 @@ LRESULT CALLBACK GameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         case WM_ERASEBKGND:
             return 1;
         case WM_TIMER: {
-            const DWORD elapsed = ::GetTickCount() - gStart;
-            while (gNextStep < gOptions.script.size() && gOptions.script[gNextStep].at <= elapsed) {
+            const DWORD now = ::GetTickCount();
+            const DWORD elapsed = now - gStart;
+            if (gOptions.repeat && now - gRoundStart >= gOptions.repeat) {
+                gRoundStart += gOptions.repeat;
+                gNextStep = 0;
+            }
+            while (gNextStep < gOptions.script.size() && gOptions.script[gNextStep].at <= now - gRoundStart) {
                 RunCommand(hwnd, gOptions.script[gNextStep++].command);
             }
             if (gOptions.exitAfter && elapsed >= gOptions.exitAfter) ::DestroyWindow(hwnd);
@@ -252,6 +260,8 @@ void ParseOptions() {
             ++i;
         } else if (a == L"--script" && i + 1 < argc) {
             gOptions.script = ParseScript(argv[++i]);
+        } else if (a == L"--repeat" && i + 1 < argc) {
+            gOptions.repeat = static_cast<DWORD>(_wtoi(argv[++i]));
         } else if (a == L"--exit-after" && i + 1 < argc) {
             gOptions.exitAfter = static_cast<DWORD>(_wtoi(argv[++i]));
         } else if (a == L"--frame-host" && i + 1 < argc) {
@@ -295,7 +305,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!gOptions.hidden) ::ShowWindow(window, gOptions.minimized ? SW_SHOWMINIMIZED : SW_SHOW);
     ::UpdateWindow(window);
     WriteInfo(window);
-    gStart = ::GetTickCount();
+    gStart = gRoundStart = ::GetTickCount();
     if (!gOptions.script.empty() || gOptions.exitAfter) ::SetTimer(window, 1, 10, nullptr);
     const int code = Pump();
     ::DeleteObject(gBrush);
