@@ -55,7 +55,7 @@ public:
 
     // Waits until the overlay lies over the game.
     bool Running() {
-        return game_.Window() && host_->Started() && test::PumpUntil([&] {
+        return game_.Window() && host_->Started() && test::WaitUntil([&] {
                    overlay_ = test::FindWindowOfProcess(L"OOPO_WINDOWS_CLASS", host_->Pid());
                    return overlay_ && ::IsWindowVisible(overlay_) &&
                           test::SameRect(test::WindowRect(overlay_), game_.ClientOnScreen());

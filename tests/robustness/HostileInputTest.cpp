@@ -2,7 +2,6 @@
 // kCases cases, every case from its own seed (the run's seed, printed, and the case's number), one
 // case at a time under a time limit; the process must hold as many handles afterwards as before.
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +21,7 @@
 #include "core/ManagerFactory.h"
 #include "logging/FlushLogger.h"
 #include "plugins/GoopOOPManager.h"
+#include "tests/TestSupport.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
 
 namespace {
@@ -103,12 +103,8 @@ void Fuzz(const char* kind, uint64_t salt, const std::function<bool(Gen&)>& one)
 }
 
 std::wstring Base64(const std::string& bytes) {
-    const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
-    const DWORD size = static_cast<DWORD>(bytes.size()), flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
-    DWORD n = 0;
-    std::wstring out(size > 0 && ::CryptBinaryToStringW(data, size, flags, nullptr, &n) ? n : 0, L'\0');
-    if (n > 0 && ::CryptBinaryToStringW(data, size, flags, out.data(), &n)) out.resize(n);
-    return out;
+    const std::string text = test::Base64Encode(bytes);
+    return std::wstring(text.begin(), text.end());
 }
 
 std::unique_ptr<OOPManager> D3D11Manager() {
