@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #if defined(_MSC_VER) || defined(__MINGW32__)
@@ -50,7 +51,9 @@ public:
     bool TryLock();
 
 private:
-    volatile uint32_t owner_ = 0;
+    bool OwnedByCaller(uint32_t self) const;
+
+    std::atomic<uint32_t> owner_{0};
     int32_t count_ = 0;
 };
 

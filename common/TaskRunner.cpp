@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include <memory>
+
 #include "common/MessageWait.h"
 #include "common/ThreadName.h"
 #include "common/GuardedStep.h"
@@ -9,10 +11,6 @@
 namespace Common::Utils {
 
 namespace {
-void CloseIfSet(std::atomic<HANDLE>& slot) {
-    if (HANDLE h = slot.exchange(nullptr)) ::CloseHandle(h);
-}
-
 HANDLE Duplicate(HANDLE h) {
     HANDLE copy = nullptr;
     if (!h || !::DuplicateHandle(::GetCurrentProcess(), h, ::GetCurrentProcess(), &copy, 0, FALSE,
@@ -27,58 +25,53 @@ HANDLE Duplicate(HANDLE h) {
 // close the runner's handles without pulling them from under a wait.
 struct TaskRunner::ThreadStart {
     TaskRunner* runner;
-    HANDLE stopEvent;
-    HANDLE taskEvent;
+    base::UniqueHandle stopEvent;
+    base::UniqueHandle taskEvent;
 };
 
-TaskRunner::TaskRunner(bool runRemainingInThread) : runRemainingInThread_(runRemainingInThread) {
-    ::InitializeCriticalSection(&lock_);
-}
+TaskRunner::TaskRunner(bool runRemainingInThread) : runRemainingInThread_(runRemainingInThread) {}
 
 TaskRunner::~TaskRunner() {
     // Ended normally first: a thread killed while it still starts up may hold the loader's or the
     // heap's lock for good, and the next allocation anywhere would hang.
-    if (thread_.load() && !IsOwnThread()) SignalStopAndWait(1000);
+    if (thread_ && !IsOwnThread()) SignalStopAndWait(1000);
     Kill();
     CloseEvents();
     tasks_.Clear();
-    ::DeleteCriticalSection(&lock_);
 }
 
 bool TaskRunner::Start(const std::string& name) {
-    if (thread_.load()) return false;
+    if (thread_) return false;
     name_ = name;
     CloseEvents();
-    stopEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    taskEvent_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!stopEvent_.load() || !taskEvent_.load()) {
+    stopEvent_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    taskEvent_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!stopEvent_ || !taskEvent_) {
         CloseEvents();
         return false;
     }
     Overlay::Common::RunGuardedStep([this] { DiscardTasks(); });
     stopping_ = false;
 
-    auto* start = new ThreadStart{this, Duplicate(stopEvent_.load()), Duplicate(taskEvent_.load())};
+    auto start = std::make_unique<ThreadStart>(
+        ThreadStart{this, base::UniqueHandle(Duplicate(stopEvent_.Get())), base::UniqueHandle(Duplicate(taskEvent_.Get()))});
     if (!start->stopEvent || !start->taskEvent) {
-        if (start->stopEvent) ::CloseHandle(start->stopEvent);
-        if (start->taskEvent) ::CloseHandle(start->taskEvent);
-        delete start;
         CloseEvents();
         return false;
     }
-    // The id is published under the lock, before the thread can look at it.
-    ::EnterCriticalSection(&lock_);
-    unsigned id = 0;
-    const uintptr_t h = _beginthreadex(nullptr, 0, &TaskRunner::ThreadProc, start, CREATE_SUSPENDED, &id);
-    if (h) {
-        thread_ = reinterpret_cast<HANDLE>(h);
-        threadId_ = id;
+    uintptr_t h = 0;
+    {
+        // The id is published under the lock, before the thread can look at it.
+        base::ScopedLock hold(lock_);
+        unsigned id = 0;
+        h = _beginthreadex(nullptr, 0, &TaskRunner::ThreadProc, start.get(), CREATE_SUSPENDED, &id);
+        if (h) {
+            start.release();  // the thread's now
+            thread_.Reset(reinterpret_cast<HANDLE>(h));
+            threadId_ = id;
+        }
     }
-    ::LeaveCriticalSection(&lock_);
     if (!h) {
-        ::CloseHandle(start->stopEvent);
-        ::CloseHandle(start->taskEvent);
-        delete start;
         CloseEvents();
         return false;
     }
@@ -88,59 +81,48 @@ bool TaskRunner::Start(const std::string& name) {
 
 bool TaskRunner::Post(Task task) {
     if (stopping_.load()) return false;
-    bool posted = false;
-    ::EnterCriticalSection(&lock_);
-    if (thread_.load() && !stopping_.load()) {
-        tasks_.PushBack(std::move(task));
-        HANDLE ev = taskEvent_.load();
-        posted = ev && ::SetEvent(ev) != FALSE;
-    }
-    ::LeaveCriticalSection(&lock_);
-    return posted;
+    base::ScopedLock hold(lock_);
+    if (!thread_ || stopping_.load()) return false;
+    tasks_.PushBack(std::move(task));
+    HANDLE ev = taskEvent_.Get();
+    return ev && ::SetEvent(ev) != FALSE;
 }
 
 size_t TaskRunner::PendingTaskCount() {
-    ::EnterCriticalSection(&lock_);
-    const size_t n = tasks_.Size();
-    ::LeaveCriticalSection(&lock_);
-    return n;
+    base::ScopedLock hold(lock_);
+    return tasks_.Size();
 }
 
 void TaskRunner::Kill() {
-    HANDLE h = thread_.exchange(nullptr);
-    if (!h) return;
-    ::TerminateThread(h, 0);
-    ::WaitForSingleObject(h, INFINITE);
-    ::CloseHandle(h);
+    base::UniqueHandle thread(thread_.Release());
+    if (!thread) return;
+    ::TerminateThread(thread.Get(), 0);
+    ::WaitForSingleObject(thread.Get(), INFINITE);
+    thread.Reset();
     threadId_ = 0;
     CloseEvents();
 }
 
 bool TaskRunner::SignalStopAndWait(DWORD timeoutMs) {
-    ::EnterCriticalSection(&lock_);
-    stopping_ = true;
-    HANDLE thread = Duplicate(thread_.load());
-    ::LeaveCriticalSection(&lock_);
-    if (HANDLE ev = stopEvent_.load()) ::SetEvent(ev);
-    bool ended = true;
-    if (thread) {
-        // A task may be waiting on the stopping thread (a window of its own): waiting answers it.
-        ended = base::WaitAnsweringSentMessages(thread, timeoutMs);
-        ::CloseHandle(thread);
+    base::UniqueHandle thread;
+    {
+        base::ScopedLock hold(lock_);
+        stopping_ = true;
+        thread.Reset(Duplicate(thread_.Get()));
     }
-    return ended;
+    if (HANDLE ev = stopEvent_.Get()) ::SetEvent(ev);
+    // A task may be waiting on the stopping thread (a window of its own): waiting answers it.
+    return !thread || base::WaitAnsweringSentMessages(thread.Get(), timeoutMs);
 }
 
 void TaskRunner::RunPendingTasks() {
     for (;;) {
         Task task;
-        ::EnterCriticalSection(&lock_);
-        if (tasks_.Empty() || (stopping_.load() && !runRemainingOnStop_.load())) {
-            ::LeaveCriticalSection(&lock_);
-            return;
+        {
+            base::ScopedLock hold(lock_);
+            if (tasks_.Empty() || (stopping_.load() && !runRemainingOnStop_.load())) return;
+            task = tasks_.PopFront();
         }
-        task = tasks_.PopFront();
-        ::LeaveCriticalSection(&lock_);
         // A failing task is dropped; the ones behind it still run.
         Overlay::Common::DropExceptions([&task] {
             if (task) task();
@@ -150,26 +132,21 @@ void TaskRunner::RunPendingTasks() {
 
 void TaskRunner::DiscardTasks() {
     base::Ring<Task> dropped;
-    ::EnterCriticalSection(&lock_);
-    dropped.Swap(tasks_);
-    ::LeaveCriticalSection(&lock_);
+    {
+        base::ScopedLock hold(lock_);
+        dropped.Swap(tasks_);
+    }
     // Destroyed here, outside the lock: a task's captures may post or lock on their way out.
 }
 
 void TaskRunner::CloseEvents() {
-    CloseIfSet(stopEvent_);
-    CloseIfSet(taskEvent_);
+    stopEvent_.Reset();
+    taskEvent_.Reset();
 }
 
 unsigned __stdcall TaskRunner::ThreadProc(void* param) {
-    auto* start = static_cast<ThreadStart*>(param);
-    TaskRunner* runner = start->runner;
-    const HANDLE stopEvent = start->stopEvent;
-    const HANDLE taskEvent = start->taskEvent;
-    delete start;
-    runner->ThreadBody(stopEvent, taskEvent);
-    ::CloseHandle(stopEvent);
-    ::CloseHandle(taskEvent);
+    const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(param));
+    start->runner->ThreadBody(start->stopEvent.Get(), start->taskEvent.Get());
     return 0;
 }
 
@@ -193,7 +170,7 @@ void TaskRunner::ThreadBody(HANDLE stopEvent, HANDLE taskEvent) {
     CloseEvents();
     // Last touch of this object: after the handle is gone the runner may be destroyed.
     threadId_ = 0;
-    if (HANDLE self = thread_.exchange(nullptr)) ::CloseHandle(self);
+    thread_.Reset();
 }
 
 }  // namespace Common::Utils

@@ -6,7 +6,9 @@
 #include <functional>
 #include <string>
 
+#include "common/Locks.h"
 #include "common/Ring.h"
+#include "common/UniqueHandle.h"
 
 namespace Common::Utils {
 
@@ -25,7 +27,7 @@ public:
     // False when the task was dropped (no thread, or stopping).
     bool Post(Task task);
 
-    bool HasThread() const { return thread_.load() != nullptr; }
+    bool HasThread() const { return static_cast<bool>(thread_); }
     uint32_t ThreadId() const { return threadId_.load(); }
     bool IsStopping() const { return stopping_.load(); }
     const std::string& Name() const { return name_; }
@@ -45,15 +47,15 @@ protected:
     void CloseEvents();
     bool IsOwnThread() const { return ::GetCurrentThreadId() == threadId_.load(); }
 
-    std::atomic<HANDLE> stopEvent_{nullptr};
-    std::atomic<HANDLE> taskEvent_{nullptr};
-    std::atomic<HANDLE> thread_{nullptr};
+    base::AtomicUniqueHandle stopEvent_;
+    base::AtomicUniqueHandle taskEvent_;
+    base::AtomicUniqueHandle thread_;
     std::atomic<uint32_t> threadId_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> runRemainingOnStop_{false};
     std::string name_;
     base::Ring<Task> tasks_;
-    CRITICAL_SECTION lock_;
+    base::CriticalSection lock_;
 
 private:
     struct ThreadStart;

@@ -5,9 +5,8 @@ namespace Common::Utils {
 bool ThreadQueue::Stop() {
     if (!HasThread()) return true;
     if (IsOwnThread()) {
-        ::EnterCriticalSection(&lock_);
+        base::ScopedLock hold(lock_);
         stopping_ = true;
-        ::LeaveCriticalSection(&lock_);
         return true;
     }
     runRemainingOnStop_ = false;

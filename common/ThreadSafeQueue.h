@@ -1,6 +1,9 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+
+#include "common/Locks.h"
 #include "common/Ring.h"
 
 namespace base {
@@ -8,8 +11,7 @@ namespace base {
 // A locked queue of row pointers. It owns none of them: whoever pops a pointer disposes of it.
 class ThreadSafeQueue {
 public:
-    ThreadSafeQueue();
-    ~ThreadSafeQueue();
+    ThreadSafeQueue() = default;
     ThreadSafeQueue(const ThreadSafeQueue&) = delete;
     ThreadSafeQueue& operator=(const ThreadSafeQueue&) = delete;
 
@@ -19,12 +21,12 @@ public:
     // held, normally nothing); false when there was nothing to hand over.
     bool SwapOut(ThreadSafeQueue& other);
     // Written under the lock, read without it: a hint.
-    bool IsEmpty() const { return empty_; }
+    bool IsEmpty() const { return empty_.load(std::memory_order_relaxed); }
 
 private:
-    volatile bool empty_ = true;
+    std::atomic<bool> empty_{true};
     Ring<wchar_t*> items_;
-    CRITICAL_SECTION lock_;
+    CriticalSection lock_;
 };
 
 }  // namespace base

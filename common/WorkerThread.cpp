@@ -6,9 +6,8 @@ bool WorkerThread::Stop(bool runRemaining, DWORD timeoutMs) {
     if (!HasThread() || IsStopping()) return true;
     runRemainingOnStop_ = runRemaining;
     if (IsOwnThread()) {
-        ::EnterCriticalSection(&lock_);
+        base::ScopedLock hold(lock_);
         stopping_ = true;
-        ::LeaveCriticalSection(&lock_);
         return true;
     }
     const bool ended = SignalStopAndWait(timeoutMs == 0 ? kDefaultStopTimeoutMs : timeoutMs);

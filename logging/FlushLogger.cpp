@@ -557,7 +557,7 @@ struct alignas(64) FlushLogger::RowSlot {
 
 class FlushLogger::RowRing {
 public:
-    RowRing() : slots_(new RowSlot[kRingSlots]) {
+    RowRing() : slots_(std::make_unique_for_overwrite<RowSlot[]>(kRingSlots)) {
         for (size_t i = 0; i < kRingSlots; ++i) slots_[i].sequence.store(i, std::memory_order_relaxed);
     }
 
@@ -638,7 +638,7 @@ FlushLogger::FlushLogger(const LoggerOptions& options) : options_(options) {
 FlushLogger::~FlushLogger() { Stop(); }
 
 void FlushLogger::Construct() {
-    if (!scratch_) scratch_.reset(new wchar_t[kScratchChars]);
+    if (!scratch_) scratch_ = std::make_unique_for_overwrite<wchar_t[]>(kScratchChars);
     PrepareFolder();
     SeedConfiguration();
     ReadConfiguration();
@@ -837,7 +837,7 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
         if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (h == INVALID_HANDLE_VALUE) return false;
-    auto* file = new OutputFile(h);
+    auto file = std::make_unique<OutputFile>(h);
 
     // The byte-order mark makes browsers read the file as UTF-8, whatever the page's header says.
     file->Write(L"\uFEFF", 1);
@@ -853,7 +853,7 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     file->Flush();
     file->Write(scratch, FormatInto(scratch, kScratchChars, L"%s", kHeaderEnd));
     file->Flush();
-    file_ = file;
+    file_ = file.release();  // Stop takes it back
     return true;
 }
 
@@ -869,8 +869,8 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
                        const wchar_t* function, uint32_t line, const wchar_t* format, va_list args) {
     if ((severityMask & severityMask_) == 0 || !IsRunning()) return;
     if ((outputFlags & 1) == 0 || LogMute::Active()) return;
-    if (maxLinesPerFile_ != -1 && LinesWritten() >= maxLinesPerFile_) {
-        if (LinesWritten() == maxLinesPerFile_) {
+    if (const int32_t limit = maxLinesPerFile_.load(std::memory_order_relaxed); limit != -1 && LinesWritten() >= limit) {
+        if (LinesWritten() == limit) {
             maxLinesPerFile_ = -1;
             Log(kSeverityAll, kLogInfo, 0xFFFFFF, 0xFFFFFFFF, L"", static_cast<uint32_t>(-1), L"%s", kLimitNotice);
             maxLinesPerFile_ = 0;
@@ -1005,8 +1005,10 @@ void FlushLogger::Stop() {
     file->Flush();
     file->Write(scratch_.get(), FormatInto(scratch_.get(), kScratchChars, L"%s", kFooter));
     file->Flush();
-    file_ = nullptr;
-    delete file;
+    {
+        // Closed before a rename.
+        const std::unique_ptr<OutputFile> closing(file_.exchange(nullptr));
+    }
     if (renameToHtmlOnClose_) ::MoveFileW(filePath_.c_str(), (filePath_ + L".html").c_str());
 }
 

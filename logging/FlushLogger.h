@@ -87,7 +87,7 @@ public:
     bool IsConstructed() const { return constructed_ == kConstructedMark; }
     bool IsRunning() const { return file_.load() != nullptr; }
     uint32_t SeverityMask() const { return severityMask_; }
-    int32_t MaxLinesPerFile() const { return maxLinesPerFile_; }
+    int32_t MaxLinesPerFile() const { return maxLinesPerFile_.load(std::memory_order_relaxed); }
     int32_t MaxLogFiles() const { return maxLogFiles_; }
     int32_t Measurements() const { return measurements_; }
     // Rows accepted since the first start.
@@ -128,7 +128,7 @@ private:
     std::unique_ptr<wchar_t[]> scratch_;
     // What every log call reads, side by side.
     uint32_t severityMask_ = 0;
-    volatile int32_t maxLinesPerFile_ = -1;
+    std::atomic<int32_t> maxLinesPerFile_{-1};
     std::atomic<OutputFile*> file_{nullptr};
     std::unique_ptr<RowRing> ring_;
     std::unique_ptr<base::Event> wakeUp_;
