@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Event.h"
-#include "plugins/ProcessWatchDog.h"
+#include "common/ProcessWatchDog.h"
 #include "tests/TestSupport.h"
 
 using base::process::ProcessWatchDog;

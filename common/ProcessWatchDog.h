@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/Event.h"
+#include "common/Locks.h"
 #include "common/UniqueHandle.h"
 
 namespace base::process {
@@ -37,20 +38,20 @@ public:
     void Stop();
 
     DWORD ProcessId() const { return pid_; }
-    bool IsWatching() const { return thread_ != nullptr; }
+    bool IsWatching() const { return static_cast<bool>(thread_); }
 
 private:
-    bool Start(HANDLE process, DWORD pid, bool closeHandle, Callback callback);
+    struct WatchStart;
+    bool Start(HANDLE process, DWORD pid, UniqueHandle owned, Callback callback);
     static DWORD WINAPI WatcherThread(void* param);
     void WatchOnce(HANDLE process);
 
     Delegate* delegate_;
     Callback callback_;
-    bool closeHandle_ = false;
     DWORD pid_ = 0;
     std::shared_ptr<Event> stopEvent_;
-    std::unique_ptr<UniqueHandle> thread_;
-    CRITICAL_SECTION lock_;
+    UniqueHandle thread_;
+    CriticalSection lock_;
 };
 
 }  // namespace base::process
