@@ -3,9 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-
-CommandLineArgs* CommandLineArgs::Instance = nullptr;
-
 namespace {
 
 constexpr const wchar_t* kPrefixes[] = {L"--", L"-", L"/"};

@@ -7,11 +7,9 @@
 
 #include "common/StringUtils.h"
 
-// The parsed command line. One process-wide instance, made and parsed by the entry point.
+// The parsed command line. The process's own is made and parsed by the entry point (HostState).
 class CommandLineArgs {
 public:
-    static CommandLineArgs* Instance;
-
     CommandLineArgs();
 
     // Replaces the whole content with what `text` holds.

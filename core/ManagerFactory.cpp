@@ -1,14 +1,15 @@
 #include "core/ManagerFactory.h"
 
 #include "core/CommandLineArgs.h"
+#include "core/HostState.h"
 #include "plugins/GepOOPManager.h"
 #include "plugins/GoopOOPManager.h"
 #include "render/D3D11OOPManager.h"
 #include "render/D3D9OOPManager.h"
 
 int SelectManagerType() {
-    if (!CommandLineArgs::Instance) return kManagerD3D11;
-    return SelectManagerType(*CommandLineArgs::Instance);
+    const CommandLineArgs* cmd = HostState::Get().commandLine;
+    return cmd ? SelectManagerType(*cmd) : kManagerD3D11;
 }
 
 int SelectManagerType(const CommandLineArgs& cmd) {

@@ -2,25 +2,10 @@
 
 #include "common/RegistrySettings.h"
 #include "core/CommandLineArgs.h"
+#include "core/HostState.h"
 #include "logging/Log.h"
 
 namespace Registry = Overlay::Common::Registry;
-
-OOPManager* OOPManager::current_ = nullptr;
-bool OOPManager::dwmFrameExtended_ = false;
-bool OOPManager::gameWindowSeen_ = false;
-HWND OOPManager::lastForeground_ = nullptr;
-bool OOPManager::gameWasForeground_ = false;
-bool OOPManager::previousSizeChanged_ = false;
-
-void OOPManager::ResetProcessWideState() {
-    dwmFrameExtended_ = false;
-    gameWindowSeen_ = false;
-    lastForeground_ = nullptr;
-    gameWasForeground_ = false;
-    previousSizeChanged_ = false;
-    Win32GameWindowHandler::ForgetLastRects();
-}
 
 namespace {
 void SetDpiAwareness() {
@@ -33,7 +18,9 @@ void SetDpiAwareness() {
 }
 }  // namespace
 
-OOPManager::OOPManager() { current_ = this; }
+OOPManager* OOPManager::Current() { return HostState::Get().currentManager; }
+
+OOPManager::OOPManager() { HostState::Get().currentManager = this; }
 
 OOPManager::~OOPManager() {
     windowManager_.ReleaseHandler();
@@ -43,7 +30,7 @@ OOPManager::~OOPManager() {
     if (worker_ && !worker_->Stop(false, 1000)) worker_->Kill();
     worker_.reset();
     watchdog_.reset();
-    if (current_ == this) current_ = nullptr;
+    if (HostState& host = HostState::Get(); host.currentManager == this) host.currentManager = nullptr;
 }
 
 void OOPManager::StartLogging(FlushLogger* logger, const CommandLineArgs* cmd) {
@@ -160,7 +147,7 @@ void OOPManager::WaitForNextPass(int64_t now) {
     constexpr int64_t kStillPollUs = 4000;
     constexpr int64_t kMovingForUs = 500000;
     int64_t wait = nextPassDue_ - now;
-    const bool follow = gameWindowSeen_ && windowManager_.GetCachedGameWindow();
+    const bool follow = HostState::Get().gameWindowSeen && windowManager_.GetCachedGameWindow();
     const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
     if (follow && wait > poll) wait = poll;
     waiter_.Wait(wait);
@@ -169,7 +156,7 @@ void OOPManager::WaitForNextPass(int64_t now) {
 
 bool OOPManager::FollowGameNow() {
     HWND game = windowManager_.GetCachedGameWindow();
-    if (!game || !gameWindowSeen_) return false;
+    if (!game || !HostState::Get().gameWindowSeen) return false;
     // The window's outer rectangle is one cheap read and changes with every move, resize,
     // minimise and restore; what changes inside it alone is seen by the next frame.
     RECT window{};
@@ -251,7 +238,8 @@ bool OOPManager::Step(bool render) {
         DelayNextPass(kWaitForGameUs);
         return false;
     }
-    if (!gameWindowSeen_) {
+    HostState& host = HostState::Get();
+    if (!host.gameWindowSeen) {
         if (WaitRestore()) {
             DelayNextPass(kWaitForGameUs);
             return false;
@@ -280,8 +268,8 @@ bool OOPManager::Step(bool render) {
     }
 
     const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
-    if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck(true);
-    previousSizeChanged_ = sizeChanged;
+    if (host.previousSizeChanged && !sizeChanged) PostFullScreenCheck(true);
+    host.previousSizeChanged = sizeChanged;
     if (minimized_ || !render) return false;
 
     bool reset = sizeChanged;
@@ -295,8 +283,10 @@ bool OOPManager::Step(bool render) {
         reset = true;
     }
     if (!reset) {
-        static const bool framePollingOff =
-            GetGameConfiguration()->Byte(qm::GameConfiguration::kFramePollingOff) != 0;
+        if (!host.framePollingOff) {
+            host.framePollingOff = GetGameConfiguration()->Byte(qm::GameConfiguration::kFramePollingOff) != 0;
+        }
+        const bool framePollingOff = *host.framePollingOff;
         qm::IOverlayManagerController* controller = hooksManager_.Controller();
         if (!resetDone_ && !framePollingOff && controller && !controller->IsFrameReady()) {
             DelayNextPass(1000);
@@ -324,7 +314,7 @@ bool OOPManager::Step(bool render) {
 void OOPManager::Shutdown() {
     UndoFailedStart();
     ShutdownD3D();
-    ::UnregisterClassW(kWindowClass, instance_);
+    ::UnregisterClassW(qm::overlay::kWindowClass, instance_);
 }
 
 void OOPManager::UndoFailedStart() {
@@ -360,8 +350,8 @@ void OOPManager::HandleFullScreenModeChanged() {
     if (!fullScreen && !firstFrameRendered_) {
         QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
     }
-    ::PostMessageW(overlayWindow_, kMsgBringToForeground, 1, 1);
-    ::PostMessageW(overlayWindow_, kMsgResizeDevice, 1, 1);
+    ::PostMessageW(overlayWindow_, qm::overlay::kMsgBringToForeground, 1, 1);
+    ::PostMessageW(overlayWindow_, qm::overlay::kMsgResizeDevice, 1, 1);
     if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnWindowModeRestored();
 }
 
@@ -369,7 +359,7 @@ void OOPManager::HandleExclusiveModeChanged() {
     const bool exclusive = OOPHooksManager::IsExclusive();
     QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
     SetClickThrough(!exclusive, false);
-    ::PostMessageW(overlayWindow_, kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
+    ::PostMessageW(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
 }
 
 bool OOPManager::AssureFullScreenStateUpdated() {

@@ -13,7 +13,8 @@
 #include "gamewindow/WindowManager.h"
 #include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
-#include "plugins/ProcessWatchDog.h"
+#include "common/ProcessWatchDog.h"
+#include "qm/OverlayWindowContract.h"
 #include "render/CursorImage.h"
 
 // Exit codes of Init's steps.
@@ -38,7 +39,7 @@ public:
 
     virtual int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd);
     virtual void Shutdown();
-    virtual uint32_t GetWindowExStyle() { return 0x08080008; }
+    virtual uint32_t GetWindowExStyle() { return qm::overlay::kManagerExStyle; }
     virtual bool ShouldRenderFrame();
     virtual bool Update();
     virtual uint32_t GetTargetFrameRate() { return 60; }
@@ -108,12 +109,8 @@ public:
     // since the last look, the overlay follows at once, without rendering. True when it followed.
     bool FollowGameNow();
 
-    // Private messages of the overlay window.
-    static constexpr UINT kMsgExclusiveChanged = WM_USER + 7;
-    static constexpr UINT kMsgBringToForeground = WM_USER + 8;
-    static constexpr UINT kMsgResizeDevice = WM_USER + 9;
-    static constexpr UINT kMsgRefreshCursor = WM_USER + 10;
-    // The host's own, posted by its other threads.
+    // Messages of the overlay window beyond its public ones (qm/OverlayWindowContract.h): the
+    // host's own, posted by its other threads.
     static constexpr UINT kMsgApplyClickThrough = WM_USER + 11;
     static constexpr UINT kMsgApplyExclusive = WM_USER + 12;
     static constexpr LONG kMinimizedLeft = -32000;
@@ -145,10 +142,8 @@ public:
     // watchdog, controller): the first part of Shutdown, and all that a failed start undoes.
     void UndoFailedStart();
 
-    static OOPManager* Current() { return current_; }
-    // The process-wide window-tracking values (game seen, last foreground, DWM done, size flag),
-    // back to their start; for hosts that run several managers in one process.
-    static void ResetProcessWideState();
+    // The manager the overlay's window procedure serves (HostState).
+    static OOPManager* Current();
 
 protected:
     void RunForceForeground(HWND window, bool flag);
@@ -202,14 +197,4 @@ protected:
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
 
-    static constexpr const wchar_t* kWindowClass = L"OOPO_WINDOWS_CLASS";
-    // Process-wide, touched by the first thread only.
-    static bool dwmFrameExtended_;
-    static bool gameWindowSeen_;
-    static HWND lastForeground_;
-    static bool gameWasForeground_;
-    static bool previousSizeChanged_;
-
-private:
-    static OOPManager* current_;
 };

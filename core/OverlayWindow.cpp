@@ -1,5 +1,6 @@
 #include <dwmapi.h>
 
+#include "core/HostState.h"
 #include "core/OOPManager.h"
 #include "logging/Log.h"
 
@@ -12,7 +13,7 @@ bool OOPManager::InitWindow(HINSTANCE instance) {
     windowClass_.lpfnWndProc = &OOPManager::OverlayWndProc;
     windowClass_.hInstance = instance;
     windowClass_.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass_.lpszClassName = kWindowClass;
+    windowClass_.lpszClassName = qm::overlay::kWindowClass;
     if (!::RegisterClassExW(&windowClass_)) {
         QM_LOG_ERROR(kFn, L"window register error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
@@ -29,8 +30,9 @@ bool OOPManager::InitWindow(HINSTANCE instance) {
     // Made hidden (it is hidden right after anyway): a window shown at creation can take the
     // foreground from the game on systems that ignore WS_EX_NOACTIVATE there.
     HWND foreground = ::GetForegroundWindow();
-    overlayWindow_ = ::CreateWindowExW(GetWindowExStyle() | 0x080800A8, kWindowClass, L"qm overlay", WS_POPUP, x, y,
-                                       width, height, nullptr, nullptr, instance, nullptr);
+    overlayWindow_ = ::CreateWindowExW(GetWindowExStyle() | qm::overlay::kFixedExStyle, qm::overlay::kWindowClass,
+                                       qm::overlay::kWindowTitle, WS_POPUP, x, y, width, height, nullptr, nullptr,
+                                       instance, nullptr);
     if (!overlayWindow_) {
         QM_LOG_ERROR(kFn, L"window creation error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
@@ -50,20 +52,21 @@ bool OOPManager::InitWindow(HINSTANCE instance) {
 }
 
 bool OOPManager::InitDWM() {
-    if (dwmFrameExtended_) return true;
+    bool& extended = HostState::Get().dwmFrameExtended;
+    if (extended) return true;
     const MARGINS margins{-1, 0, 0, 0};
     const HRESULT hr = ::DwmExtendFrameIntoClientArea(overlayWindow_, &margins);
     if (FAILED(hr)) {
         QM_LOG_ERROR(L"OOPManager::InitDWM", L"window DWM error 0x%x", static_cast<unsigned>(hr));
-        dwmFrameExtended_ = false;
+        extended = false;
         return false;
     }
-    dwmFrameExtended_ = true;
+    extended = true;
     return true;
 }
 
 LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    OOPManager* manager = current_;
+    OOPManager* manager = HostState::Get().currentManager;
     if (!manager) return ::DefWindowProcW(hwnd, message, wParam, lParam);
     qm::IOverlayManagerController* controller = manager->hooksManager_.Controller();
     switch (message) {
@@ -83,22 +86,22 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
         case WM_NCHITTEST:
             return manager->clickThrough_ ? HTTRANSPARENT : HTCLIENT;
         case WM_SETCURSOR:
-        case kMsgRefreshCursor:
+        case qm::overlay::kMsgRefreshCursor:
             if (!manager->clickThrough_) {
                 if (HCURSOR cursor = ::GetCursor()) ::SetCursor(cursor);
                 if (controller) controller->OnOverlayActivated();
             }
             return 1;
-        case kMsgExclusiveChanged: {
+        case qm::overlay::kMsgExclusiveChanged: {
             const bool flag = wParam != 0;
             manager->ForceForeground(flag ? manager->overlayWindow_ : manager->windowManager_.GetGameWindow(), flag);
             if (controller) controller->OnOverlayActivated();
             return 1;
         }
-        case kMsgBringToForeground:
+        case qm::overlay::kMsgBringToForeground:
             manager->ForceForeground(manager->overlayWindow_, true);
             return 1;
-        case kMsgResizeDevice:
+        case qm::overlay::kMsgResizeDevice:
             manager->ResizeDevice(manager->backBufferWidth_, manager->backBufferHeight_);
             return 1;
         case kMsgApplyClickThrough: {
@@ -117,7 +120,8 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
         default:
             break;
     }
-    if (message >= 0x200 && message <= 0x20E) {  // the mouse messages
+    static_assert(WM_MOUSELAST == 0x20E, "the mouse messages end with the horizontal wheel");
+    if (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) {
         // Before the controller exists the window behaves as any other would.
         if (!controller) return ::DefWindowProcW(hwnd, message, wParam, lParam);
         bool exclusive = OOPHooksManager::IsExclusive();
@@ -129,12 +133,13 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
 }
 
 bool OOPManager::WaitRestore() {
-    if (gameWindowSeen_) return false;
+    bool& seen = HostState::Get().gameWindowSeen;
+    if (seen) return false;
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     ::GetWindowPlacement(windowManager_.GetGameWindow(), &placement);
     if (placement.showCmd == SW_HIDE || placement.showCmd == SW_MINIMIZE) return true;
-    gameWindowSeen_ = true;
+    seen = true;
     QM_LOG_INFO(L"OOPManager::WaitRestore", 1, L"game window detected (show: %d)", static_cast<int>(placement.showCmd));
     PlaceOverlay(true);
     AssureFullScreenStateUpdated();
@@ -196,10 +201,11 @@ void OOPManager::PlaceOverlay(bool force) {
     DWORD foregroundPid = 0;
     ::GetWindowThreadProcessId(foreground, &foregroundPid);
     const bool gameIsForeground = foreground && foregroundPid == gamePid_;
-    const bool newForeground = gameIsForeground && foreground != lastForeground_;
-    lastForeground_ = foreground;
+    HostState& host = HostState::Get();
+    const bool newForeground = gameIsForeground && foreground != host.lastForeground;
+    host.lastForeground = foreground;
 
-    if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
+    if (gameIsForeground == host.gameWasForeground && !force && !newForeground) {
         ::SetWindowPos(overlayWindow_, FindInsertAfter(), 0, 0, 0, 0, kZOrderOnly);
     } else {
         const RECT rect = gameRect_;
@@ -214,7 +220,7 @@ void OOPManager::PlaceOverlay(bool force) {
         ::SetWindowPos(overlayWindow_, FindInsertAfter(), x, rect.top, static_cast<int>(backBufferWidth_),
                        static_cast<int>(backBufferHeight_), noMove ? kZOrderOnly : SWP_NOACTIVATE);
     }
-    gameWasForeground_ = gameIsForeground;
+    host.gameWasForeground = gameIsForeground;
 }
 
 HWND OOPManager::FindInsertAfter() {

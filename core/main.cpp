@@ -2,6 +2,7 @@
 
 #include "common/DllHelper.h"
 #include "core/CommandLineArgs.h"
+#include "core/HostState.h"
 #include "core/ManagerFactory.h"
 #include "crash/CrashHandlerReport.h"
 #include "logging/FlushLogger.h"
@@ -16,14 +17,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // A fault that ends the host still leaves a whole log: the rows it held and the footer.
     CrashHandlerReport::BeforeFatalEnd([] { gLogger.WriteOutAtCrash(1000); });
 
-    // The full command line, program path included, is what the parser expects.
-    if (!CommandLineArgs::Instance) {
-        CommandLineArgs::Instance = new CommandLineArgs();
-        CommandLineArgs::Instance->Parse(::GetCommandLineW());
+    // The full command line, program path included, is what the parser expects. Like the manager,
+    // it is never freed: the manager's threads may still read it until the process is gone.
+    HostState& host = HostState::Get();
+    if (!host.commandLine) {
+        host.commandLine = new CommandLineArgs();
+        host.commandLine->Parse(::GetCommandLineW());
     }
 
     IOOPManager* manager = CreateManager(SelectManagerType());
     if (!manager) return 1;
-    // The manager is never destroyed: its threads may still run until the process is gone.
-    return manager->Run(instance, &gLogger, CommandLineArgs::Instance);
+    return manager->Run(instance, &gLogger, host.commandLine);
 }

@@ -1,19 +1,14 @@
 #include "gamewindow/FullScreenDetector.h"
 
-#include <atomic>
-
 FullScreenDetector::FullScreenDetector(HINSTANCE instance)
     : instance_(instance ? instance : ::GetModuleHandleW(nullptr)) {}
 
 namespace Overlay::GameWindow {
-namespace {
-std::atomic<NotificationStateQuery> gQuery{nullptr};
-}
 
-void SetNotificationStateQuery(NotificationStateQuery query) { gQuery = query; }
+void SetNotificationStateQuery(NotificationStateQuery query) { GameWindowState::Get().notificationQuery = query; }
 
 HRESULT QueryNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
-    if (NotificationStateQuery query = gQuery.load()) return query(state);
+    if (NotificationStateQuery query = GameWindowState::Get().notificationQuery.load()) return query(state);
     return ::SHQueryUserNotificationState(state);
 }
 

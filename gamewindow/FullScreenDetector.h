@@ -5,6 +5,8 @@
 #include <shellapi.h>
 #include <wrl/client.h>
 
+#include "gamewindow/GameWindowState.h"
+
 // Kept by the overlay manager and by each classic game-window handler; the detection itself asks
 // the shell (see QueryNotificationState).
 class FullScreenDetector {
@@ -22,9 +24,7 @@ private:
 
 namespace Overlay::GameWindow {
 
-// The shell's notification state. Replaceable because some systems never report a full-screen
-// Direct3D application; null restores the system's query.
-using NotificationStateQuery = HRESULT(WINAPI*)(QUERY_USER_NOTIFICATION_STATE* state);
+// Null restores the system's query.
 void SetNotificationStateQuery(NotificationStateQuery query);
 HRESULT QueryNotificationState(QUERY_USER_NOTIFICATION_STATE* state);
 

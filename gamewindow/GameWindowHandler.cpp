@@ -2,16 +2,13 @@
 
 #include <cstring>
 
+#include "gamewindow/GameWindowState.h"
 #include "input/OOPHooksManager.h"
 #include "logging/Log.h"
 
 namespace {
 
 unsigned Hex(HWND window) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(window)); }
-
-// Shared by every handler of the process.
-RECT gLastClientRect{};
-RECT gLastScreenRect{};
 
 bool BelongsTo(HWND window, uint32_t processId) {
     DWORD pid = 0;
@@ -49,11 +46,6 @@ bool ClassIs(HWND window, const char* name) {
 
 Win32GameWindowHandler::Win32GameWindowHandler(Delegate* delegate)
     : GameWindowHandler(delegate), detector_(std::make_unique<FullScreenDetector>()) {}
-
-void Win32GameWindowHandler::ForgetLastRects() {
-    gLastClientRect = RECT{};
-    gLastScreenRect = RECT{};
-}
 
 HWND Win32GameWindowHandler::GetGameWindowHandle(uint32_t processId) {
     constexpr const wchar_t* kFn = L"Win32GameWindowHandler::GetGameWindowHandle";
@@ -101,19 +93,22 @@ int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
     }
     if (!ReadGameRect(game, rect)) return kUnchanged;
 
+    GameWindowState& shared = GameWindowState::Get();
+    RECT& lastClientRect = shared.lastClientRect;
+    RECT& lastScreenRect = shared.lastScreenRect;
     const LONG width = rect.right - rect.left;
     const LONG height = rect.bottom - rect.top;
-    const bool sameSize = width == gLastClientRect.right - gLastClientRect.left &&
-                          height == gLastClientRect.bottom - gLastClientRect.top;
-    if (!sameSize) gLastClientRect = RECT{0, 0, width, height};
+    const bool sameSize = width == lastClientRect.right - lastClientRect.left &&
+                          height == lastClientRect.bottom - lastClientRect.top;
+    if (!sameSize) lastClientRect = RECT{0, 0, width, height};
 
-    if (rect.top == gLastScreenRect.top && rect.left == gLastScreenRect.left) {
-        gLastScreenRect = rect;
+    if (rect.top == lastScreenRect.top && rect.left == lastScreenRect.left) {
+        lastScreenRect = rect;
         if (force) return kForced;
         return sameSize ? kUnchanged : kResized;
     }
     delegate_->SetMonitor(::MonitorFromWindow(delegate_->GetOverlayWindow(), MONITOR_DEFAULTTONEAREST));
-    gLastScreenRect = rect;
+    lastScreenRect = rect;
     if (force) return kForced;
     return sameSize ? kMoved : kMovedAndResized;
 }

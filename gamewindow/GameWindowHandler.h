@@ -60,9 +60,6 @@ public:
     void DetectFullScreen() override;
     void AdjustClientRect(HWND, RECT&) override {}
 
-    // The last client and screen rectangles are shared by every handler of the process.
-    static void ForgetLastRects();
-
 private:
     std::unique_ptr<FullScreenDetector> detector_;
 };

@@ -6,16 +6,18 @@
 #include <cstdio>
 
 #include "common/ProcessUtils.h"
+#include "qm/BlockerContract.h"
+#include "input/InputState.h"
 #include "logging/Log.h"
 
 // The proxy's rows are yellow; info rows carry its own flag word, warnings the "ERROR" word.
+constexpr uint32_t kProxyRowColour = 0xFFFF00;
 #define PROXY_INFO(function, ...) \
-    QM_LOG(kSeverityNormal, kLogInfo, 0xFFFF00, gLogFlagWords.inputBlockerProxy, (function), __VA_ARGS__)
+    QM_LOG(kSeverityNormal, kLogInfo, kProxyRowColour, gLogFlagWords.inputBlockerProxy, (function), __VA_ARGS__)
 #define PROXY_WARNING(function, ...) \
-    QM_LOG(kSeverityMedium, kLogWarning, 0xFFFF00, gLogger.ErrorFlags(), (function), __VA_ARGS__)
+    QM_LOG(kSeverityMedium, kLogWarning, kProxyRowColour, gLogger.ErrorFlags(), (function), __VA_ARGS__)
 
 namespace {
-std::atomic<int> gBlockingLogBudget{10};
 constexpr const wchar_t* kFnInject = L"InputBlockerProxy::Inject";
 }  // namespace
 
@@ -23,11 +25,15 @@ InputBlockerProxy::~InputBlockerProxy() {
     if (thread_.joinable()) thread_.join();
 }
 
+void InputBlockerProxy::RegisterMessages() {
+    hostPid_ = ::GetCurrentProcessId();
+    blockMessage_ = ::RegisterWindowMessageA(qm::blocker::kBlockMessageName);
+    cursorMessage_ = ::RegisterWindowMessageA(qm::blocker::kCursorMessageName);
+}
+
 void InputBlockerProxy::Init(uint32_t gamePid, uint32_t clientPid, const std::wstring& clientFolder) {
     gamePid_ = gamePid;
-    hostPid_ = ::GetCurrentProcessId();
-    blockMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Block");
-    cursorMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Cursor");
+    RegisterMessages();
     searchAllowed_ = false;
     try {
         thread_ = std::thread([this, clientPid, clientFolder] {
@@ -45,22 +51,24 @@ void InputBlockerProxy::Init(uint32_t gamePid, uint32_t clientPid, const std::ws
 std::wstring InputBlockerProxy::LibraryPath(const std::wstring& clientFolder, bool is32) {
     const size_t cut = clientFolder.find_last_of(L"\\/");
     const std::wstring base = cut == std::wstring::npos ? clientFolder : clientFolder.substr(0, cut);
-    return base + (is32 ? L"\\Win32\\QMClientOOPO.dll" : L"\\QMClientOOPO.dll");
+    return base + L"\\" + (is32 ? std::wstring(qm::blocker::kLibrary32Folder) + L"\\" : std::wstring()) +
+           qm::blocker::kLibraryFileName;
 }
 
 std::wstring InputBlockerProxy::HelperCommandLine(uint32_t gamePid, const std::wstring& libraryPath,
                                                   uint32_t clientPid) {
     wchar_t line[2048];
-    const int n = _snwprintf(line, 2047, L"--inject --target-pid=%u --dll-path=\"%s\" --procn=%S --proc-msg=%d --param=%d pid=%u",
-                             gamePid, libraryPath.c_str(), "QMClientOOPOCallback", kHelperMessage,
-                             static_cast<int>(gamePid), clientPid);
+    const int n = _snwprintf(line, 2047, qm::blocker::kHelperCommandLineFormat, gamePid, libraryPath.c_str(),
+                             qm::blocker::kCallbackExport, qm::blocker::kHelperMessage, static_cast<int>(gamePid),
+                             clientPid);
     line[2047] = L'\0';
     (void)n;
     return line;
 }
 
 std::wstring InputBlockerProxy::FindHelperPath(bool is32) {
-    const uint32_t pid = base::process::FindProcessIdByName(is32 ? L"QuillmarHelper.exe" : L"QuillmarHelper64.exe");
+    const uint32_t pid = base::process::FindProcessIdByName(is32 ? qm::blocker::kHelper32FileName
+                                                                    : qm::blocker::kHelper64FileName);
     if (pid == 0) return std::wstring();
     base::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return std::wstring();
@@ -88,7 +96,7 @@ void InputBlockerProxy::Inject(uint32_t clientPid, const std::wstring& clientFol
     const std::wstring helper = FindHelperPath(is32);
     if (helper.empty()) {
         PROXY_WARNING(kFnInject, L"%s process not found - cannot inject ipd dll",
-                      is32 ? L"QuillmarHelper.exe" : L"QuillmarHelper64.exe");
+                      is32 ? qm::blocker::kHelper32FileName : qm::blocker::kHelper64FileName);
         return;
     }
     const std::wstring library = LibraryPath(clientFolder, is32);
@@ -97,7 +105,7 @@ void InputBlockerProxy::Inject(uint32_t clientPid, const std::wstring& clientFol
         return;
     }
     char guardName[64];
-    std::snprintf(guardName, sizeof(guardName), "QM.ClientOOPO.Target.%u", gamePid);
+    std::snprintf(guardName, sizeof(guardName), qm::blocker::kTargetGuardFormat, gamePid);
     guardEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, guardName));
     if (!guardEvent_) {
         PROXY_WARNING(kFnInject, L"failed to create PID guard event (game pid %u, err %u)", gamePid,
@@ -138,12 +146,12 @@ bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
     if (!launched_ || gamePid == 0 || blockMessage_ == 0 || attempts_.load() >= kMaxAttempts) return false;
     const int attempt = ++attempts_;
     char name[64];
-    std::snprintf(name, sizeof(name), "QM.ClientOOPO.%u", gamePid);
+    std::snprintf(name, sizeof(name), qm::blocker::kWindowNameFormat, gamePid);
     // Any process can make a window of this name: only the game's own (the injected library's)
     // is the blocker.
     HWND found = nullptr;
-    for (HWND w = ::FindWindowExA(nullptr, nullptr, "STATIC", name); w && !found;
-         w = ::FindWindowExA(nullptr, w, "STATIC", name)) {
+    for (HWND w = ::FindWindowExA(nullptr, nullptr, qm::blocker::kWindowClass, name); w && !found;
+         w = ::FindWindowExA(nullptr, w, qm::blocker::kWindowClass, name)) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(w, &owner);
         if (owner == gamePid) found = w;
@@ -162,8 +170,8 @@ bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
 void InputBlockerProxy::SetInputBlocking(bool block) {
     if (!FindBlockerWindow(false, false)) return;
     ::PostMessageW(window_.load(), blockMessage_, block ? 1 : 0, hostPid_);
-    if (gBlockingLogBudget.load() > 0) {
-        --gBlockingLogBudget;
+    if (std::atomic<int>& budget = InputState::Get().blockingLogBudget; budget.load() > 0) {
+        --budget;
         PROXY_INFO(L"InputBlockerProxy::SetInputBlocking", L"input blocking -> %s (game pid %u)",
                    block ? L"ON" : L"OFF", gamePid_.load());
     }
@@ -171,9 +179,7 @@ void InputBlockerProxy::SetInputBlocking(bool block) {
 
 void InputBlockerProxy::MarkLaunched(uint32_t gamePid) {
     gamePid_ = gamePid;
-    hostPid_ = ::GetCurrentProcessId();
-    blockMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Block");
-    cursorMessage_ = ::RegisterWindowMessageA("QM.ClientOOPO.Cursor");
+    RegisterMessages();
     launched_ = true;
     ready_ = true;
     searchAllowed_ = true;

@@ -8,12 +8,12 @@
 
 #include "common/UniqueHandle.h"
 
-// The host's side of the input blocker: has the product's helper inject QMClientOOPO.dll into the
-// game, finds the blocker's window there and tells it when to block the game's input.
+// The host's side of the input blocker (qm/BlockerContract.h): has the product's helper inject the
+// blocker library into the game, finds the blocker's window there and tells it when to block the
+// game's input.
 class InputBlockerProxy {
 public:
     static constexpr int kMaxAttempts = 30;
-    static constexpr int kHelperMessage = 230;
 
     InputBlockerProxy() = default;
     ~InputBlockerProxy();
@@ -46,6 +46,8 @@ public:
     void MarkLaunched(uint32_t gamePid);
 
 private:
+    void RegisterMessages();
+
     std::atomic<bool> ready_{false};
     std::atomic<uint32_t> gamePid_{0};
     std::atomic<HWND> window_{nullptr};

@@ -1,50 +1,38 @@
 #include "input/OOPHooksManager.h"
 
-#include <mutex>
-
 #include "common/MessageWait.h"
 
 #include "core/CommandLineArgs.h"
 #include "core/OOPManager.h"
 #include "logging/Log.h"
 
-OOPHooksManager* OOPHooksManager::instance_ = nullptr;
-OOPManager* OOPHooksManager::manager_ = nullptr;
-std::atomic<bool> OOPHooksManager::exclusive_{false};
-std::atomic<uint32_t> OOPHooksManager::exclusiveExitTick_{0};
-std::atomic<uint32_t> OOPHooksManager::cursorVisibleSinceTick_{0};
-std::atomic<HHOOK> OOPHooksManager::mouseHook_{nullptr};
-std::atomic<HHOOK> OOPHooksManager::keyboardHook_{nullptr};
-std::atomic<int64_t> OOPHooksManager::lastMousePosition_{0};
+namespace {
+InputState& State() { return InputState::Get(); }
+}  // namespace
 
 // The hooks manager's rows are green, and its info rows carry its own flag word.
+constexpr uint32_t kHooksRowColour = 0x00A400;
 #define HOOKS_INFO(function, ...) \
-    QM_LOG(kSeverityNormal, kLogInfo, 0x00A400, gLogFlagWords.hooksManager, (function), __VA_ARGS__)
-#define HOOKS_ERROR(function, ...) QM_LOG(kSeverityHigh, kLogError, 0x00A400, gLogger.ErrorFlags(), (function), __VA_ARGS__)
+    QM_LOG(kSeverityNormal, kLogInfo, kHooksRowColour, gLogFlagWords.hooksManager, (function), __VA_ARGS__)
+#define HOOKS_ERROR(function, ...) \
+    QM_LOG(kSeverityHigh, kLogError, kHooksRowColour, gLogger.ErrorFlags(), (function), __VA_ARGS__)
 
-OOPHooksManager::OOPHooksManager() { instance_ = this; }
+OOPHooksManager::OOPHooksManager() { State().hooks = this; }
 
 OOPHooksManager::~OOPHooksManager() {
-    if (instance_ == this) instance_ = nullptr;
+    if (State().hooks == this) State().hooks = nullptr;
     StopHooksThread();
-    if (HHOOK hook = mouseHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
-    if (HHOOK hook = keyboardHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
-}
-
-void OOPHooksManager::ResetInputState() {
-    exclusive_ = false;
-    exclusiveExitTick_ = 0;
-    cursorVisibleSinceTick_ = 0;
-    lastMousePosition_ = 0;
+    if (HHOOK hook = State().mouseHook.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+    if (HHOOK hook = State().keyboardHook.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
 }
 
 POINT OOPHooksManager::LastMousePosition() {
-    const int64_t packed = lastMousePosition_.load();
+    const int64_t packed = State().lastMousePosition.load();
     return POINT{static_cast<LONG>(static_cast<int32_t>(packed & 0xFFFFFFFF)), static_cast<LONG>(packed >> 32)};
 }
 
 void OOPHooksManager::RememberMousePosition(POINT position) {
-    lastMousePosition_ = (static_cast<int64_t>(position.y) << 32) | static_cast<uint32_t>(position.x);
+    State().lastMousePosition = (static_cast<int64_t>(position.y) << 32) | static_cast<uint32_t>(position.x);
 }
 
 void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
@@ -53,10 +41,10 @@ void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
     hooksThreadId_ = ::GetCurrentThreadId();
     HHOOK mouse = ::SetWindowsHookExW(WH_MOUSE_LL, &OOPHooksManager::MouseHookProc, instance, 0);
     if (!mouse) HOOKS_ERROR(kFn, L"mouse hk error 0x%x", static_cast<unsigned>(::GetLastError()));
-    mouseHook_ = mouse;
+    State().mouseHook = mouse;
     HHOOK keyboard = ::SetWindowsHookExW(WH_KEYBOARD_LL, &OOPHooksManager::KeyboardHookProc, instance, 0);
     if (!keyboard) HOOKS_ERROR(kFn, L"key hk error 0x%x", static_cast<unsigned>(::GetLastError()));
-    keyboardHook_ = keyboard;
+    State().keyboardHook = keyboard;
     if (qm::IOverlayManagerController* controller = controller_.load(); (!mouse || !keyboard) && controller) {
         controller->OnHooksFailed();
     }
@@ -69,8 +57,8 @@ void OOPHooksManager::CreateLLHooksThread(HINSTANCE instance) {
         ::DispatchMessageW(&msg);
     }
     HOOKS_INFO(kFn, L"stopping llHK thread");
-    if (HHOOK hook = mouseHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
-    if (HHOOK hook = keyboardHook_.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+    if (HHOOK hook = State().mouseHook.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
+    if (HHOOK hook = State().keyboardHook.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
     HOOKS_INFO(kFn, L"exit llHK thread");
 }
 
@@ -100,18 +88,19 @@ void OOPHooksManager::StopHooksThread() {
 LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM lParam) {
     const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
     const uint32_t message = static_cast<uint32_t>(wParam);
-    OOPHooksManager* hooks = instance_;
-    OOPManager* manager = manager_;
+    InputState& state = State();
+    OOPHooksManager* hooks = state.hooks;
+    OOPManager* manager = state.manager;
     qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     const bool click = message == WM_LBUTTONDOWN || message == WM_LBUTTONUP || message == WM_RBUTTONDOWN;
     const bool notify = controller && click;
-    const bool exclusive = exclusive_.load();
+    const bool exclusive = state.exclusive.load();
 
     const auto outside = [&] {
         hooks->SetPassThrough(true);
         if (notify) controller->OnClickOutside();
     };
-    const auto next = [&] { return ::CallNextHookEx(mouseHook_.load(), code, wParam, lParam); };
+    const auto next = [&] { return ::CallNextHookEx(state.mouseHook.load(), code, wParam, lParam); };
 
     if (!controller || !manager || !event) return next();
     const RECT gameRect = manager->GameRect();
@@ -124,28 +113,28 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
         return next();
     }
     const uint32_t now = ::GetTickCount();
-    if (const uint32_t exitTick = exclusiveExitTick_.load()) {
+    if (const uint32_t exitTick = state.exclusiveExitTick.load()) {
         if (now - exitTick < 500) {
             outside();
             return next();
         }
-        exclusiveExitTick_ = 0;
+        state.exclusiveExitTick = 0;
     }
     if (exclusive) {
-        cursorVisibleSinceTick_ = 0;
+        state.cursorVisibleSinceTick = 0;
     } else {
         CURSORINFO cursor{};
         cursor.cbSize = sizeof(cursor);
         const bool info = ::GetCursorInfo(&cursor) != FALSE;
         if (info && (cursor.flags & CURSOR_SHOWING) == 0) {
-            cursorVisibleSinceTick_ = 0;
+            state.cursorVisibleSinceTick = 0;
             outside();
             return next();
         }
-        uint32_t since = cursorVisibleSinceTick_.load();
+        uint32_t since = state.cursorVisibleSinceTick.load();
         if (since == 0) {
             since = now;
-            cursorVisibleSinceTick_ = now;
+            state.cursorVisibleSinceTick = now;
         }
         if (now - since < 500) {
             outside();
@@ -200,35 +189,30 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
 }
 
 LRESULT CALLBACK OOPHooksManager::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    InputState& state = State();
     const auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam);
     if (code == 0 && key && key->vkCode == VK_TAB && (key->flags & LLKHF_ALTDOWN) != 0) {
-        return ::CallNextHookEx(keyboardHook_.load(), code, wParam, lParam);
+        return ::CallNextHookEx(state.keyboardHook.load(), code, wParam, lParam);
     }
-    OOPHooksManager* hooks = instance_;
+    OOPHooksManager* hooks = state.hooks;
     qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     if (controller && controller->OnKeyboardHook(code, wParam, reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam))) return 1;
-    return ::CallNextHookEx(keyboardHook_.load(), code, wParam, lParam);
+    return ::CallNextHookEx(state.keyboardHook.load(), code, wParam, lParam);
 }
 
 void OOPHooksManager::ApplyConfigurationDefaults(qm::GameConfiguration* c) {
-    c->SetU32(28, 0);
-    c->SetU32(36, 0);
-    c->SetByte(42, 0);
-    c->SetByte(50, 0);
-    c->SetU32(112, 0);
-    c->SetByte(117, 1);
-    c->Zero(118, 120);
-    c->Zero(124, 134);
-    c->Zero(136, 143);
-    c->SetFloat(qm::GameConfiguration::kScale, 1.0f);
-    c->Zero(148, 167);
-    c->SetU32(168, 0xFFFFFFFF);
-    c->Zero(172, 186);
+    using Config = qm::GameConfiguration;
+    for (size_t offset : Config::kZeroedU32s) c->SetU32(offset, 0);
+    for (size_t offset : Config::kZeroedBytes) c->SetByte(offset, 0);
+    for (const Config::Range& range : Config::kZeroedRanges) c->Zero(range.first, range.last);
+    c->SetByte(Config::kPresetByte, 1);
+    c->SetFloat(Config::kScale, 1.0f);
+    c->SetU32(Config::kAllOnesU32, 0xFFFFFFFF);
 }
 
 bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, OOPManager* manager) {
     constexpr const wchar_t* kFn = L"OOPHooksManager::Init";
-    manager_ = manager;
+    State().manager = manager;
     clientPid_ = clientPid;
     const bool haveFolder = clientFolder && clientFolder[0];
     if (!client_.Load(QMClientDll::kFileName, haveFolder ? clientFolder : nullptr, 0)) {
@@ -248,12 +232,14 @@ void OOPHooksManager::ApplayOOPOConfigurtion(qm::GameConfiguration* c) {
     if (!controller_.load()->ReadGameConfiguration(c)) {
         HOOKS_ERROR(L"OOPHooksManager::ApplayOOPOConfigurtion", L"error reading game configuration");
     }
-    c->SetByte(25, 1);
-    const int type = manager_ ? manager_->GetManagerType() : -1;
-    c->SetU32(qm::GameConfiguration::kRendererKind, type == kManagerD3D9 ? 2u : type == kManagerD3D11 ? 16u : 18u);
-    for (size_t offset : {42, 44, 54, 55, 56, 57, 92, 105, 130, 153, 155}) c->SetByte(offset, 1);
-    c->SetByte(101, 0);
-    c->SetByte(117, 0);
+    using Config = qm::GameConfiguration;
+    OOPManager* manager = State().manager;
+    const int type = manager ? manager->GetManagerType() : -1;
+    c->SetU32(Config::kRendererKind, type == kManagerD3D9    ? Config::kRendererD3D9
+                                     : type == kManagerD3D11 ? Config::kRendererD3D11
+                                                             : Config::kRendererOther);
+    for (size_t offset : Config::kHostSetBytes) c->SetByte(offset, 1);
+    for (size_t offset : Config::kHostClearedBytes) c->SetByte(offset, 0);
 }
 
 bool OOPHooksManager::Start(HINSTANCE instance) {
@@ -293,12 +279,12 @@ void OOPHooksManager::ReleaseController() {
 }
 
 void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
-    if (exclusive_.load() == exclusive) return;
-    HOOKS_INFO(L"OOPHooksManager::OnExclusiveModeChanged", L"exclusive mode %s",
-                exclusive ? L"True" : L"False");
-    exclusive_ = exclusive;
-    OOPManager* manager = manager_;
-    if (!exclusive) exclusiveExitTick_ = ::GetTickCount();
+    InputState& state = State();
+    if (state.exclusive.load() == exclusive) return;
+    HOOKS_INFO(L"OOPHooksManager::OnExclusiveModeChanged", L"exclusive mode %s", exclusive ? L"True" : L"False");
+    state.exclusive = exclusive;
+    OOPManager* manager = state.manager;
+    if (!exclusive) state.exclusiveExitTick = ::GetTickCount();
     if (!manager) return;
     // The hooks read the flag at once; the window changes wait for the window's thread.
     if (exclusive) manager->SetClickThroughFlag(false);
@@ -309,7 +295,7 @@ void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
 }
 
 void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
-    OOPManager* manager = manager_;
+    OOPManager* manager = State().manager;
     if (!manager) return;
     if (!exclusive) {
         manager->HandleExclusiveModeChanged();
@@ -333,7 +319,7 @@ bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {
     switch (message->type) {
         case qm::kMessageStopOverlay:
             HOOKS_INFO(L"OOPHooksManager::HandleMessage", L"stop oopo requested");
-            if (manager_) manager_->RequestStop();
+            if (OOPManager* manager = State().manager) manager->RequestStop();
             return true;
         case qm::kMessageLoadPlugin:
             OverrideLoadPlugin(message);
@@ -375,60 +361,60 @@ void OOPHooksManager::OverrideLoadPlugin(const qm::ControllerMessage* message) {
     if (!plugin_.IsLoaded()) {
         HOOKS_ERROR(kFn, L"Load in-game plugin request error: 0x%x", static_cast<unsigned>(error));
     } else if (!alreadyLoaded) {
-        const std::wstring game = manager_ ? manager_->GameProcessName() : std::wstring();
+        OOPManager* manager = State().manager;
+        const std::wstring game = manager ? manager->GameProcessName() : std::wstring();
         if (!plugin_.StartPluginOOP(game.c_str(), 0)) HOOKS_ERROR(kFn, L"start oop plugin request error");
     }
     if (qm::IOverlayManagerController* controller = controller_.load()) controller->SendData(sizeof(reply), &reply);
 }
 
 bool OOPHooksManager::CanReceiveInput() {
-    if (!manager_ || !manager_->IsGameFullScreen()) return true;
-    return manager_->BlockerWindow() != nullptr;
+    OOPManager* manager = State().manager;
+    if (!manager || !manager->IsGameFullScreen()) return true;
+    return manager->BlockerWindow() != nullptr;
 }
 
 bool OOPHooksManager::GetOverlayInfo(bool* fullScreen, uint32_t* width, uint32_t* height) {
+    OOPManager* manager = State().manager;
     RECT client{};
-    if (manager_ && manager_->OverlayWindow()) ::GetClientRect(manager_->OverlayWindow(), &client);
+    if (manager && manager->OverlayWindow()) ::GetClientRect(manager->OverlayWindow(), &client);
     if (width) *width = static_cast<uint32_t>(client.right - client.left);
     if (height) *height = static_cast<uint32_t>(client.bottom - client.top);
-    if (fullScreen) *fullScreen = manager_ && manager_->IsGameFullScreen();
+    if (fullScreen) *fullScreen = manager && manager->IsGameFullScreen();
     return true;
 }
 
 bool OOPHooksManager::CanShowOverlay() {
-    if (!manager_ || !manager_->FullScreenRenderingOff()) return true;
-    return !manager_->IsGameFullScreen();
+    OOPManager* manager = State().manager;
+    if (!manager || !manager->FullScreenRenderingOff()) return true;
+    return !manager->IsGameFullScreen();
 }
 
 void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
-    if (!manager_) return;
-    if (HWND blocker = manager_->BlockerWindow()) {
-        static const UINT cursorMessage = ::RegisterWindowMessageW(L"QM.ClientOOPO.Cursor");
-        ::PostMessageW(blocker, cursorMessage, static_cast<WPARAM>(static_cast<intptr_t>(type)), 0);
+    OOPManager* manager = State().manager;
+    if (!manager) return;
+    // A blocker window is only known once the proxy has registered its messages.
+    if (HWND blocker = manager->BlockerWindow()) {
+        ::PostMessageW(blocker, manager->InputProxy().CursorMessage(), static_cast<WPARAM>(static_cast<intptr_t>(type)), 0);
     }
-    if (HWND overlay = manager_->OverlayWindow()) ::PostMessageW(overlay, OOPManager::kMsgRefreshCursor, 0, 0);
-    manager_->SelectCursor(type, cursor);
+    if (HWND overlay = manager->OverlayWindow()) ::PostMessageW(overlay, qm::overlay::kMsgRefreshCursor, 0, 0);
+    manager->SelectCursor(type, cursor);
 }
 
 void OOPHooksManager::SetPassThrough(bool passThrough) {
-    if (manager_) manager_->RequestClickThrough(passThrough);
+    if (OOPManager* manager = State().manager) manager->RequestClickThrough(passThrough);
 }
 
 qm::GameConfiguration* GetGameConfiguration() {
-    static qm::GameConfiguration configuration = [] {
-        qm::GameConfiguration c{};
-        OOPHooksManager::ApplyConfigurationDefaults(&c);
-        return c;
-    }();
-    static std::atomic<bool> read{false};
-    static std::mutex reading;
-    if (!read.load()) {
-        std::lock_guard<std::mutex> guard(reading);
-        OOPHooksManager* hooks = OOPHooksManager::Instance();
+    InputState& state = State();
+    if (!state.configurationRead.load()) {
+        base::ScopedLock hold(state.configurationReading);
+        OOPHooksManager* hooks = state.hooks;
         qm::IOverlayManagerController* controller = hooks ? hooks->Controller() : nullptr;
-        if (!read.load() && OOPHooksManager::Manager() && controller && controller->ReadGameConfiguration(&configuration)) {
-            read = true;
+        if (!state.configurationRead.load() && state.manager && controller &&
+            controller->ReadGameConfiguration(&state.configuration)) {
+            state.configurationRead = true;
         }
     }
-    return &configuration;
+    return &state.configuration;
 }

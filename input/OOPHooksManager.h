@@ -7,6 +7,7 @@
 
 #include "common/DllHelper.h"
 #include "common/UniqueHandle.h"
+#include "input/InputState.h"
 #include "qm/ClientContract.h"
 
 class OOPManager;
@@ -55,11 +56,8 @@ public:
     // Test use: the controller the hooks talk to, without loading a library.
     void SetControllerForTesting(qm::IOverlayManagerController* controller, OOPManager* manager) {
         controller_ = controller;
-        manager_ = manager;
+        InputState::Get().manager = manager;
     }
-    // Test use: clears the process-wide exclusive state and ticks.
-    static void ResetInputState();
-
     // Shutdown's part: the delegate cleared, the controller stopped, "clearClient".
     void ReleaseController();
     void OverrideLoadPlugin(const qm::ControllerMessage* message);
@@ -67,10 +65,10 @@ public:
     qm::IOverlayManagerController* Controller() const { return controller_.load(); }
     QMClientDll& ClientLibrary() { return client_; }
     GEPPluginDll& PluginLibrary() { return plugin_; }
-    static bool IsExclusive() { return exclusive_; }
+    static bool IsExclusive() { return InputState::Get().exclusive.load(); }
 
-    static OOPHooksManager* Instance() { return instance_; }
-    static OOPManager* Manager() { return manager_; }
+    static OOPHooksManager* Instance() { return InputState::Get().hooks; }
+    static OOPManager* Manager() { return InputState::Get().manager; }
 
     // The defaults the host writes into a configuration block before it is read.
     static void ApplyConfigurationDefaults(qm::GameConfiguration* configuration);
@@ -85,15 +83,6 @@ private:
     HINSTANCE hooksInstance_ = nullptr;
     static DWORD WINAPI HooksThreadProc(void* self);
     std::atomic<uint32_t> hooksThreadId_{0};
-
-    static OOPHooksManager* instance_;
-    static OOPManager* manager_;
-    static std::atomic<bool> exclusive_;
-    static std::atomic<uint32_t> exclusiveExitTick_;
-    static std::atomic<uint32_t> cursorVisibleSinceTick_;
-    static std::atomic<HHOOK> mouseHook_;
-    static std::atomic<HHOOK> keyboardHook_;
-    static std::atomic<int64_t> lastMousePosition_;
 };
 
 // The process-wide game configuration: defaults until the controller has given one.

@@ -18,15 +18,33 @@ namespace qm {
 struct GameConfiguration {
     static constexpr size_t kSize = 188;
 
-    // Written by the host before the controller starts (see ApplyHostOverrides in the host).
-    static constexpr size_t kRendererKind = 4;            // uint32: 2 Direct3D 9, 16 Direct3D 11, 18 other
     // Read by the host.
-    static constexpr size_t kAdapterChoice = 156;         // byte: choose the adapter of the game's monitor
+    static constexpr size_t kAdapterChoice = 156;         // byte: non-zero uses the default adapter, not the game monitor's
     static constexpr size_t kFramePollingOff = 157;       // byte: do not ask IsFrameReady
     static constexpr size_t kForegroundHandling = 158;    // byte: foreground and focus handling
     static constexpr size_t kFullScreenRenderingOff = 173;// byte: do not render over a full-screen game
     static constexpr size_t kInputBlockerEnabled = 185;   // byte: inject the input blocker
-    static constexpr size_t kScale = 144;                 // float, 1.0 by default
+
+    // What the host writes before the controller fills the block; the controller may overwrite
+    // any of it. The meaning of these bytes is the client library's.
+    struct Range {
+        size_t first;
+        size_t last;  // included
+    };
+    static constexpr size_t kZeroedU32s[] = {28, 36, 112};
+    static constexpr size_t kZeroedBytes[] = {42, 50};
+    static constexpr Range kZeroedRanges[] = {{118, 120}, {124, 134}, {136, 143}, {148, 167}, {172, 186}};
+    static constexpr size_t kPresetByte = 117;            // byte: 1 (and 0 again after the read)
+    static constexpr size_t kScale = 144;                 // float: 1.0
+    static constexpr size_t kAllOnesU32 = 168;            // uint32: 0xFFFFFFFF
+
+    // What the host writes after the controller has filled the block, before Start.
+    static constexpr size_t kRendererKind = 4;            // uint32: one of the renderer kinds below
+    static constexpr uint32_t kRendererD3D9 = 2;
+    static constexpr uint32_t kRendererD3D11 = 16;
+    static constexpr uint32_t kRendererOther = 18;
+    static constexpr size_t kHostSetBytes[] = {25, 42, 44, 54, 55, 56, 57, 92, 105, 130, 153, 155};  // 1
+    static constexpr size_t kHostClearedBytes[] = {101, kPresetByte};                                   // 0
 
     uint8_t bytes[kSize];
 
@@ -48,6 +66,7 @@ struct GameConfiguration {
 };
 static_assert(sizeof(GameConfiguration) == 188, "GameConfiguration is 188 bytes");
 static_assert(GameConfiguration::kInputBlockerEnabled < GameConfiguration::kSize, "offset inside the block");
+static_assert(GameConfiguration::kZeroedRanges[4].last < GameConfiguration::kSize, "offset inside the block");
 
 // Message types the controller sends through HandleMessage.
 enum ControllerMessageType : uint32_t {

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "qm/BlockerContract.h"
+
 namespace {
 
 UINT gBlockMessage = 0;
@@ -38,13 +40,13 @@ LRESULT CALLBACK BlockerProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 DWORD WINAPI BlockerThread(void*) {
-    gBlockMessage = ::RegisterWindowMessageA("QM.ClientOOPO.Block");
-    gCursorMessage = ::RegisterWindowMessageA("QM.ClientOOPO.Cursor");
+    gBlockMessage = ::RegisterWindowMessageA(qm::blocker::kBlockMessageName);
+    gCursorMessage = ::RegisterWindowMessageA(qm::blocker::kCursorMessageName);
     char name[64];
     std::snprintf(name, sizeof(name), "QM.ClientOOPO.Blocked.%lu", ::GetCurrentProcessId());
     gBlockedEvent = ::CreateEventA(nullptr, TRUE, FALSE, name);
-    std::snprintf(name, sizeof(name), "QM.ClientOOPO.%lu", ::GetCurrentProcessId());
-    gWindow = ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    std::snprintf(name, sizeof(name), qm::blocker::kWindowNameFormat, static_cast<unsigned>(::GetCurrentProcessId()));
+    gWindow = ::CreateWindowExA(0, qm::blocker::kWindowClass, name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (!gWindow) return 1;
     gStaticProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(gWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BlockerProc)));

@@ -160,8 +160,10 @@ public:
                reply.hostPid == ::GetCurrentProcessId() ? "host" : "other", reply.requestId, reply.error);
     }
     bool Start(qm::GameConfiguration* c) override {
-        Record("Start kind=%u b25=%u b101=%u b117=%u", c ? c->U32(qm::GameConfiguration::kRendererKind) : 0,
-               c ? c->Byte(25) : 0, c ? c->Byte(101) : 0, c ? c->Byte(117) : 0);
+        using Config = qm::GameConfiguration;
+        Record("Start kind=%u b25=%u b101=%u b117=%u", c ? c->U32(Config::kRendererKind) : 0,
+               c ? c->Byte(Config::kHostSetBytes[0]) : 0, c ? c->Byte(Config::kHostClearedBytes[0]) : 0,
+               c ? c->Byte(Config::kPresetByte) : 0);
         if (Option("QMSAMPLE_START_FAILS")) return false;
         OpenFrameMapping();
         AskTheHostLater();
@@ -234,7 +236,7 @@ public:
         Record("ReadGameConfiguration");
         if (!c || Option("QMSAMPLE_NO_CONFIGURATION")) return false;
         c->SetByte(qm::GameConfiguration::kInputBlockerEnabled, Option("QMSAMPLE_BLOCKER") ? 1 : 0);
-        c->SetByte(101, 1);  // the host sets it back to 0
+        c->SetByte(qm::GameConfiguration::kHostClearedBytes[0], 1);  // the host sets it back to 0
         return true;
     }
     bool IsFrameReady() override { return !Option("QMSAMPLE_FRAME_NOT_READY"); }

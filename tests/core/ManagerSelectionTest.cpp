@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLineArgs.h"
+#include "core/HostState.h"
 #include "core/ManagerFactory.h"
 #include "core/OOPManager.h"
 #include "tests/TestSupport.h"
@@ -46,12 +47,12 @@ TEST(ManagerSelection, FollowsTheRuleTable) {
 }
 
 TEST(ManagerSelection, ReadsTheProcessWideInstance) {
-    const test::ScopeExit restore([saved = CommandLineArgs::Instance] { CommandLineArgs::Instance = saved; });
-    CommandLineArgs::Instance = nullptr;
+    const test::ScopeExit restore([] { HostState::Reset(); });
+    HostState::Reset();
     EXPECT_EQ(SelectManagerType(), kManagerD3D11);
     CommandLineArgs cmd;
     cmd.Parse(L"x --oopg");
-    CommandLineArgs::Instance = &cmd;
+    HostState::Get().commandLine = &cmd;
     EXPECT_EQ(SelectManagerType(), kManagerGep);
 }
 

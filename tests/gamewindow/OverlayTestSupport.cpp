@@ -35,9 +35,7 @@ RECT SampleGame::ClientOnScreen() const {
 TestManager::~TestManager() {
     hooksManager_.StopHooksThread();
     if (overlayWindow_) ::DestroyWindow(overlayWindow_);
-    ::UnregisterClassW(kWindowClass, ::GetModuleHandleW(nullptr));
-    ResetProcessWideState();
-    OOPHooksManager::ResetInputState();
+    ::UnregisterClassW(qm::overlay::kWindowClass, ::GetModuleHandleW(nullptr));
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }

@@ -6,7 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "core/HostState.h"
 #include "core/OOPManager.h"
+#include "gamewindow/GameWindowState.h"
+#include "input/InputState.h"
 #include "qm/ClientContract.h"
 #include "tests/TestSupport.h"
 
@@ -78,10 +81,22 @@ public:
     std::atomic<HWND> gameWindow{nullptr};
 };
 
+// The process-wide state of the host, the input side and the game-window side, fresh before a
+// manager is made (a base listed first) and again once it is gone.
+struct FreshProcessState {
+    FreshProcessState() { ResetAll(); }
+    ~FreshProcessState() { ResetAll(); }
+    static void ResetAll() {
+        HostState::Reset();
+        InputState::Reset();
+        GameWindowState::Reset();
+    }
+};
+
 // An overlay manager whose renderer does nothing but count, with its state open to the tests.
-class TestManager : public OOPManager {
+class TestManager : private FreshProcessState, public OOPManager {
 public:
-    TestManager() { ResetProcessWideState(); }
+    TestManager() = default;
     ~TestManager() override;
     int GetManagerType() override { return kManagerGep; }
     bool InitD3D() override { return initD3DResult; }

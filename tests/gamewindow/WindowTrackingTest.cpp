@@ -6,6 +6,7 @@
 
 #include "gamewindow/FullScreenDetector.h"
 #include "gamewindow/GameWindowHandler.h"
+#include "gamewindow/GameWindowState.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
 
 namespace {
@@ -73,7 +74,7 @@ TEST(Win32GameWindowHandler, FindsOnlyVisibleWindowsOfAtLeast300By300) {
 }
 
 TEST(Win32GameWindowHandler, ChangeCodesForMovesResizesAndForcedUpdates) {
-    Win32GameWindowHandler::ForgetLastRects();
+    GameWindowState::Reset();
     test::SampleGame game(L"--pos 50,60 --size 640x480");
     RecordingDelegate d(game.Pid());
     Win32GameWindowHandler handler(&d);
@@ -137,7 +138,7 @@ TEST(Win32GameWindowHandler, ForegroundIsNotTakenFromAThirdWindow) {
 }
 
 TEST(UWPHandler, FindsTheFrameItsTitleBarAndCoreWindow) {
-    Win32GameWindowHandler::ForgetLastRects();
+    GameWindowState::Reset();
     test::SampleGame game(L"--uwp --pos 100,100 --size 800x600 --title uwp-game");
     ASSERT_NE(game.Window(), nullptr);
     RecordingDelegate d(game.Pid());

@@ -1,0 +1,24 @@
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+
+#include "common/ProcessWide.h"
+
+namespace Overlay::GameWindow {
+
+// The shell's notification state. Replaceable because some systems never report a full-screen
+// Direct3D application; null is the system's query.
+using NotificationStateQuery = HRESULT(WINAPI*)(QUERY_USER_NOTIFICATION_STATE* state);
+
+}  // namespace Overlay::GameWindow
+
+// What the game-window side keeps once per process, shared by every handler. Reset only while no
+// handler is in use.
+struct GameWindowState : base::ProcessWide<GameWindowState> {
+    // The game's last client size (at 0,0) and client rectangle on the screen.
+    RECT lastClientRect{};
+    RECT lastScreenRect{};
+    std::atomic<Overlay::GameWindow::NotificationStateQuery> notificationQuery{nullptr};
+};
