@@ -4,9 +4,9 @@
 
 #include <memory>
 
+#include "common/GuardedStep.h"
 #include "common/MessageWait.h"
 #include "common/ThreadName.h"
-#include "common/GuardedStep.h"
 
 namespace Common::Utils {
 
