@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "QmVersion.h"
+
 // Writes what a structured exception on a task runner's thread leaves behind: "ERRORLOG.TXT" and
 // "Crash.json" in a folder of its own under Local AppData\Quillmar\Crashes (when the client asks
 // for them), and "CrashDump.dmp" with another "ERRORLOG.TXT" in Local AppData\Quillmar\CrashDumps
@@ -26,7 +28,7 @@ public:
     };
 
     static constexpr size_t kOsNameChars = 256;
-    static constexpr const char* kVersion = "2.2.300.10";
+    static constexpr const char* kVersion = QM_VERSION_STRING;  // the product's, as the collector expects
 
     // Becomes the reporter of the guarded steps' faults (at process start).
     static void Install();
