@@ -355,8 +355,10 @@ std::string CrashHandlerReport::SummaryLine(uint32_t code) {
 bool CrashHandlerReport::WriteErrorLog(EXCEPTION_POINTERS* pointers, const char* folder, char* summary,
                                        size_t summarySize) {
     const std::string path = std::string(folder ? folder : "") + "\\ERRORLOG.TXT";
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const base::UniqueHandle owned(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_WRITE_THROUGH, nullptr));
+    const HANDLE file = owned.Get();
+    if (!file) {
         ::OutputDebugStringA("Error creating exception report\r\n");
         return false;
     }
@@ -419,7 +421,6 @@ bool CrashHandlerReport::WriteErrorLog(EXCEPTION_POINTERS* pointers, const char*
     gReport.Printf("\r\n===== [end of %s] =====\r\n", "ERRORLOG.TXT");
     gReport.Drain();
     gReport.Begin(nullptr);
-    ::CloseHandle(file);
     return true;
 }
 
@@ -427,9 +428,9 @@ bool CrashHandlerReport::WriteDump(const char* folder, EXCEPTION_POINTERS* point
     const MiniDumpWriteDumpFn write = MiniDumpWriter();
     if (!write) return false;
     const std::string path = std::string(folder ? folder : "") + "\\CrashDump.dmp";
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const base::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         char message[128];
         std::snprintf(message, sizeof(message), "Error creating dump file, err=%d",
                       static_cast<int>(::GetLastError()));
@@ -442,10 +443,9 @@ bool CrashHandlerReport::WriteDump(const char* folder, EXCEPTION_POINTERS* point
     info.ThreadId = ReportedThreadId();
     info.ExceptionPointers = pointers;
     info.ClientPointers = TRUE;
-    const BOOL ok = write(::GetCurrentProcess(), ::GetCurrentProcessId(), file,
+    const BOOL ok = write(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
                           static_cast<MINIDUMP_TYPE>(MiniDumpWithUnloadedModules | MiniDumpWithProcessThreadData),
                           pointers ? &info : nullptr, nullptr, nullptr);
-    ::CloseHandle(file);
     return ok != FALSE;
 }
 
@@ -516,13 +516,10 @@ std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointe
             lines += c;
         }
         const std::string bytes = Narrow(lines);
-        HANDLE file = ::CreateFileA(Narrow(folder + L"\\Crash.json").c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-            ::CloseHandle(file);
-        }
+        const base::UniqueHandle file(::CreateFileA(Narrow(folder + L"\\Crash.json").c_str(), GENERIC_WRITE, 0,
+                                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (file) ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
 
     if (Overlay::Common::Registry::ReadSwitch(Overlay::Common::Registry::kOverlayKey,
