@@ -52,14 +52,8 @@ int main() {
         if (mapping) frames = static_cast<volatile LONG64*>(::MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, sizeof(LONG64)));
     }
 
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QMBareLoop";
-    ::RegisterClassExW(&wc);
-    HWND window = ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, wc.lpszClassName, L"bare loop",
-                                    WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = bench::CreatePlainWindow(L"QMBareLoop", L"bare loop", WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE,
+                                    RECT{x, y, x + width, y + height}, WindowProc);
     if (!window) return 2;
 
     // As the host's regular swap chain: two buffers, discarded, RGBA.

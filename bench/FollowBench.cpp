@@ -26,10 +26,6 @@ constexpr int kResizes = 100;
 constexpr int kRestores = 12;
 constexpr double kBudgetMs = 30000;
 
-LRESULT CALLBACK FollowerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 // The simplest follower, at the bottom of the z-order so that the host never places the overlay
 // against it.
 class Follower {
@@ -46,14 +42,8 @@ public:
 
 private:
     void Run() {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = FollowerProc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"QMBenchFollower";
-        ::RegisterClassExW(&wc);
-        HWND w = ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, wc.lpszClassName, L"follower", WS_POPUP | WS_VISIBLE,
-                                   0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+        HWND w = CreatePlainWindow(L"QMBenchFollower", L"follower", WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW,
+                                   WS_POPUP | WS_VISIBLE, RECT{0, 0, 10, 10});
         if (!w) {
             failed_ = true;
             return;

@@ -79,6 +79,18 @@ RECT ClientOnScreen(HWND window) {
     return RECT{a.x, a.y, b.x, b.y};
 }
 
+HWND CreatePlainWindow(const wchar_t* className, const wchar_t* title, DWORD exStyle, DWORD style, const RECT& at,
+                       WNDPROC proc) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc ? proc : ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = className;
+    ::RegisterClassExW(&wc);
+    return ::CreateWindowExW(exStyle, className, title, style, at.left, at.top, at.right - at.left, at.bottom - at.top,
+                             nullptr, nullptr, wc.hInstance, nullptr);
+}
+
 bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }

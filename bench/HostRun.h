@@ -42,6 +42,9 @@ private:
 HWND WindowOf(const wchar_t* windowClass, DWORD pid);
 // The client area of `window` in screen coordinates.
 RECT ClientOnScreen(HWND window);
+// A window of a class of its own (registered once, `proc` or the default procedure) on this thread.
+HWND CreatePlainWindow(const wchar_t* className, const wchar_t* title, DWORD exStyle, DWORD style, const RECT& at,
+                       WNDPROC proc = nullptr);
 bool SameRect(const RECT& a, const RECT& b);
 
 // Polls `done` every millisecond until it holds or `timeoutMs` passed.

@@ -21,23 +21,12 @@ constexpr DWORD kRunMs = 60000;
 constexpr DWORD kStepMs = 40;
 constexpr UINT kTimeoutMs = 10000;
 
-LRESULT CALLBACK QuietProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 // A window whose thread does nothing but wait for messages.
 class QuietWindow {
 public:
     QuietWindow() {
         thread_ = std::thread([this] {
-            WNDCLASSEXW wc{};
-            wc.cbSize = sizeof(wc);
-            wc.lpfnWndProc = QuietProc;
-            wc.hInstance = ::GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"QMBenchQuiet";
-            ::RegisterClassExW(&wc);
-            HWND w = ::CreateWindowExW(0, wc.lpszClassName, L"quiet", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
-                                       nullptr);
+            HWND w = CreatePlainWindow(L"QMBenchQuiet", L"quiet", 0, WS_POPUP, RECT{0, 0, 10, 10});
             window_ = w;
             ready_ = true;
             MSG msg;
