@@ -31,8 +31,6 @@ bool Succeeded(HRESULT hr, const wchar_t* function, const wchar_t* step) {
 
 }  // namespace
 
-void D3D11OOPManager::ResetProcessState() { gRenderLog = RenderLogState{}; }
-
 bool AdapterChoice::Offer(int index, UINT vendorId, HMONITOR outputMonitor) {
     constexpr UINT kDiscreteVendors[] = {0x10DE, 0x1002};
     if (monitor_ && monitor_ != outputMonitor) return false;

@@ -54,9 +54,6 @@ public:
     int64_t PresentIntervalMicroseconds();
     bool PresentWaitsForVBlank() const { return presentWaits_; }
 
-    // The rows logged once per run or once per process start again (tests).
-    static void ResetProcessState();
-
     bool UsesComposition() const { return composition_; }
     IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
     ID3D11Device* Device() const { return device_.Get(); }
