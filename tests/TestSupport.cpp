@@ -3,7 +3,6 @@
 #include <wincrypt.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <thread>
 
 #include "common/UniqueHandle.h"
@@ -108,27 +107,14 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const
     return result;
 }
 
-bool RunThroughRunner(const std::wstring& arguments, DWORD timeoutMs, int32_t* exitCode, bool* timedOut,
-                      const Environment& environment) {
-    const std::wstring runner = Overlay::Common::QuoteArgument(InExeDir(L"qm-run.exe"));
-    const std::wstring line = runner + L" --timeout " + std::to_wstring(timeoutMs) + L" -- " + arguments;
-    const ProcessResult r = RunProcess(line, timeoutMs + 30000, environment);
-    if (!r.finished) return false;
-    *timedOut = r.output.find("timeout") != std::string::npos;
-    const size_t at = r.output.find("exit=");
-    if (at != std::string::npos) {
-        *exitCode = static_cast<int32_t>(std::strtol(r.output.c_str() + at + 5, nullptr, 10));
-        return true;
-    }
-    return *timedOut;
-}
-
-ChildProcess::ChildProcess(const std::wstring& commandLine) {
+ChildProcess::ChildProcess(const std::wstring& commandLine, const Environment& environment) {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
     std::wstring line = commandLine;
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+    std::wstring env = environment.empty() ? std::wstring() : EnvironmentBlock(environment);
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                         env.empty() ? nullptr : env.data(), nullptr, &si, &pi)) {
         base::UniqueHandle thread(pi.hThread);
         process_.Reset(pi.hProcess);
         pid_ = pi.dwProcessId;

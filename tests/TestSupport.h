@@ -29,15 +29,11 @@ using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 // most `timeoutMs` (then ends it).
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const Environment& environment = {});
 
-// Runs `arguments` through qm-run.exe and returns the signed exit code it reported; `timedOut` is
-// set when the runner said "timeout". Fails the calling test when the runner says neither.
-bool RunThroughRunner(const std::wstring& arguments, DWORD timeoutMs, int32_t* exitCode, bool* timedOut,
-                      const Environment& environment = {});
-
-// A started child process that is ended (if still running) when this goes away.
+// A started child process (with `environment` set on top of ours) that is ended, if still running,
+// when this goes away.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::wstring& commandLine);
+    explicit ChildProcess(const std::wstring& commandLine, const Environment& environment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

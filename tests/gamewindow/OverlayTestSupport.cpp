@@ -1,5 +1,10 @@
 #include "tests/gamewindow/OverlayTestSupport.h"
 
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
 #include "core/CommandLineArgs.h"
 
 namespace test {
@@ -75,6 +80,62 @@ RECT WindowRect(HWND window) {
 
 bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+HostRun::HostRun(const Environment& environment, bool logFolderUsable)
+    : logs(profile.Path() + L"\\AppData\\Local\\QuillMar\\Log"),
+      game(L"--pos 200,150 --size 640x480"),
+      client(L"--hidden --title stand-in-client") {
+    ::SHCreateDirectoryExW(nullptr, (logFolderUsable ? logs : logs.substr(0, logs.rfind(L'\\'))).c_str(), nullptr);
+    WriteFileBytes(logFolderUsable ? logs + L"\\QMLog.cfg" : logs,
+                   Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\nERROR H\r\nOOPOHooksManager H\r\n"));
+    Environment all = environment;
+    all.emplace_back(L"USERPROFILE", profile.Path());
+    host = std::make_unique<ChildProcess>(
+        Overlay::Common::QuoteArgument(InExeDir(L"qm-overlay.exe")) + L" --game-pid=" + std::to_wstring(game.Pid()) +
+            L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe --qm-client=" +
+            Overlay::Common::QuoteArgument(InExeDir(L"client")),
+        all);
+}
+
+bool HostRun::Covers() const {
+    return overlay && ::IsWindowVisible(overlay) && SameRect(WindowRect(overlay), game.ClientOnScreen());
+}
+
+bool HostRun::Running() {
+    return game.Window() && host->Started() && WaitUntil([&] {
+               overlay = FindWindowOfProcess(L"OOPO_WINDOWS_CLASS", host->Pid());
+               return Covers();
+           }, 20000);
+}
+
+void HostRun::ExpectCleanExit(DWORD ms) const {
+    ASSERT_TRUE(host->WaitExit(ms));
+    DWORD code = 1;
+    ::GetExitCodeProcess(host->Handle(), &code);
+    EXPECT_EQ(code, 0u);
+    base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
+        EXPECT_NE(entry.th32ParentProcessID, host->Pid()) << "left running: " << entry.th32ProcessID;
+    }
+}
+
+std::string HostRun::Log() const {
+    const std::vector<std::wstring> files = ListFiles(logs, L"qm-overlay_sample-game.exe_*.Game.html");
+    return files.size() == 1 ? ReadFileBytes(logs + L"\\" + files[0]) : std::string();
+}
+
+void HostRun::ExpectStopRows() const {
+    const std::string log = Log();
+    size_t at = 0;
+    for (const char* text : {"Quillmar terminated, stopping oopo", "shutting down: 0", "llhk thread stopped", ">exit<"}) {
+        at = log.find(text, at);
+        ASSERT_NE(at, std::string::npos) << text;
+    }
+    EXPECT_EQ(log.find("cannot be watched"), std::string::npos);
+    EXPECT_EQ(log.substr(log.size() - 5), "html>");
 }
 
 }  // namespace test

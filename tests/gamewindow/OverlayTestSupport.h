@@ -133,4 +133,28 @@ public:
 RECT WindowRect(HWND window);
 bool SameRect(const RECT& a, const RECT& b);
 
+// The real host run as the client runs it: over the sample game, with the reference client library
+// and a stand-in client process, logging everything into a profile of its own (or, when the log
+// folder is unusable, nothing: a file stands where the folder belongs).
+class HostRun {
+public:
+    explicit HostRun(const Environment& environment = {}, bool logFolderUsable = true);
+    // Waits until the overlay lies over the game.
+    bool Running();
+    bool Covers() const;
+    // The host ended by itself within `ms`, with code 0, and left no process of its own behind.
+    void ExpectCleanExit(DWORD ms) const;
+    // The log's text; empty while there is no log file.
+    std::string Log() const;
+    // The rows of a stop because the client ended, in order, and the footer.
+    void ExpectStopRows() const;
+
+    TempDir profile;
+    const std::wstring logs;
+    SampleGame game;
+    SampleGame client;
+    std::unique_ptr<ChildProcess> host;
+    HWND overlay = nullptr;
+};
+
 }  // namespace test

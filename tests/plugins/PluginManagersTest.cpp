@@ -28,14 +28,12 @@ struct PluginRun {
         const std::wstring line = QuoteArgument(test::InExeDir(L"qm-overlay.exe")) + L" " + arguments +
                                   L" --qm-client=C:\\qm --game-pid=" + std::to_wstring(gamePid) + L" --qm-pid=" +
                                   std::to_wstring(clientPid) + L" --game-process=" + game;
-        int32_t code = 0;
-        bool timedOut = false;
         const DWORD start = ::GetTickCount();
-        EXPECT_TRUE(test::RunThroughRunner(line, 60000, &code, &timedOut,
-                                           {{L"QMSAMPLE_GOOP_RECORD", record}, {L"QMSAMPLE_GEP_RECORD", record}}));
+        const test::ProcessResult r =
+            test::RunProcess(line, 60000, {{L"QMSAMPLE_GOOP_RECORD", record}, {L"QMSAMPLE_GEP_RECORD", record}});
         if (elapsedMs) *elapsedMs = ::GetTickCount() - start;
-        EXPECT_FALSE(timedOut);
-        return code;
+        EXPECT_TRUE(r.finished);
+        return static_cast<int32_t>(r.exitCode);
     }
     std::string Record() const { return test::ReadFileBytes(record); }
 };
