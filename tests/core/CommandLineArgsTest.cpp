@@ -1,8 +1,5 @@
 #include <windows.h>
-#include <shellapi.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,14 +15,6 @@ CommandLineArgs Parsed(const std::wstring& text) {
     CommandLineArgs cmd;
     cmd.Parse(text);
     return cmd;
-}
-
-Strings Split(const std::wstring& text) {
-    int n = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(text.c_str(), &n);
-    Strings out(argv, argv + n);
-    ::LocalFree(argv);
-    return out;
 }
 }  // namespace
 
@@ -113,39 +102,6 @@ TEST(CommandLineArgs, ParseReplacesEverything) {
 TEST(CommandLineArgs, JoinedArgumentsQuoteValuesOnly) {
     EXPECT_EQ(Parsed(L"x --qm-client=C:\\a --goop pos").JoinedArguments(), L"--qm-client=\"C:\\a\" --goop pos");
     EXPECT_EQ(Parsed(L"x").JoinedArguments(), L"");
-}
-
-// Random command lines made of the characters that matter to the splitter and the switch parser:
-// every one parses and every key is found with its value. The joined arguments split back into the
-// same elements unless a switch name holds a blank, quote or backslash (a name is joined unquoted).
-TEST(CommandLineArgs, RandomCommandLinesParseAndJoinBack) {
-    const wchar_t alphabet[] = L"\"\\ \t=-/aZ09.:\u00C4\u4E2D\n";
-    const size_t letters = std::size(alphabet) - 1;
-    std::mt19937 random(1206);
-    int joinedChecked = 0;
-    for (int round = 0; round < 3000; ++round) {
-        std::wstring line = L"x ";
-        const size_t length = random() % 40;
-        for (size_t i = 0; i < length; ++i) line += alphabet[random() % letters];
-        const CommandLineArgs cmd = Parsed(line);
-        const std::string shown(line.begin(), line.end());
-        ASSERT_FALSE(cmd.Arguments().empty()) << shown;
-        for (const auto& [key, value] : cmd.Keys()) {
-            EXPECT_TRUE(cmd.HasKey(key)) << shown;
-            EXPECT_EQ(cmd.GetValue(key), value) << shown;
-            (void)Overlay::Common::GetIntValue(cmd, key);
-        }
-        const Strings expected(cmd.Arguments().begin() + 1, cmd.Arguments().end());
-        const bool plainNames = std::none_of(expected.begin(), expected.end(), [](const std::wstring& e) {
-            return (e[0] == L'-' || e[0] == L'/') && e.substr(0, e.find(L'=')).find_first_of(L" \t\n\"\\") != std::wstring::npos;
-        });
-        if (!plainNames) continue;
-        ++joinedChecked;
-        Strings back = Split(L"prog " + cmd.JoinedArguments());
-        back.erase(back.begin());
-        EXPECT_EQ(back, expected) << shown;
-    }
-    EXPECT_GT(joinedChecked, 1000);
 }
 
 TEST(NumberConversion, ReadsLikeTheStandardConversion) {

@@ -109,37 +109,20 @@ TEST(HooksManager, InGamePluginRequestsAreAnswered) {
     ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
     ResetCalls();
 
+    const qm::LoadPluginRequest missing = LoadRequest(L"C:\\no\\such\\plugin.dll", 40);
+    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&missing)));
     const qm::LoadPluginRequest first = LoadRequest(test::InExeDir(L"sample-gep-plugin.dll"), 41);
     EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&first)));
     const qm::LoadPluginRequest again = LoadRequest(test::InExeDir(L"sample-gep-plugin.dll"), 42);
     EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&again)));
-    EXPECT_EQ(Calls(), "SendData 540 type=53 two=2 pid=host request=41 error=0;"
+    EXPECT_EQ(Calls(), "SendData 540 type=53 two=2 pid=host request=40 error=126;"
+                       "SendData 540 type=53 two=2 pid=host request=41 error=0;"
                        "SendData 540 type=53 two=2 pid=host request=42 error=0;");
     HMODULE plugin = hooks.PluginLibrary().Module();
     auto lastGame = reinterpret_cast<const wchar_t* (*)()>(reinterpret_cast<void*>(::GetProcAddress(plugin, "SampleGep_LastGame")));
     auto starts = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(::GetProcAddress(plugin, "SampleGep_Starts")));
     EXPECT_STREQ(lastGame(), L"game.exe");
     EXPECT_EQ(starts(), 1);  // started once only
-}
-
-TEST(HooksManager, FailedAndMalformedPluginRequestsAnswerWithTheLoadError) {
-    auto manager = Manager(kManagerD3D11);
-    OOPHooksManager& hooks = manager->HooksManager();
-    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
-    ResetCalls();
-    const qm::LoadPluginRequest missing = LoadRequest(L"C:\\no\\such\\plugin.dll", 7);
-    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&missing)));
-    // A path that fills all 260 characters without a terminator.
-    qm::LoadPluginRequest unterminated{};
-    unterminated.type = qm::kMessageLoadPlugin;
-    for (wchar_t& c : unterminated.path) c = L'x';
-    unterminated.requestId = 8;
-    EXPECT_TRUE(hooks.HandleMessage(reinterpret_cast<const qm::ControllerMessage*>(&unterminated)));
-    const std::string calls = Calls();
-    EXPECT_NE(calls.find("request=7 error=126;"), std::string::npos) << calls;
-    EXPECT_NE(calls.find("request=8 error="), std::string::npos) << calls;
-    EXPECT_EQ(calls.find("request=8 error=0;"), std::string::npos) << calls;
-    EXPECT_FALSE(hooks.PluginLibrary().IsLoaded());
 }
 
 // The order of the full shutdown is checked in the manager's life test; a client without

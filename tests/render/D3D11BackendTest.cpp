@@ -15,19 +15,6 @@
 
 namespace {
 
-class CompositionManager : public D3D11OOPManager {
-public:
-    CompositionManager() {
-        overlayWindow_ = ::CreateWindowExW(0, L"STATIC", L"qm composition test", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300,
-                                           nullptr, nullptr, nullptr, nullptr);
-        minimized_ = false;
-    }
-    ~CompositionManager() override {
-        ShutdownD3D();
-        ::DestroyWindow(overlayWindow_);
-    }
-};
-
 // The vendor of the adapter chosen among adapters given as (vendor, monitors of its outputs).
 using Adapters = std::vector<std::pair<UINT, std::vector<HMONITOR>>>;
 UINT Chosen(const Adapters& adapters, HMONITOR gameMonitor) {
@@ -45,7 +32,7 @@ UINT Chosen(const Adapters& adapters, HMONITOR gameMonitor) {
 TEST(CompositionPath, TheWholePathSetsTheFlagTheStyleAndTheCursor) {
     test::StandInBackend backend;
     backend.composition = true;
-    CompositionManager m;
+    test::TestD3D11 m;
     ASSERT_TRUE(m.InitD3D());
     EXPECT_TRUE(m.UsesComposition());
     EXPECT_EQ(m.GetWindowExStyle(), static_cast<uint32_t>(WS_EX_NOREDIRECTIONBITMAP));
@@ -69,7 +56,7 @@ TEST(CompositionPath, EachFailureFallsBackToTheRegularSwapChain) {
         test::StandInBackend backend;
         backend.composition = c.composition;
         backend.composeFailsAt = c.composeFailsAt;
-        CompositionManager m;
+        test::TestD3D11 m;
         ASSERT_TRUE(m.InitD3D());
         EXPECT_FALSE(m.UsesComposition());
         EXPECT_EQ(m.GetWindowExStyle(), 0u);

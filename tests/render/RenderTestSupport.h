@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the renderer tests: a stand-in for the system's backend, and reading a swap chain's
-// back buffer.
+// Helpers of the renderer tests: the manager over a window of its own, a stand-in for the system's
+// backend, and reading a swap chain's back buffer.
 #include <windows.h>
 
 #include <d3d11.h>
@@ -8,11 +8,35 @@
 #include <wrl/client.h>
 
 #include "render/D3D11Backend.h"
+#include "render/D3D11OOPManager.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace test {
+
+// The manager over a window of its own, shown and not minimised, as the update step leaves it.
+class TestD3D11 : public D3D11OOPManager {
+public:
+    TestD3D11() {
+        overlayWindow_ = ::CreateWindowExW(0, L"STATIC", L"qm d3d11 test", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr,
+                                           nullptr, nullptr, nullptr);
+        minimized_ = false;
+    }
+    ~TestD3D11() override {
+        ShutdownD3D();
+        ::DestroyWindow(overlayWindow_);
+    }
+    void SetBackground(uint32_t colour) { backgroundColor_ = colour; }
+    void SetStoredSize(uint32_t width, uint32_t height) {
+        backBufferWidth_ = width;
+        backBufferHeight_ = height;
+    }
+    void SetMinimized(bool minimized) { minimized_ = minimized; }
+    bool& RenderSuspended() { return renderSuspended_; }
+    bool FirstFrame() const { return firstFrameRendered_; }
+    const CursorImage& Slot(int i) const { return cursorImages_[i]; }
+};
 
 // Buffer 0 of the swap chain copied through its own device, row by row, one 32-bit value per pixel
 // as the buffer stores it; empty when it cannot be read.
