@@ -3,6 +3,9 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "common/UniqueHandle.h"
@@ -148,60 +151,29 @@ TempDir::TempDir(const std::wstring& path) {
     if (::CreateDirectoryW(path.c_str(), nullptr)) path_ = path;
 }
 
-namespace {
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(find, &data));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-}
-}  // namespace
-
 TempDir::~TempDir() {
-    if (!path_.empty()) RemoveTree(path_);
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 bool FileExists(const std::wstring& path) {
-    const DWORD a = ::GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(path, ignored);
 }
 
 bool DirectoryExists(const std::wstring& path) {
-    const DWORD a = ::GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string out;
-    if (!file) return out;
-    char buffer[65536];
-    DWORD got = 0;
-    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) out.append(buffer, got);
-    return out;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    return static_cast<bool>(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush());
 }
 
 std::string Utf16Bytes(const std::wstring& text) {
@@ -225,13 +197,16 @@ size_t Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern) {
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern, bool folders) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
     HANDLE find = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return names;
     do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(data.cFileName);
+        const std::wstring name = data.cFileName;
+        if (((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folders && name != L"." && name != L"..") {
+            names.push_back(name);
+        }
     } while (::FindNextFileW(find, &data));
     ::FindClose(find);
     std::sort(names.begin(), names.end());

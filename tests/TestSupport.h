@@ -76,7 +76,8 @@ std::string Utf16Bytes(const std::wstring& text);
 std::string Base64Encode(const std::string& bytes);
 // How often `part` occurs in `text`, overlaps included.
 size_t Count(const std::string& text, const std::string& part);
-std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*");
+// The names of the files (or the folders) in `folder` that match `pattern`, sorted.
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*", bool folders = false);
 
 // Dispatches what is waiting in this thread's queue.
 void PumpMessages();

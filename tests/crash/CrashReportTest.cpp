@@ -33,18 +33,7 @@ std::wstring LocalAppData() {
     return folder;
 }
 
-std::vector<std::wstring> Subfolders(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = data.cFileName;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-    return names;
-}
+std::vector<std::wstring> Subfolders(const std::wstring& folder) { return test::ListFiles(folder, L"*", true); }
 
 // Faulting children. Reports go to the prefix's own Local AppData (the system resolves it from the
 // user's profile, not from anything a test could point elsewhere), so a test looks at what its
