@@ -1,9 +1,6 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
-#include <cstdint>
-
 #if defined(_MSC_VER) || defined(__MINGW32__)
 #define QM_EXPORT __declspec(dllexport)
 #else
@@ -43,21 +40,7 @@ protected:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
-// An SRW lock that its owner may take again; only the owner's unlocks count.
-class RecursiveSrwLock : public SrwLock {
-public:
-    void Lock();
-    void Unlock();
-    bool TryLock();
-
-private:
-    bool OwnedByCaller(uint32_t self) const;
-
-    std::atomic<uint32_t> owner_{0};
-    int32_t count_ = 0;
-};
-
-// Works with any of the three lock types.
+// Works with either lock type.
 template <class LockType>
 class ScopedLock {
 public:

@@ -1,4 +1,3 @@
-#include <atomic>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -6,7 +5,6 @@
 #include "common/Locks.h"
 
 using base::CriticalSection;
-using base::RecursiveSrwLock;
 using base::ScopedLock;
 using base::SrwLock;
 
@@ -38,50 +36,6 @@ TEST(Locks, SrwLockExcludesOtherThreads) {
     lock.Lock();
     EXPECT_FALSE(TryLockFromOtherThread(lock));
     lock.Unlock();
-    EXPECT_TRUE(TryLockFromOtherThread(lock));
-}
-
-TEST(Locks, RecursiveSrwLockCountsItsOwnersTurns) {
-    RecursiveSrwLock lock;
-    lock.Lock();
-    lock.Lock();
-    EXPECT_TRUE(lock.TryLock());
-    EXPECT_FALSE(TryLockFromOtherThread(lock));
-    lock.Unlock();
-    lock.Unlock();
-    EXPECT_FALSE(TryLockFromOtherThread(lock));
-    lock.Unlock();
-    EXPECT_TRUE(TryLockFromOtherThread(lock));
-}
-
-TEST(Locks, RecursiveSrwLockIgnoresUnlockByAnotherThread) {
-    RecursiveSrwLock lock;
-    lock.Lock();
-    std::thread([&] { lock.Unlock(); }).join();
-    EXPECT_FALSE(TryLockFromOtherThread(lock));
-    lock.Unlock();
-    // An unlock without an owner does nothing either.
-    lock.Unlock();
-    EXPECT_TRUE(TryLockFromOtherThread(lock));
-}
-
-TEST(Locks, RecursiveSrwLockPassesBetweenThreads) {
-    RecursiveSrwLock lock;
-    std::atomic<int> inside{0};
-    std::atomic<int> maxInside{0};
-    auto worker = [&] {
-        for (int i = 0; i < 2000; ++i) {
-            ScopedLock<RecursiveSrwLock> outer(lock);
-            ScopedLock<RecursiveSrwLock> inner(lock);
-            const int now = ++inside;
-            if (now > maxInside) maxInside = now;
-            --inside;
-        }
-    };
-    std::thread a(worker), b(worker);
-    a.join();
-    b.join();
-    EXPECT_EQ(maxInside.load(), 1);
     EXPECT_TRUE(TryLockFromOtherThread(lock));
 }
 
