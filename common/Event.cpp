@@ -11,12 +11,6 @@ bool Event::Create() {
     return IsValid();
 }
 
-bool Event::Open(const wchar_t* name) {
-    signal_.Reset(::OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, TRUE, name));
-    cancel_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    return IsValid();
-}
-
 bool Event::Signal() { return IsValid() && ::SetEvent(signal_.Get()) != FALSE; }
 
 bool Event::Reset() { return IsValid() && ::ResetEvent(signal_.Get()) != FALSE; }

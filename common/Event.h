@@ -15,7 +15,6 @@ public:
     Event& operator=(const Event&) = delete;
 
     bool Create();
-    bool Open(const wchar_t* name);
     bool Signal();
     bool Reset();
     bool Wait(DWORD timeoutMs);

@@ -8,17 +8,6 @@
 
 using Overlay::Common::DecodeBase64;
 
-TEST(Base64, DecodesTheStandardAlphabetWithPadding) {
-    const std::pair<const char*, std::string> good[] = {{"", ""}, {"Zg==", "f"}, {"Zm8=", "fo"}, {"Zm9v", "foo"},
-                                                        {"Zm9vYg==", "foob"}, {"+/+/", "\xfb\xff\xbf"},
-                                                        {"AAAA", std::string(3, '\0')}};
-    for (const auto& [text, plain] : good) {
-        std::string out = "junk";
-        EXPECT_TRUE(DecodeBase64(text, &out)) << text;
-        EXPECT_EQ(out, plain) << text;
-    }
-}
-
 TEST(Base64, RejectsEverythingElse) {
     for (const char* bad : {"Z", "Zg", "Zg=", "Zm9v=", "Zm9vY", "====", "Z===", "Zm=v", "Zg==Zm9v", "Zm9*", "Zm9v\n",
                             "Zm 9", "Zm9-", "Zm9_", "Zm9\xc3"}) {
@@ -31,12 +20,12 @@ TEST(Base64, RejectsEverythingElse) {
 // exactly; one character changed to one outside the alphabet is refused.
 TEST(Base64, DecodesWhatTheSystemEncodesAndRefusesItOnceDamaged) {
     std::mt19937 random(20261206);
+    std::string out = "junk";  // replaced, never added to
     for (int length = 0; length <= 300; ++length) {
         std::string plain(static_cast<size_t>(length), '\0');
         for (char& c : plain) c = static_cast<char>(random() & 0xFF);
         const std::string text = test::Base64Encode(plain);
         ASSERT_EQ(text.empty(), plain.empty());
-        std::string out;
         ASSERT_TRUE(DecodeBase64(text, &out)) << text;
         EXPECT_EQ(out, plain) << text;
         if (!text.empty()) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "common/Event.h"
-#include "common/UniqueHandle.h"
 
 using base::Event;
 
@@ -42,22 +41,4 @@ TEST(Event, CloseWakesWaitersWithFalseAndLaterWaitsFailAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(e.Wait(5000));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-}
-
-TEST(Event, OpenReachesANamedEventOfAnotherOwner) {
-    const wchar_t* name = L"Local\\qm-overlay-test-event";
-    const base::UniqueHandle owner(::CreateEventW(nullptr, FALSE, FALSE, name));
-    ASSERT_TRUE(owner);
-
-    Event e;
-    ASSERT_TRUE(e.Open(name));
-    ::SetEvent(owner.Get());
-    EXPECT_TRUE(e.Wait(1000));
-    EXPECT_TRUE(e.Signal());
-    EXPECT_EQ(::WaitForSingleObject(owner.Get(), 0), WAIT_OBJECT_0);
-
-    Event missing;
-    EXPECT_FALSE(missing.Open(L"Local\\qm-overlay-test-no-such-event"));
-    EXPECT_FALSE(missing.Signal());
-    EXPECT_FALSE(missing.Wait(0));
 }

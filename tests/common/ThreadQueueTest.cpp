@@ -52,25 +52,6 @@ TEST(ThreadQueue, RunsTasksInOrderOnItsOwnThread) {
     EXPECT_EQ(q.ThreadId(), 0u);
 }
 
-TEST(ThreadQueue, TasksMayPostFurtherTasks) {
-    ThreadQueue q;
-    ASSERT_TRUE(q.Start("Logger"));
-    std::atomic<int> count{0};
-    base::Event done;
-    done.Create();
-    std::function<void()> step = [&] {
-        if (++count < 50) {
-            q.Post(step);
-        } else {
-            done.Signal();
-        }
-    };
-    ASSERT_TRUE(q.Post(step));
-    EXPECT_TRUE(done.Wait(10000));
-    EXPECT_EQ(count.load(), 50);
-    EXPECT_TRUE(q.Stop());
-}
-
 TEST(ThreadQueue, PostingWithoutThreadOrAfterStopIsDropped) {
     ThreadQueue q;
     EXPECT_FALSE(q.Post([] {}));

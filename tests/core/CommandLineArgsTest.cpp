@@ -18,15 +18,6 @@ CommandLineArgs Parsed(const std::wstring& text) {
 }
 }  // namespace
 
-TEST(CommandLineArgs, EveryPrefixAndCaseGivesTheSameKey) {
-    for (const wchar_t* token : {L"--game-pid=1234", L"-GAME-PID=1234", L"/game-pid=1234", L"--Game-Pid=1234"}) {
-        const CommandLineArgs cmd = Parsed(std::wstring(L"qm-overlay.exe ") + token);
-        EXPECT_TRUE(cmd.HasKey(L"game-pid")) << token;
-        EXPECT_EQ(cmd.GetValue(L"game-pid"), L"1234") << token;
-        EXPECT_EQ(cmd.Keys().size(), 1u) << token;
-    }
-}
-
 // Each line's elements as kept (switches first, their names folded) and what lookups answer.
 TEST(CommandLineArgs, SwitchesPositionalsAndLookups) {
     const struct {

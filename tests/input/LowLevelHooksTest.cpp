@@ -9,28 +9,24 @@
 
 namespace {
 
-void Click(int x, int y) {
-    ::SetCursorPos(x, y);
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    ::SendInput(2, input, sizeof(INPUT));
-}
+void Send(INPUT input) { ::SendInput(1, &input, sizeof(INPUT)); }
 
 void Button(DWORD flag) {
     INPUT input{};
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = flag;
-    ::SendInput(1, &input, sizeof(INPUT));
+    Send(input);
 }
 
 void Move(int x, int y) {
     ::SetCursorPos(x, y);
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE;
-    ::SendInput(1, &input, sizeof(INPUT));
+    Button(MOUSEEVENTF_MOVE);
+}
+
+void Click(int x, int y) {
+    ::SetCursorPos(x, y);
+    Button(MOUSEEVENTF_LEFTDOWN);
+    Button(MOUSEEVENTF_LEFTUP);
 }
 
 void Key(WORD vk, bool up) {
@@ -38,7 +34,7 @@ void Key(WORD vk, bool up) {
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
     input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    ::SendInput(1, &input, sizeof(INPUT));
+    Send(input);
 }
 
 // A manager following a sample game, with the hooks thread running on a fake controller.

@@ -159,8 +159,10 @@ TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
     EXPECT_EQ(image.pixels[3], 128);
     EXPECT_GT(image.pixels[2], 0);
     EXPECT_LE(image.pixels[2], 128);
-    m.SelectCursor(3, opaque.get());  // the first picture stays
+    m.ClearCursorChanged();
+    m.SelectCursor(3, opaque.get());  // the first picture stays, and nothing changed
     EXPECT_EQ(m.CurrentCursorImage()->pixels[3], 128);
+    EXPECT_FALSE(m.CursorChanged());
 
     m.ClearCursorChanged();
     m.SelectCursor(7, nullptr);
