@@ -3,6 +3,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -136,15 +137,12 @@ std::wstring ChildCommand(const std::wstring& arguments) {
 }
 
 TempDir::TempDir() {
-    static LONG counter = 0;
-    wchar_t base[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, base);
-    for (;;) {
-        path_ = std::wstring(base) + L"qm-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(::InterlockedIncrement(&counter));
-        if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
+    static std::atomic<int> counter{0};
+    do {
+        path_ = (std::filesystem::temp_directory_path() /
+                 (L"qm-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter)))
+                    .wstring();
+    } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
 TempDir::TempDir(const std::wstring& path) {
@@ -189,6 +187,11 @@ std::string Base64Encode(const std::string& bytes) {
     if (!::CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, text.data(), &chars)) return {};
     text.resize(chars);
     return text;
+}
+
+std::wstring Base64Text(const std::string& bytes) {
+    const std::string text = Base64Encode(bytes);
+    return std::wstring(text.begin(), text.end());
 }
 
 size_t Count(const std::string& text, const std::string& part) {

@@ -72,8 +72,9 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // UTF-16LE bytes of `text`, as the configuration files store it.
 std::string Utf16Bytes(const std::wstring& text);
-// `bytes` in Base64, by the system's own encoder.
+// `bytes` in Base64, by the system's own encoder; as wide text for command lines.
 std::string Base64Encode(const std::string& bytes);
+std::wstring Base64Text(const std::string& bytes);
 // How often `part` occurs in `text`, overlaps included.
 size_t Count(const std::string& text, const std::string& part);
 // The names of the files (or the folders) in `folder` that match `pattern`, sorted.

@@ -138,10 +138,8 @@ TEST(OverlayExecutable, IsA64BitGuiProgramWithVersionAndManifest) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT len = 0;
     ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
-    EXPECT_EQ(fixed->dwFileVersionMS, (2u << 16) | 2u);
-    EXPECT_EQ(fixed->dwFileVersionLS, (300u << 16) | 10u);
-    EXPECT_EQ(fixed->dwProductVersionMS, (2u << 16) | 2u);
-    EXPECT_EQ(fixed->dwProductVersionLS, (300u << 16) | 10u);
+    for (DWORD high : {fixed->dwFileVersionMS, fixed->dwProductVersionMS}) EXPECT_EQ(high, (2u << 16) | 2u);
+    for (DWORD low : {fixed->dwFileVersionLS, fixed->dwProductVersionLS}) EXPECT_EQ(low, (300u << 16) | 10u);
 }
 
 // The lock as an MSVC-built plug-in reaches it: by the decorated names in the executable's own export

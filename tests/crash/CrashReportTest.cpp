@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/StringUtils.h"
 #include "core/CommandLineArgs.h"
 #include "crash/CrashHandlerReport.h"
 #include "common/GuardedStep.h"
@@ -62,7 +63,6 @@ struct Crash {
     }
 };
 
-std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 const char* kPreview = "crash-child.exe caused an Access Violation (0xc0000005)";
 
@@ -94,8 +94,8 @@ TEST(CrashReport, EachCrashGetsAFolderWithTheLogAndTheRecord) {
     const std::vector<std::wstring> folders = crash.ReportFolders();
     ASSERT_EQ(folders.size(), 2u);
     for (const std::wstring& name : folders) {
-        EXPECT_TRUE(std::regex_match(Narrow(name), std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
-            << Narrow(name);
+        EXPECT_TRUE(std::regex_match(Overlay::Common::ToUtf8(name), std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")))
+            << Overlay::Common::ToUtf8(name);
         const std::wstring folder = crash.crashes + L"\\" + name;
         const std::string log = test::ReadFileBytes(folder + L"\\ERRORLOG.TXT");
         EXPECT_EQ(log.rfind(std::string(kPreview) + "\r\nProcessId=", 0), 0u) << log.substr(0, 200);
@@ -221,7 +221,7 @@ TEST(CrashReport, RegistersAreWrittenInTheirBlock) {
     record.ExceptionInformation[1] = 0x123456789ABCull;
     EXCEPTION_POINTERS pointers{&record, &context};
     char summary[256] = "";
-    ASSERT_TRUE(CrashHandlerReport::WriteErrorLog(&pointers, Narrow(dir.Path()).c_str(), summary, sizeof(summary)));
+    ASSERT_TRUE(CrashHandlerReport::WriteErrorLog(&pointers, Overlay::Common::ToUtf8(dir.Path()).c_str(), summary, sizeof(summary)));
     EXPECT_STREQ(summary, "crash_tests.exe caused an Access Violation (0xc0000005)");
     const std::string log = test::ReadFileBytes(dir / L"ERRORLOG.TXT");
     const std::string z = "0000000000000000";

@@ -412,22 +412,6 @@ TEST(FlushLoggerConfig, BadFilesNeverStopTheLogger) {
     }
 }
 
-TEST(FlushLoggerFolder, UnusableFoldersLeaveTheLoggerOff) {
-    test::TempDir dir;
-    ASSERT_TRUE(test::WriteFileBytes(dir / L"a-file", "x"));
-    for (const std::wstring& folder : {dir / L"a-file", dir / L"a-file\\below", dir / L"bad<>|name"}) {
-        LoggerOptions o;
-        o.configuredFolder = folder;
-        o.executablePath = kExe;
-        FlushLogger logger(o);
-        EXPECT_EQ(logger.Start(L"_x"), 1);
-        EXPECT_FALSE(logger.IsRunning());
-        logger.Log(kSeverityAll, kLogError, 0xFFFFFF, 3, L"F", 1, L"nowhere");
-        logger.Flush();
-        logger.Stop();
-    }
-}
-
 TEST(FlushLoggerFolder, LocalAppDataDecidesTheFolder) {
     test::TempDir profile;
     {

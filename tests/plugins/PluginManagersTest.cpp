@@ -13,11 +13,6 @@ using Overlay::Common::QuoteArgument;
 
 namespace {
 
-std::wstring Base64(const std::string& bytes) {
-    const std::string text = test::Base64Encode(bytes);
-    return std::wstring(text.begin(), text.end());
-}
-
 // A game and a client to watch, and the host run as the client would run it.
 struct PluginRun {
     test::TempDir dir;
@@ -79,7 +74,7 @@ TEST(GoopManager, HandsThePluginItsBlockAndTicksItUntilTheGameEnds) {
     test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
     PluginRun run;
     const std::wstring params =
-        Base64(R"({"game_id": 21216, "log_folder": "C:\\logs", "log_level": 4, "config_file": "cfg.json",)"
+        test::Base64Text(R"({"game_id": 21216, "log_folder": "C:\\logs", "log_level": 4, "config_file": "cfg.json",)"
                R"( "channel_id": 4000000000, "vgep_file": "v.gep"})");
     EXPECT_EQ(run.Run(L"--goop " + Plugin(L"sample-goop-plugin.dll") + L" --params=" + params +
                           L" --goop-screen-tester=no",
@@ -99,7 +94,7 @@ TEST(GoopManager, AbsentAndNullKeysTakeTheirDefaults) {
                              R"({"vgep_file": "", "log_folder": ""})"}) {
         PluginRun run;
         test::ChildProcess shortClient(test::ChildCommand(L"sleep 800"));
-        EXPECT_EQ(run.Run(L"--oopo-type=2 " + Plugin(L"sample-goop-plugin.dll") + L" --params=" + Base64(json),
+        EXPECT_EQ(run.Run(L"--oopo-type=2 " + Plugin(L"sample-goop-plugin.dll") + L" --params=" + test::Base64Text(json),
                           game.Pid(), shortClient.Pid()),
                   0)
             << json;
@@ -118,7 +113,7 @@ TEST(GoopManager, BadParametersEndWithTheDecodeError) {
     test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
     const std::wstring goop = L"--goop " + Plugin(L"sample-goop-plugin.dll");
     // Which texts fail to decode is checked below without a process; here the host's answer.
-    const std::wstring bad[] = {L"--params=Zm9*", L"--params=" + Base64(R"({"game_id": "21216"})"), L""};
+    const std::wstring bad[] = {L"--params=Zm9*", L"--params=" + test::Base64Text(R"({"game_id": "21216"})"), L""};
     for (const std::wstring& params : bad) {
         PluginRun run;
         EXPECT_EQ(run.Run(goop + L" " + params, game.Pid(), client.Pid()), -990)
@@ -143,19 +138,19 @@ TEST(GoopManager, ParameterTextsThatAreNoObjectOfTheRightTypesAreDecodeErrors) {
         L"Zg==Zm9v",                              // padding in the middle
         L"e30\u0124",                             // beyond one byte: the low byte "$" is outside the alphabet
         std::wstring(1 << 20, L'A'),              // valid characters, no JSON
-        Base64("not json at all"),
-        Base64("[1, 2, 3]"),                      // not an object
-        Base64(R"({"channel_id": -1})"),          // not unsigned
-        Base64(R"({"log_level": [2]})"),
-        Base64(R"({"game_id": )" + deep + "}"),
-        Base64(deep),
-        Base64(std::string(5000, '{')),
+        test::Base64Text("not json at all"),
+        test::Base64Text("[1, 2, 3]"),                      // not an object
+        test::Base64Text(R"({"channel_id": -1})"),          // not unsigned
+        test::Base64Text(R"({"log_level": [2]})"),
+        test::Base64Text(R"({"game_id": )" + deep + "}"),
+        test::Base64Text(deep),
+        test::Base64Text(std::string(5000, '{')),
     };
     for (const std::wstring& text : bad) {
         EXPECT_FALSE(GoopOOPManager::InitGoopConfig(text, &block, &strings)) << std::string(text.begin(), text.begin() + std::min<size_t>(text.size(), 40));
     }
     const std::string json = R"({"config_file": ")" + std::string(700000, 'c') + R"("})";
-    EXPECT_TRUE(GoopOOPManager::InitGoopConfig(Base64(json), &block, &strings));
+    EXPECT_TRUE(GoopOOPManager::InitGoopConfig(test::Base64Text(json), &block, &strings));
     EXPECT_EQ(strings.configFile.size(), 700000u);
     EXPECT_TRUE(GoopOOPManager::InitGoopConfig(L"e30\u013d", &block, &strings));  // low byte "="
 }

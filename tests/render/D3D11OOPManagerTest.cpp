@@ -174,13 +174,6 @@ TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
     EXPECT_TRUE(m.Slot(0).valid);
 }
 
-TEST(CursorCache, PremultipliesOnlyPartlyTransparentPixels) {
-    uint8_t pixels[] = {0, 0, 255, 128, 10, 20, 30, 0, 10, 20, 30, 255, 255, 255, 255, 1};
-    PremultiplyPixels(pixels, 4);
-    const uint8_t expected[] = {0, 0, 128, 128, 10, 20, 30, 0, 10, 20, 30, 255, 1, 1, 1, 1};
-    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 16), std::vector<uint8_t>(expected, expected + 16));
-}
-
 TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied) {
     test::TestD3D11 m;
     ASSERT_TRUE(m.InitD3D());

@@ -102,11 +102,6 @@ void Fuzz(const char* kind, uint64_t salt, const std::function<bool(Gen&)>& one)
     EXPECT_EQ(after, before);
 }
 
-std::wstring Base64(const std::string& bytes) {
-    const std::string text = test::Base64Encode(bytes);
-    return std::wstring(text.begin(), text.end());
-}
-
 std::unique_ptr<OOPManager> D3D11Manager() {
     return std::unique_ptr<OOPManager>(static_cast<OOPManager*>(CreateManager(kManagerD3D11)));
 }
@@ -190,9 +185,9 @@ TEST(HostileInput, GoopParameters) {
         std::wstring params;
         switch (g.Below(4)) {
             case 0: params = g.Random<std::wstring>(); break;
-            case 1: params = Base64(g.Random<std::string>()); break;
-            case 2: params = Base64(g.Mutate(g.Pick(json), pieces)); break;
-            default: params = g.Mutate(Base64(g.Pick(json)), textPieces); break;
+            case 1: params = test::Base64Text(g.Random<std::string>()); break;
+            case 2: params = test::Base64Text(g.Mutate(g.Pick(json), pieces)); break;
+            default: params = g.Mutate(test::Base64Text(g.Pick(json)), textPieces); break;
         }
         qm::GoopInitParams block{};
         GoopStrings strings;
