@@ -132,6 +132,12 @@ ChildProcess::~ChildProcess() {
     }
 }
 
+CommandLineArgs Parsed(const std::wstring& text) {
+    CommandLineArgs cmd;
+    cmd.Parse(text);
+    return cmd;
+}
+
 std::wstring ChildCommand(const std::wstring& arguments) {
     return Overlay::Common::QuoteArgument(InExeDir(L"test-child.exe")) + L" " + arguments;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "core/CommandLineArgs.h"
 
 namespace test {
 
@@ -46,6 +47,9 @@ private:
     base::UniqueHandle process_;
     DWORD pid_ = 0;
 };
+
+// `text` split and parsed as the host parses its command line.
+CommandLineArgs Parsed(const std::wstring& text);
 
 // test-child.exe next to the test program, with its arguments.
 std::wstring ChildCommand(const std::wstring& arguments);

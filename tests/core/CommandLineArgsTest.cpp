@@ -6,17 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLineArgs.h"
+#include "tests/TestSupport.h"
 
 using Overlay::Common::ParseInt32;
 using Strings = std::vector<std::wstring>;
 
-namespace {
-CommandLineArgs Parsed(const std::wstring& text) {
-    CommandLineArgs cmd;
-    cmd.Parse(text);
-    return cmd;
-}
-}  // namespace
 
 // Each line's elements as kept (switches first, their names folded) and what lookups answer.
 TEST(CommandLineArgs, SwitchesPositionalsAndLookups) {
@@ -45,7 +39,7 @@ TEST(CommandLineArgs, SwitchesPositionalsAndLookups) {
         {L"x --\u00C4BC=V", {L"x", L"--\u00C4bc=V"}, {{L"\u00C4bc", L"V"}}, {L"\u00E4bc"}},
     };
     for (const auto& c : cases) {
-        const CommandLineArgs cmd = Parsed(c.line);
+        const CommandLineArgs cmd = test::Parsed(c.line);
         const std::string shown(c.line, c.line + wcslen(c.line));
         EXPECT_EQ(cmd.Arguments(), c.arguments) << shown;
         EXPECT_EQ(cmd.Keys().size(), c.values.size()) << shown;
@@ -61,7 +55,7 @@ TEST(CommandLineArgs, SwitchesPositionalsAndLookups) {
 }
 
 TEST(CommandLineArgs, QuotingAndBackslashesFollowTheSystemSplitter) {
-    const CommandLineArgs cmd = Parsed(
+    const CommandLineArgs cmd = test::Parsed(
         LR"(x --game-pid="12 34" --qm-client="C:\Program Files\QM\\" "--game-process=my game.exe" --q=a\"b --t=\\\\srv\x)");
     EXPECT_EQ(cmd.GetValue(L"game-pid"), L"12 34");
     EXPECT_EQ(Overlay::Common::GetIntValue(cmd, L"game-pid"), 12);
@@ -72,7 +66,7 @@ TEST(CommandLineArgs, QuotingAndBackslashesFollowTheSystemSplitter) {
 }
 
 TEST(CommandLineArgs, BlankTextLeavesOnlyAnEmptyProgramPath) {
-    CommandLineArgs cmd = Parsed(L"x --goop pos");
+    CommandLineArgs cmd = test::Parsed(L"x --goop pos");
     for (const wchar_t* blank : {L"", L"   ", L" \t\r\n\v\f "}) {
         cmd.Parse(blank);
         EXPECT_EQ(cmd.Arguments(), (Strings{L""}));
@@ -82,7 +76,7 @@ TEST(CommandLineArgs, BlankTextLeavesOnlyAnEmptyProgramPath) {
 }
 
 TEST(CommandLineArgs, ParseReplacesEverything) {
-    CommandLineArgs cmd = Parsed(L"x --a=1 p");
+    CommandLineArgs cmd = test::Parsed(L"x --a=1 p");
     cmd.Parse(L"y --b=2");
     EXPECT_FALSE(cmd.HasKey(L"a"));
     EXPECT_EQ(cmd.Arguments(), (Strings{L"y", L"--b=2"}));
@@ -91,8 +85,8 @@ TEST(CommandLineArgs, ParseReplacesEverything) {
 }
 
 TEST(CommandLineArgs, JoinedArgumentsQuoteValuesOnly) {
-    EXPECT_EQ(Parsed(L"x --qm-client=C:\\a --goop pos").JoinedArguments(), L"--qm-client=\"C:\\a\" --goop pos");
-    EXPECT_EQ(Parsed(L"x").JoinedArguments(), L"");
+    EXPECT_EQ(test::Parsed(L"x --qm-client=C:\\a --goop pos").JoinedArguments(), L"--qm-client=\"C:\\a\" --goop pos");
+    EXPECT_EQ(test::Parsed(L"x").JoinedArguments(), L"");
 }
 
 TEST(NumberConversion, ReadsLikeTheStandardConversion) {
@@ -116,7 +110,7 @@ TEST(NumberConversion, RejectsWhatTheStandardConversionRejects) {
 }
 
 TEST(NumberConversion, RejectedOrAbsentValuesCountAsZero) {
-    const CommandLineArgs cmd = Parsed(L"x --a=abc --b=99999999999 --c=-7");
+    const CommandLineArgs cmd = test::Parsed(L"x --a=abc --b=99999999999 --c=-7");
     EXPECT_EQ(Overlay::Common::GetIntValue(cmd, L"a"), 0);
     EXPECT_EQ(Overlay::Common::GetIntValue(cmd, L"b"), 0);
     EXPECT_EQ(Overlay::Common::GetIntValue(cmd, L"c"), -7);

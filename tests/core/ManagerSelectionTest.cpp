@@ -8,14 +8,6 @@
 #include "core/OOPManager.h"
 #include "tests/TestSupport.h"
 
-namespace {
-int Select(const wchar_t* text) {
-    CommandLineArgs cmd;
-    cmd.Parse(text);
-    return SelectManagerType(cmd);
-}
-}  // namespace
-
 TEST(ManagerSelection, FollowsTheRuleTable) {
     struct Case {
         const wchar_t* line;
@@ -34,7 +26,7 @@ TEST(ManagerSelection, FollowsTheRuleTable) {
         {L"x goop oopg", kManagerD3D11},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Select(c.line), c.type) << std::string(c.line, c.line + wcslen(c.line));
+        EXPECT_EQ(SelectManagerType(test::Parsed(c.line)), c.type) << std::string(c.line, c.line + wcslen(c.line));
     }
 }
 

@@ -30,11 +30,6 @@ public:
     }
 };
 
-CommandLineArgs Parsed(const std::wstring& text) {
-    CommandLineArgs cmd;
-    cmd.Parse(text);
-    return cmd;
-}
 }  // namespace
 
 TEST(OOPManagerRun, EndsByWmQuitStopRequestOrFailingInit) {
@@ -72,7 +67,7 @@ TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
     };
     for (const Case& c : cases) {
         ScriptedManager m;
-        CommandLineArgs cmd = Parsed(c.line);
+        CommandLineArgs cmd = test::Parsed(c.line);
         EXPECT_EQ(m.ProcessCommandLine(&cmd), c.ok) << std::string(c.line, c.line + wcslen(c.line));
         EXPECT_EQ(m.Worker() != nullptr, c.ok);
     }
@@ -82,7 +77,7 @@ TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
 
 TEST(ProcessCommandLine, StoresTheFieldsAndStartsTheWorker) {
     ScriptedManager m;
-    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm \"--game-pid= 12 34\" --qm-pid=-2 \"--game-process=My Game.exe\"");
+    CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm \"--game-pid= 12 34\" --qm-pid=-2 \"--game-process=My Game.exe\"");
     ASSERT_TRUE(m.ProcessCommandLine(&cmd));
     EXPECT_EQ(m.GamePid(), 12u);
     EXPECT_EQ(m.ClientPid(), 0xFFFFFFFEu);  // negative ids are kept as given
@@ -121,7 +116,7 @@ TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
     test::ChildProcess client(test::ChildCommand(L"sleep 300"));
     ASSERT_TRUE(client.Started());
     ScriptedManager m;
-    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=" + std::to_wstring(client.Pid()));
+    CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=" + std::to_wstring(client.Pid()));
     ASSERT_TRUE(m.ProcessCommandLine(&cmd));
     ASSERT_NE(m.ClientWatchDog(), nullptr);
     EXPECT_TRUE(m.ClientWatchDog()->IsWatching());
@@ -136,7 +131,7 @@ TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
 
 TEST(ProcessCommandLine, AClientThatCannotBeWatchedCountsAsEndedWithoutFailingTheStep) {
     ScriptedManager m;
-    CommandLineArgs cmd = Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=4294967280");
+    CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=4294967280");
     EXPECT_FALSE(m.ProcessCommandLine(&cmd));  // out of range: missing
     cmd.Parse(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=-16");
     EXPECT_TRUE(m.ProcessCommandLine(&cmd));
