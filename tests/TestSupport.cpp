@@ -144,8 +144,9 @@ std::wstring ChildCommand(const std::wstring& arguments) {
 
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
+    std::error_code ignored;
     do {
-        path_ = (std::filesystem::temp_directory_path() /
+        path_ = (std::filesystem::temp_directory_path(ignored) /
                  (L"qm-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter)))
                     .wstring();
     } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);

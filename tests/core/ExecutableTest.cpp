@@ -82,6 +82,8 @@ TEST(ExitCodeRunner, ReportsTheFullSignedCodeOrATimeout) {
     }
     const test::ProcessResult slow = test::RunProcess(Quoted(test::InExeDir(L"qm-run.exe")) + L" --timeout 200 -- " +
                                                       Quoted(test::InExeDir(L"test-child.exe")) + L" sleep 30000", 30000);
+    EXPECT_TRUE(slow.finished);
+    EXPECT_EQ(slow.exitCode, 3u);
     EXPECT_NE(slow.output.find("timeout"), std::string::npos) << slow.output;
 }
 

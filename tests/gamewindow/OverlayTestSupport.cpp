@@ -87,8 +87,9 @@ HostRun::HostRun(const Environment& environment, bool logFolderUsable)
       game(L"--pos 200,150 --size 640x480"),
       client(L"--hidden --title stand-in-client") {
     ::SHCreateDirectoryExW(nullptr, (logFolderUsable ? logs : logs.substr(0, logs.rfind(L'\\'))).c_str(), nullptr);
-    WriteFileBytes(logFolderUsable ? logs + L"\\QMLog.cfg" : logs,
-                   Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\nERROR H\r\nOOPOHooksManager H\r\n"));
+    EXPECT_TRUE(WriteFileBytes(logFolderUsable ? logs + L"\\QMLog.cfg" : logs,
+                               Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\nERROR H\r\n"
+                                          L"OOPOHooksManager H\r\n")));
     Environment all = environment;
     all.emplace_back(L"USERPROFILE", profile.Path());
     host = std::make_unique<ChildProcess>(

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <initializer_list>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -9,24 +10,27 @@
 
 namespace {
 
-void Send(INPUT input) { ::SendInput(1, &input, sizeof(INPUT)); }
-
-void Button(DWORD flag) {
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = flag;
-    Send(input);
+// One batch: nothing else comes between its events.
+void Mouse(std::initializer_list<DWORD> flags) {
+    INPUT input[2] = {};
+    UINT n = 0;
+    for (DWORD flag : flags) {
+        input[n].type = INPUT_MOUSE;
+        input[n++].mi.dwFlags = flag;
+    }
+    ::SendInput(n, input, sizeof(INPUT));
 }
+
+void Button(DWORD flag) { Mouse({flag}); }
 
 void Move(int x, int y) {
     ::SetCursorPos(x, y);
-    Button(MOUSEEVENTF_MOVE);
+    Mouse({MOUSEEVENTF_MOVE});
 }
 
 void Click(int x, int y) {
     ::SetCursorPos(x, y);
-    Button(MOUSEEVENTF_LEFTDOWN);
-    Button(MOUSEEVENTF_LEFTUP);
+    Mouse({MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP});
 }
 
 void Key(WORD vk, bool up) {
@@ -34,7 +38,7 @@ void Key(WORD vk, bool up) {
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
     input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    Send(input);
+    ::SendInput(1, &input, sizeof(INPUT));
 }
 
 // A manager following a sample game, with the hooks thread running on a fake controller.

@@ -256,6 +256,57 @@ TEST(FlushLogger, LongMessagesAreCutTo2047Characters) {
     EXPECT_NE(rows[1].find(">after<"), std::string::npos);
 }
 
+// Window titles, paths and command lines come from outside: whatever they hold stays text in one
+// row, and a row cut short ends between characters.
+TEST(FlushLogger, RowTextIsEscapedAndCutOnlyBetweenCharacters) {
+    LogRun run;
+    FlushLogger& logger = *run.logger;
+    // The browser test reads whole texts; here the function's cell and the cut.
+    logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, L"Finder<Window>::Find", 9, L"title <script>x</script>");
+    // Markup characters and surrogate pairs far past what a row holds; function texts of every
+    // length modulo the pattern's escaped width put the cut at every place in it. With and without
+    // a conversion that only the C library formats.
+    std::wstring hostile;
+    while (hostile.size() < 5000) hostile += L"a<\U0001F600&\"";
+    constexpr size_t kCuts = 2 * 18;
+    for (size_t cut = 0; cut < kCuts; ++cut) {
+        logger.Log(kSeverityNormal, kLogInfo, 0xFFFFFF, 1, std::wstring(cut % 18, L'f').c_str(), 9,
+                   cut < 18 ? L"%s" : L"%.4999s", hostile.c_str());
+    }
+    const std::string file = run.StopAndRead();
+    EXPECT_EQ(file.find("<script"), std::string::npos);
+    const std::vector<std::string> rows = Rows(file);
+    ASSERT_EQ(rows.size(), 1 + kCuts);
+    EXPECT_NE(rows[0].find("<td>Finder&lt;Window&gt;::Find</td>"), std::string::npos) << rows[0];
+    const std::string whole = ToUtf8(hostile.substr(0, 2047));
+    const std::string cellStart = "<td style=\"background-color:FFFFFF\">";
+    const std::string rowEnd = "</td></tr>\r\r\n";
+    for (size_t cut = 0; cut < kCuts; ++cut) {
+        const std::string& row = rows[1 + cut];
+        const size_t start = row.find(cellStart) + cellStart.size();
+        const size_t end = row.size() - rowEnd.size();
+        ASSERT_EQ(row.substr(end), rowEnd) << cut;
+        // Only whole entities and text without markup characters; decoded, a prefix of the message.
+        std::string text;
+        for (size_t at = start; at < end; ++at) {
+            ASSERT_TRUE(row[at] != '<' && row[at] != '>' && row[at] != '"') << cut << " at " << at - start;
+            if (row[at] != '&') {
+                text += row[at];
+                continue;
+            }
+            const std::string entity = row.substr(at, row.find(';', at) + 1 - at);
+            const char* plain = entity == "&amp;" ? "&" : entity == "&lt;" ? "<" : entity == "&gt;" ? ">" : entity == "&quot;" ? "\"" : nullptr;
+            ASSERT_NE(plain, nullptr) << cut << ": " << row.substr(at, 8);
+            text += plain;
+            at += entity.size() - 1;
+        }
+        // Cut by the row's room, not by the message limit, and never inside a character.
+        EXPECT_GT(end - start, 2000u) << cut;
+        EXPECT_LT(text.size(), whole.size()) << cut;
+        EXPECT_EQ(whole.compare(0, text.size(), text), 0) << cut;
+    }
+}
+
 // The writer is held while the callers fill the ring: what finds no room is counted and reported
 // once the ring has room again, and at stop.
 TEST(FlushLogger, RowsThatFindTheRingFullAreCountedAndReported) {
@@ -409,6 +460,22 @@ TEST(FlushLoggerConfig, BadFilesNeverStopTheLogger) {
         logger.Stop();
         EXPECT_EQ(test::ReadFileBytes(path).find("still-works") != std::string::npos, (c.mask & kSeverityNormal) != 0)
             << c.name;
+    }
+}
+
+TEST(FlushLoggerFolder, UnusableFoldersLeaveTheLoggerOff) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"a-file", "x"));
+    for (const std::wstring& folder : {dir / L"a-file", dir / L"a-file\\below", dir / L"bad<>|name"}) {
+        LoggerOptions o;
+        o.configuredFolder = folder;
+        o.executablePath = kExe;
+        FlushLogger logger(o);
+        EXPECT_EQ(logger.Start(L"_x"), 1);
+        EXPECT_FALSE(logger.IsRunning());
+        logger.Log(kSeverityAll, kLogError, 0xFFFFFF, 3, L"F", 1, L"nowhere");
+        logger.Flush();
+        logger.Stop();
     }
 }
 

@@ -133,6 +133,27 @@ TEST(D3D11Manager, RendersTheBackgroundAndTheControllersContentThenPresents) {
     EXPECT_FALSE(m.Render());  // nothing to render into
 }
 
+TEST(D3D11Manager, FramesKeepToTheTargetRateWhenPresentReturnsAtOnce) {
+    // Present here returns without waiting for a vertical blank, as it does with sync interval 0.
+    test::TestD3D11 m;
+    ASSERT_TRUE(m.InitD3D());
+    ASSERT_TRUE(m.ResetD3D(320, 200));
+    m.SetStoredSize(320, 200);
+    constexpr int kFrames = 30;
+    int frames = 0;
+    const int64_t start = base::NowMicroseconds();
+    while (frames < kFrames) {
+        if (m.ShouldRenderFrame()) {
+            ASSERT_TRUE(m.Render());
+            ++frames;
+        } else {
+            const int64_t wait = m.NextPassDue() - base::NowMicroseconds();
+            if (wait > 0) ::Sleep(static_cast<DWORD>(wait / 1000));
+        }
+    }
+    EXPECT_GE(base::NowMicroseconds() - start, (kFrames - 1) * (1000000 / 90));
+}
+
 TEST(D3D11Manager, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
     test::TestD3D11 m;
     EXPECT_NE(m.GetAdapter(), nullptr);  // the adapter driving the screen
@@ -172,6 +193,13 @@ TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
     m.SelectCursor(-1, opaque.get());
     EXPECT_EQ(m.CursorIndex(), 0);
     EXPECT_TRUE(m.Slot(0).valid);
+}
+
+TEST(CursorCache, PremultipliesOnlyPartlyTransparentPixels) {
+    uint8_t pixels[] = {0, 0, 255, 128, 10, 20, 30, 0, 10, 20, 30, 255, 255, 255, 255, 1};
+    PremultiplyPixels(pixels, 4);
+    const uint8_t expected[] = {0, 0, 128, 128, 10, 20, 30, 0, 10, 20, 30, 255, 1, 1, 1, 1};
+    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 16), std::vector<uint8_t>(expected, expected + 16));
 }
 
 TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied) {
