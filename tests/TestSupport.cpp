@@ -223,6 +223,18 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstri
     return names;
 }
 
+LogProfile::LogProfile(bool configured) : logs_(profile_.Path() + L"\\AppData\\Local\\QuillMar\\Log") {
+    std::error_code ignored;
+    if (!configured || !std::filesystem::create_directories(logs_, ignored)) return;
+    WriteFileBytes(logs_ + L"\\QMLog.cfg", Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\n"
+                                                         L"ERROR H\r\nOOPOHooksManager H\r\n"));
+}
+
+std::string LogProfile::Log(const std::wstring& pattern) const {
+    const std::vector<std::wstring> files = ListFiles(logs_, pattern);
+    return files.size() == 1 ? ReadFileBytes(logs_ + L"\\" + files[0]) : std::string();
+}
+
 void PumpMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -81,6 +81,21 @@ std::string Base64Encode(const std::string& bytes);
 std::wstring Base64Text(const std::string& bytes);
 // How often `part` occurs in `text`, overlaps included.
 size_t Count(const std::string& text, const std::string& part);
+// A user profile of its own for a child process, whose log folder (Local AppData's) holds a
+// QMLog.cfg asking for every row unless `configured` is false.
+class LogProfile {
+public:
+    explicit LogProfile(bool configured = true);
+    Environment Env() const { return {{L"USERPROFILE", profile_.Path()}}; }
+    const std::wstring& Folder() const { return logs_; }
+    // The text of the one log file that matches `pattern`; empty unless there is exactly one.
+    std::string Log(const std::wstring& pattern) const;
+
+private:
+    TempDir profile_;
+    std::wstring logs_;
+};
+
 // The names of the files (or the folders) in `folder` that match `pattern`, sorted.
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern = L"*", bool folders = false);
 

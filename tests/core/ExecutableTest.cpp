@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstddef>
 #include <cstring>
@@ -208,32 +207,25 @@ TEST(OverlayExecutable, ItsLockWorksThroughTheMsvcNames) {
 
 // The real executable logs into the user's Local AppData: each run here gets a profile of its own.
 TEST(OverlayExecutable, ListsEveryLogKeyInLookupOrderOnItsFirstRun) {
-    test::TempDir profile;
-    EXPECT_EQ(RunOverlay(L"--game-pid=1 --qm-pid=2 --game-process=game.exe", {{L"USERPROFILE", profile.Path()}}), -999);
-    const std::wstring folder = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
-    EXPECT_EQ(test::ReadFileBytes(folder + L"\\QMLog.cfg"),
+    const test::LogProfile profile(false);
+    EXPECT_EQ(RunOverlay(L"--game-pid=1 --qm-pid=2 --game-process=game.exe", profile.Env()), -999);
+    EXPECT_EQ(test::ReadFileBytes(profile.Folder() + L"\\QMLog.cfg"),
               test::Utf16Bytes(L"[MaxLinesPerFile]\r\n[MaxLogFiles]\r\n[Measurements]\r\nCRITICAL\r\nERROR\r\n"
                                L"WARNING\r\nSEVERITY_LOW\r\nSEVERITY_NORMAL\r\nSEVERITY_MEDIUM\r\nSEVERITY_HIGH\r\n"
                                L"SEVERITY_CRITICAL\r\nFlushLogger\r\nFlushLogger_Fast\r\nFolderHandler\r\n"
                                L"FolderHandler_Fast\r\nOOPOHooksManager\r\nOOPOHooksManager_Fast\r\n"
                                L"InputBlockerProxy\r\nInputBlockerProxy_Fast\r\n"));
-    const std::vector<std::wstring> logs = test::ListFiles(folder, L"*.html");
+    const std::vector<std::wstring> logs = test::ListFiles(profile.Folder(), L"*.html");
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs[0].rfind(L"qm-overlay_game.exe_1_", 0), 0u);
     EXPECT_EQ(logs[0].substr(logs[0].size() - 10), L".Game.html");
 }
 
 TEST(OverlayExecutable, LogsWhyTheCommandLineWasRejected) {
-    test::TempDir profile;
-    const std::wstring folder = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
-    ASSERT_TRUE(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) == ERROR_SUCCESS);
-    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\QMLog.cfg",
-                                     test::Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_HIGH +\r\nERROR H\r\n")));
-    EXPECT_EQ(RunOverlay(L"--game-pid=1234 --QM-PID=2 \"--game-process=my game.exe\"", {{L"USERPROFILE", profile.Path()}}),
-              -999);
-    const std::vector<std::wstring> logs = test::ListFiles(folder, L"qm-overlay_my game.exe_1234_*.Game.html");
-    ASSERT_EQ(logs.size(), 1u);
-    const std::string file = test::ReadFileBytes(folder + L"\\" + logs[0]);
+    const test::LogProfile profile;
+    EXPECT_EQ(RunOverlay(L"--game-pid=1234 --QM-PID=2 \"--game-process=my game.exe\"", profile.Env()), -999);
+    const std::string file = profile.Log(L"qm-overlay_my game.exe_1234_*.Game.html");
+    ASSERT_FALSE(file.empty());
     const char* expected[] = {
         "<td>OOPManager::Init</td><td style=\"background-color:FFFFFF\">initializing oopo manager</td>",
         "<td>OOPManager::ProcessCommandLine</td><td style=\"background-color:FFFFFF\">Process command line: "

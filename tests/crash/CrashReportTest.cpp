@@ -236,49 +236,6 @@ TEST(CrashReport, RegistersAreWrittenInTheirBlock) {
     EXPECT_TRUE(std::regex_search(log, std::regex("\r\nProcessId=\\d+ \\(0x[0-9a-f]+\\) ThreadId=\\d+ \\(0x[0-9a-f]+\\)\r\n")));
 }
 
-TEST(CrashReport, OsNamesComeFromTheVersionFields) {
-    struct Case {
-        uint32_t major, minor, build;
-        uint8_t productType;
-        uint16_t suite, architecture;
-        uint32_t productInfo;
-        bool r2;
-        const char* servicePack;
-        const char* expected;
-    } cases[] = {
-        // A client edition with its service pack, a version past the table, a server with its suite.
-        {6, 1, 7601, 1, 0, PROCESSOR_ARCHITECTURE_AMD64, 1, false, "Service Pack 1",
-         "Microsoft Windows 7 Ultimate Edition Service Pack 1 (build 7601) 64-bit"},
-        {10, 0, 19045, 1, 0, PROCESSOR_ARCHITECTURE_AMD64, 48, false, "", "Microsoft  (build 19045) 64-bit"},
-        {5, 2, 3790, 3, VER_SUITE_DATACENTER, PROCESSOR_ARCHITECTURE_AMD64, 0, true, "",
-         "Microsoft Windows Server 2003 R2  Datacenter x64 Edition (build 3790)"},
-    };
-    for (const Case& c : cases) {
-        CrashHandlerReport::OsVersion v;
-        v.major = c.major;
-        v.minor = c.minor;
-        v.build = c.build;
-        v.platformId = VER_PLATFORM_WIN32_NT;
-        v.productType = c.productType;
-        v.suiteMask = c.suite;
-        v.architecture = c.architecture;
-        v.productInfo = c.productInfo;
-        v.serverR2 = c.r2;
-        std::snprintf(v.servicePack, sizeof(v.servicePack), "%s", c.servicePack);
-        char name[CrashHandlerReport::kOsNameChars];
-        ASSERT_TRUE(CrashHandlerReport::FormatOsName(v, name, sizeof(name))) << c.expected;
-        EXPECT_STREQ(name, c.expected);
-    }
-    CrashHandlerReport::OsVersion old;
-    old.major = 4;
-    old.platformId = VER_PLATFORM_WIN32_NT;
-    char name[CrashHandlerReport::kOsNameChars];
-    EXPECT_FALSE(CrashHandlerReport::FormatOsName(old, name, sizeof(name)));
-    old.major = 5;
-    old.platformId = VER_PLATFORM_WIN32_WINDOWS;
-    EXPECT_FALSE(CrashHandlerReport::FormatOsName(old, name, sizeof(name)));
-}
-
 // Faults that used to leave nothing: an overflowed stack, a fault inside the report writer, and a
 // fault that ends the process while the log holds rows.
 TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
@@ -298,18 +255,13 @@ TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
     EXPECT_EQ(report.exitCode, 0xC0000094u);  // the fault being reported, not the writer's own
     EXPECT_EQ(report.output.find("survived"), std::string::npos);
 
-    test::TempDir profile;
-    const std::wstring logs = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
-    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, logs.c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(test::WriteFileBytes(logs + L"\\QMLog.cfg", test::Utf16Bytes(L"SEVERITY_NORMAL +\r\n")));
-    const test::ProcessResult logged =
-        test::RunProcess(Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" write logged", 60000,
-                         {{L"USERPROFILE", profile.Path()}});
+    const test::LogProfile profile;
+    const test::ProcessResult logged = test::RunProcess(
+        Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" write logged", 60000, profile.Env());
     ASSERT_TRUE(logged.finished);
     EXPECT_EQ(logged.exitCode, 0xC0000005u);
-    const std::vector<std::wstring> files = test::ListFiles(logs, L"*_crash_*.Game.html");
-    ASSERT_EQ(files.size(), 1u);
-    const std::string html = test::ReadFileBytes(logs + L"\\" + files[0]);
+    const std::string html = profile.Log(L"*_crash_*.Game.html");
+    ASSERT_FALSE(html.empty());
     EXPECT_NE(html.find(">row 49 before the fault<"), std::string::npos);
     EXPECT_EQ(html.substr(html.size() - 5), "html>");
 }

@@ -82,21 +82,19 @@ bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
-HostRun::HostRun(const Environment& environment, bool logFolderUsable)
-    : logs(profile.Path() + L"\\AppData\\Local\\QuillMar\\Log"),
-      game(L"--pos 200,150 --size 640x480"),
-      client(L"--hidden --title stand-in-client") {
-    ::SHCreateDirectoryExW(nullptr, (logFolderUsable ? logs : logs.substr(0, logs.rfind(L'\\'))).c_str(), nullptr);
-    EXPECT_TRUE(WriteFileBytes(logFolderUsable ? logs + L"\\QMLog.cfg" : logs,
-                               Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\nERROR H\r\n"
-                                          L"OOPOHooksManager H\r\n")));
-    Environment all = environment;
-    all.emplace_back(L"USERPROFILE", profile.Path());
+HostRun::HostRun(Environment environment, bool logFolderUsable)
+    : profile(logFolderUsable), game(L"--pos 200,150 --size 640x480"), client(L"--hidden --title stand-in-client") {
+    if (!logFolderUsable) {
+        const std::wstring& logs = profile.Folder();
+        ::SHCreateDirectoryExW(nullptr, logs.substr(0, logs.rfind(L'\\')).c_str(), nullptr);
+        EXPECT_TRUE(WriteFileBytes(logs, "a file where the folder belongs"));
+    }
+    environment.push_back(profile.Env()[0]);
     host = std::make_unique<ChildProcess>(
         Overlay::Common::QuoteArgument(InExeDir(L"qm-overlay.exe")) + L" --game-pid=" + std::to_wstring(game.Pid()) +
             L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe --qm-client=" +
             Overlay::Common::QuoteArgument(InExeDir(L"client")),
-        all);
+        environment);
 }
 
 bool HostRun::Covers() const {
@@ -123,10 +121,7 @@ void HostRun::ExpectCleanExit(DWORD ms) const {
     }
 }
 
-std::string HostRun::Log() const {
-    const std::vector<std::wstring> files = ListFiles(logs, L"qm-overlay_sample-game.exe_*.Game.html");
-    return files.size() == 1 ? ReadFileBytes(logs + L"\\" + files[0]) : std::string();
-}
+std::string HostRun::Log() const { return profile.Log(L"qm-overlay_sample-game.exe_*.Game.html"); }
 
 void HostRun::ExpectStopRows() const {
     const std::string log = Log();

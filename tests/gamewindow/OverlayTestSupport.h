@@ -138,7 +138,7 @@ bool SameRect(const RECT& a, const RECT& b);
 // folder is unusable, nothing: a file stands where the folder belongs).
 class HostRun {
 public:
-    explicit HostRun(const Environment& environment = {}, bool logFolderUsable = true);
+    explicit HostRun(Environment environment = {}, bool logFolderUsable = true);
     // Waits until the overlay lies over the game.
     bool Running();
     bool Covers() const;
@@ -149,8 +149,7 @@ public:
     // The rows of a stop because the client ended, in order, and the footer.
     void ExpectStopRows() const;
 
-    TempDir profile;
-    const std::wstring logs;
+    LogProfile profile;
     SampleGame game;
     SampleGame client;
     std::unique_ptr<ChildProcess> host;

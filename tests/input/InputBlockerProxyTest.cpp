@@ -26,7 +26,6 @@ int CountPosted(UINT message, WPARAM* lastWParam, LPARAM* lastLParam) {
 TEST(InputBlockerProxy, LibraryPathFollowsTheClientFolderAndBitness) {
     EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:\\a\\b\\", false), L"C:\\a\\b\\QMClientOOPO.dll");
     EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:\\a\\b", false), L"C:\\a\\QMClientOOPO.dll");
-    EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:\\a\\b\\", true), L"C:\\a\\b\\Win32\\QMClientOOPO.dll");
     EXPECT_EQ(InputBlockerProxy::LibraryPath(L"C:/a/b", true), L"C:/a\\Win32\\QMClientOOPO.dll");
     EXPECT_EQ(InputBlockerProxy::LibraryPath(L"folder", false), L"folder\\QMClientOOPO.dll");
 }

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <shlobj.h>
 
 #include <d3d11.h>
 #include <wrl/client.h>
@@ -318,23 +317,19 @@ TEST(D3D11ManagerLog, PresentErrorsAreLoggedOncePerFailingRun) {
         RunPresentsAndRecreate();
         return;
     }
-    test::TempDir profile;
-    const std::wstring folder = profile.Path() + L"\\AppData\\Local\\QuillMar\\Log";
-    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\QMLog.cfg",
-                                     test::Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nERROR H\r\n")));
+    const test::LogProfile profile;
+    test::Environment environment = profile.Env();
+    environment.emplace_back(kLogChildVariable, L"1");
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     const test::ProcessResult child = test::RunProcess(
         L"\"" + std::wstring(self) +
             L"\" --gtest_filter=D3D11ManagerLog.PresentErrorsAreLoggedOncePerFailingRun",
-        60000, {{L"USERPROFILE", profile.Path()}, {kLogChildVariable, L"1"}});
+        60000, environment);
     ASSERT_TRUE(child.finished) << child.output;
     EXPECT_EQ(child.exitCode, 0u) << child.output;
 
-    const std::vector<std::wstring> logs = test::ListFiles(folder, L"*_present_*.Game.html");
-    ASSERT_EQ(logs.size(), 1u);
-    const std::string log = test::ReadFileBytes(folder + L"\\" + logs[0]);
+    const std::string log = profile.Log(L"*_present_*.Game.html");
     // Two devices, each: ten failures in a row (one row), a success, one failure (one row).
     EXPECT_EQ(test::Count(log, ">Present error 0x87a0001 (0) (v:1)<"), 4u) << log;
 }
