@@ -343,6 +343,20 @@ void OOPManager::ChooseGameWindowHandler(const CommandLineArgs* cmd) {
     }
 }
 
+uint32_t OOPManager::RendererKind() {
+    using Config = qm::GameConfiguration;
+    const int type = GetManagerType();
+    return type == kManagerD3D9 ? Config::kRendererD3D9 : type == kManagerD3D11 ? Config::kRendererD3D11 : Config::kRendererOther;
+}
+
+void OOPManager::GameWindowFound(HWND window) {
+    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->SetGameWindow(window);
+}
+
+bool OOPManager::TakesForegroundOnCancel() const {
+    return GetGameConfiguration()->Byte(qm::GameConfiguration::kForegroundHandling) != 0;
+}
+
 void OOPManager::HandleFullScreenModeChanged() {
     // Run by the window manager's UpdateFullScreenState whenever the state changes.
     const bool fullScreen = windowManager_.IsFullScreen();
@@ -369,7 +383,7 @@ bool OOPManager::AssureFullScreenStateUpdated() {
     if (!::GetCursorPos(&cursor) || ::WindowFromPoint(cursor) != game) return false;
     if (gameRect_.left == kMinimizedLeft || ::IsIconic(game)) return false;
     GameWindowHandler* handler = windowManager_.Handler();
-    if (!windowManager_.Owner() || !handler) return false;
+    if (!windowManager_.HasOwner() || !handler) return false;
     handler->DetectFullScreen();
     return true;
 }

@@ -13,9 +13,10 @@
 #include "gamewindow/WindowManager.h"
 #include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
+#include "input/OverlayHost.h"
 #include "common/ProcessWatchDog.h"
 #include "qm/OverlayWindowContract.h"
-#include "render/CursorImage.h"
+#include "core/CursorImage.h"
 
 // Exit codes of Init's steps.
 enum InitResult : int {
@@ -27,8 +28,12 @@ enum InitResult : int {
     kInitHooks = -995,
 };
 
-// The overlay manager base: Init, the main loop and Shutdown shared by every manager.
-class OOPManager : public IOOPManager, public base::process::ProcessWatchDog::Delegate {
+// The overlay manager base: Init, the main loop and Shutdown shared by every manager. Its parts
+// (the input side, the game-window side, the client watchdog) reach it through their own interfaces.
+class OOPManager : public IOOPManager,
+                   public base::process::ProcessWatchDog::Delegate,
+                   public OverlayHost,
+                   public WindowManager::Owner {
 public:
     OOPManager();
     virtual ~OOPManager();
@@ -36,6 +41,7 @@ public:
     OOPManager& operator=(const OOPManager&) = delete;
 
     int Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
+    uint32_t RendererKind() override;
 
     virtual int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd);
     virtual void Shutdown();
@@ -53,51 +59,49 @@ public:
     // the command line. 0, or -999 after logging "fail to process command line" under `function`.
     int InitPluginHost(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd, const wchar_t* function);
 
-    uint32_t GamePid() const { return gamePid_; }
+    uint32_t GamePid() const override { return gamePid_; }
     uint32_t ClientPid() const { return clientPid_; }
-    const std::wstring& GameProcessName() const { return gameProcessName_; }
+    const std::wstring& GameProcessName() const override { return gameProcessName_; }
     Common::Utils::WorkerThread* Worker() const { return worker_.get(); }
     base::process::ProcessWatchDog* ClientWatchDog() const { return watchdog_.get(); }
     uint32_t BackgroundColor() const { return backgroundColor_; }
     OOPHooksManager& HooksManager() { return hooksManager_; }
-    WindowManager& Windows() { return windowManager_; }
+    WindowManager& Windows() override { return windowManager_; }
     FullScreenDetector* Detector() const { return fullScreenDetector_.get(); }
 
     // What the controller's callbacks and the hooks need to know of the overlay and the game.
-    HWND OverlayWindow() const { return overlayWindow_; }
-    bool IsGameFullScreen() { return windowManager_.IsFullScreen(); }
-    bool FullScreenRenderingOff() const { return fullScreenRenderingOff_; }
+    HWND OverlayWindow() const override { return overlayWindow_; }
+    bool IsGameFullScreen() override { return windowManager_.IsFullScreen(); }
+    bool FullScreenRenderingOff() const override { return fullScreenRenderingOff_; }
     bool FirstFrameRendered() const { return firstFrameRendered_; }
-    bool Minimized() const { return minimized_; }
-    RECT GameRect() const { return gameRect_; }
+    bool Minimized() const override { return minimized_; }
+    RECT GameRect() const override { return gameRect_; }
     uint32_t BackBufferWidth() const { return backBufferWidth_; }
     uint32_t BackBufferHeight() const { return backBufferHeight_; }
     bool NeedsReset() const { return needsReset_; }
-    void SetAdapterCheckPending() { adapterCheckPending_ = true; }
-    HWND BlockerWindow() const { return inputProxy_.BlockerWindow(); }
-    InputBlockerProxy& InputProxy() { return inputProxy_; }
+    void SetAdapterCheckPending() override { adapterCheckPending_ = true; }
+    void GameWindowFound(HWND window) override;
+    bool TakesForegroundOnCancel() const override;
+    HWND BlockerWindow() const override { return inputProxy_.BlockerWindow(); }
+    InputBlockerProxy& InputProxy() override { return inputProxy_; }
 
     // The cursor cache: 7 pictures captured once each, the current one, and whether it changed
     // since it was drawn.
     static constexpr int kCursorSlots = 7;
-    void SelectCursor(int32_t type, HCURSOR cursor);
+    void SelectCursor(int32_t type, HCURSOR cursor) override;
     // The current slot's picture, or null when it was never captured.
     const CursorImage* CurrentCursorImage() const;
     int CursorIndex() const { return cursorIndex_; }
     bool CursorChanged() const { return cursorChanged_; }
     void ClearCursorChanged() { cursorChanged_ = false; }
 
-    bool ClickThrough() const { return clickThrough_; }
-    // Set directly when exclusive mode starts; the styles are then changed by the caller.
-    void SetClickThroughFlag(bool clickThrough) { clickThrough_ = clickThrough; }
+    bool ClickThrough() const override { return clickThrough_; }
+    void SetClickThroughFlag(bool clickThrough) override { clickThrough_ = clickThrough; }
     bool StopRequested() const { return stopRequested_; }
-    void RequestStop() { stopRequested_ = true; }
+    void RequestStop() override { stopRequested_ = true; }
 
-    // From any thread. The overlay's window thread applies the change at once; other threads (the
-    // hooks, the controller's) post it to that thread and return without waiting, and the latest
-    // request wins.
-    void RequestClickThrough(bool clickThrough);
-    bool OnWindowThread() const { return windowThreadId_ != 0 && ::GetCurrentThreadId() == windowThreadId_; }
+    void RequestClickThrough(bool clickThrough) override;
+    bool OnWindowThread() const override { return windowThreadId_ != 0 && ::GetCurrentThreadId() == windowThreadId_; }
 
     // The main loop runs the update step again no earlier than `microseconds` from now (messages
     // are answered meanwhile).
@@ -108,12 +112,6 @@ public:
     // Between frames: when the game's window moved, changed size or was minimised or restored
     // since the last look, the overlay follows at once, without rendering. True when it followed.
     bool FollowGameNow();
-
-    // Messages of the overlay window beyond its public ones (qm/OverlayWindowContract.h): the
-    // host's own, posted by its other threads.
-    static constexpr UINT kMsgApplyClickThrough = WM_USER + 11;
-    static constexpr UINT kMsgApplyExclusive = WM_USER + 12;
-    static constexpr LONG kMinimizedLeft = -32000;
 
     // The overlay window.
     bool InitWindow(HINSTANCE instance);
@@ -130,10 +128,10 @@ public:
 
     // Reactions and the worker's tasks.
     void ChooseGameWindowHandler(const CommandLineArgs* cmd);
-    void HandleFullScreenModeChanged();
-    void HandleExclusiveModeChanged();
+    void HandleFullScreenModeChanged() override;
+    void HandleExclusiveModeChanged() override;
     bool AssureFullScreenStateUpdated();
-    void ForceForeground(HWND window, bool flag);
+    void ForceForeground(HWND window, bool flag) override;
     // At most one check queued, and at most one a second unless `now` asks for it regardless.
     void PostFullScreenCheck(bool now = false);
     // Stops the worker and the client watchdog; bounded, answering what other threads send meanwhile.

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "gamewindow/GameWindowState.h"
-#include "input/OOPHooksManager.h"
 #include "logging/Log.h"
 
 namespace {
@@ -195,7 +194,7 @@ HWND UWPHandler::GetGameWindowHandle(uint32_t processId) {
 void UWPHandler::ForceForegroundWindow(HWND /*target*/, bool cancelMode) {
     if (cancelMode) {
         ::PostMessageW(coreWindow_, WM_CANCELMODE, 0, 0);
-        if (GetGameConfiguration()->Byte(qm::GameConfiguration::kForegroundHandling) != 0) {
+        if (delegate_->TakesForegroundOnCancel()) {
             HWND overlay = delegate_->GetOverlayWindow();
             ::SetForegroundWindow(overlay);
             ::SetFocus(overlay);

@@ -21,6 +21,8 @@ public:
         virtual HWND GetGameWindow() = 0;
         virtual bool IsFullScreen() = 0;
         virtual uint32_t GetGameProcessId() = 0;
+        // Whether the overlay takes the foreground when a UWP game's mode is cancelled.
+        virtual bool TakesForegroundOnCancel() = 0;
 
     protected:
         ~Delegate() = default;

@@ -1,13 +1,6 @@
 #include "gamewindow/WindowManager.h"
 
-#include "core/OOPManager.h"
 #include "logging/Log.h"
-
-namespace {
-qm::IOverlayManagerController* ControllerOf(OOPManager* owner) {
-    return owner ? owner->HooksManager().Controller() : nullptr;
-}
-}  // namespace
 
 HWND WindowManager::Lookup(bool store) {
     HWND cached = gameWindow_.load();
@@ -18,7 +11,7 @@ HWND WindowManager::Lookup(bool store) {
     if (cached) return cached;
     if (!owner_ || !handler_) return nullptr;
     HWND found = handler_->GetGameWindowHandle(owner_->GamePid());
-    if (qm::IOverlayManagerController* controller = ControllerOf(owner_)) controller->SetGameWindow(found);
+    owner_->GameWindowFound(found);
     if (store) gameWindow_ = found;
     return found;
 }

@@ -9,7 +9,7 @@
 #include "qm/ClientContract.h"
 
 class OOPHooksManager;
-class OOPManager;
+class OverlayHost;
 
 // Everything the input side keeps once per process: the hooks and the controller's threads read
 // it without the manager at hand. Reset only while no hooks thread and no controller are alive.
@@ -18,7 +18,7 @@ struct InputState : base::ProcessWide<InputState> {
 
     // The hooks manager and the overlay manager the low-level hooks answer for: the last made.
     OOPHooksManager* hooks = nullptr;
-    OOPManager* manager = nullptr;
+    OverlayHost* manager = nullptr;
     std::atomic<HHOOK> mouseHook{nullptr};
     std::atomic<HHOOK> keyboardHook{nullptr};
 

@@ -2,8 +2,9 @@
 
 #include "common/MessageWait.h"
 
-#include "core/CommandLineArgs.h"
-#include "core/OOPManager.h"
+#include "gamewindow/WindowManager.h"
+#include "input/InputBlockerProxy.h"
+#include "qm/OverlayWindowContract.h"
 #include "logging/Log.h"
 
 namespace {
@@ -90,7 +91,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     const uint32_t message = static_cast<uint32_t>(wParam);
     InputState& state = State();
     OOPHooksManager* hooks = state.hooks;
-    OOPManager* manager = state.manager;
+    OverlayHost* manager = state.manager;
     qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     const bool click = message == WM_LBUTTONDOWN || message == WM_LBUTTONUP || message == WM_RBUTTONDOWN;
     const bool notify = controller && click;
@@ -107,7 +108,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     // The cached window only: a search would send messages to other windows from inside the hook.
     HWND game = manager->Windows().GetCachedGameWindow();
     const bool fullScreen = manager->IsGameFullScreen();
-    if (manager->Minimized() || gameRect.left == OOPManager::kMinimizedLeft || ::IsIconic(game) ||
+    if (manager->Minimized() || gameRect.left == OverlayHost::kMinimizedLeft || ::IsIconic(game) ||
         (manager->FullScreenRenderingOff() && fullScreen) || (fullScreen && !manager->BlockerWindow())) {
         outside();
         return next();
@@ -210,7 +211,7 @@ void OOPHooksManager::ApplyConfigurationDefaults(qm::GameConfiguration* c) {
     c->SetU32(Config::kAllOnesU32, 0xFFFFFFFF);
 }
 
-bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, OOPManager* manager) {
+bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, OverlayHost* manager) {
     constexpr const wchar_t* kFn = L"OOPHooksManager::Init";
     State().manager = manager;
     clientPid_ = clientPid;
@@ -233,11 +234,8 @@ void OOPHooksManager::ApplayOOPOConfigurtion(qm::GameConfiguration* c) {
         HOOKS_ERROR(L"OOPHooksManager::ApplayOOPOConfigurtion", L"error reading game configuration");
     }
     using Config = qm::GameConfiguration;
-    OOPManager* manager = State().manager;
-    const int type = manager ? manager->GetManagerType() : -1;
-    c->SetU32(Config::kRendererKind, type == kManagerD3D9    ? Config::kRendererD3D9
-                                     : type == kManagerD3D11 ? Config::kRendererD3D11
-                                                             : Config::kRendererOther);
+    OverlayHost* manager = State().manager;
+    c->SetU32(Config::kRendererKind, manager ? manager->RendererKind() : Config::kRendererOther);
     for (size_t offset : Config::kHostSetBytes) c->SetByte(offset, 1);
     for (size_t offset : Config::kHostClearedBytes) c->SetByte(offset, 0);
 }
@@ -283,19 +281,19 @@ void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
     if (state.exclusive.load() == exclusive) return;
     HOOKS_INFO(L"OOPHooksManager::OnExclusiveModeChanged", L"exclusive mode %s", exclusive ? L"True" : L"False");
     state.exclusive = exclusive;
-    OOPManager* manager = state.manager;
+    OverlayHost* manager = state.manager;
     if (!exclusive) state.exclusiveExitTick = ::GetTickCount();
     if (!manager) return;
     // The hooks read the flag at once; the window changes wait for the window's thread.
     if (exclusive) manager->SetClickThroughFlag(false);
     if (manager->OnWindowThread() || !manager->OverlayWindow() ||
-        !::PostMessageW(manager->OverlayWindow(), OOPManager::kMsgApplyExclusive, exclusive ? 1 : 0, 0)) {
+        !::PostMessageW(manager->OverlayWindow(), OverlayHost::kMsgApplyExclusive, exclusive ? 1 : 0, 0)) {
         ApplyExclusiveMode(exclusive);
     }
 }
 
 void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
-    OOPManager* manager = State().manager;
+    OverlayHost* manager = State().manager;
     if (!manager) return;
     if (!exclusive) {
         manager->HandleExclusiveModeChanged();
@@ -319,7 +317,7 @@ bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {
     switch (message->type) {
         case qm::kMessageStopOverlay:
             HOOKS_INFO(L"OOPHooksManager::HandleMessage", L"stop oopo requested");
-            if (OOPManager* manager = State().manager) manager->RequestStop();
+            if (OverlayHost* manager = State().manager) manager->RequestStop();
             return true;
         case qm::kMessageLoadPlugin:
             OverrideLoadPlugin(message);
@@ -361,7 +359,7 @@ void OOPHooksManager::OverrideLoadPlugin(const qm::ControllerMessage* message) {
     if (!plugin_.IsLoaded()) {
         HOOKS_ERROR(kFn, L"Load in-game plugin request error: 0x%x", static_cast<unsigned>(error));
     } else if (!alreadyLoaded) {
-        OOPManager* manager = State().manager;
+        OverlayHost* manager = State().manager;
         const std::wstring game = manager ? manager->GameProcessName() : std::wstring();
         if (!plugin_.StartPluginOOP(game.c_str(), 0)) HOOKS_ERROR(kFn, L"start oop plugin request error");
     }
@@ -369,13 +367,13 @@ void OOPHooksManager::OverrideLoadPlugin(const qm::ControllerMessage* message) {
 }
 
 bool OOPHooksManager::CanReceiveInput() {
-    OOPManager* manager = State().manager;
+    OverlayHost* manager = State().manager;
     if (!manager || !manager->IsGameFullScreen()) return true;
     return manager->BlockerWindow() != nullptr;
 }
 
 bool OOPHooksManager::GetOverlayInfo(bool* fullScreen, uint32_t* width, uint32_t* height) {
-    OOPManager* manager = State().manager;
+    OverlayHost* manager = State().manager;
     RECT client{};
     if (manager && manager->OverlayWindow()) ::GetClientRect(manager->OverlayWindow(), &client);
     if (width) *width = static_cast<uint32_t>(client.right - client.left);
@@ -385,13 +383,13 @@ bool OOPHooksManager::GetOverlayInfo(bool* fullScreen, uint32_t* width, uint32_t
 }
 
 bool OOPHooksManager::CanShowOverlay() {
-    OOPManager* manager = State().manager;
+    OverlayHost* manager = State().manager;
     if (!manager || !manager->FullScreenRenderingOff()) return true;
     return !manager->IsGameFullScreen();
 }
 
 void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
-    OOPManager* manager = State().manager;
+    OverlayHost* manager = State().manager;
     if (!manager) return;
     // A blocker window is only known once the proxy has registered its messages.
     if (HWND blocker = manager->BlockerWindow()) {
@@ -402,7 +400,7 @@ void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
 }
 
 void OOPHooksManager::SetPassThrough(bool passThrough) {
-    if (OOPManager* manager = State().manager) manager->RequestClickThrough(passThrough);
+    if (OverlayHost* manager = State().manager) manager->RequestClickThrough(passThrough);
 }
 
 qm::GameConfiguration* GetGameConfiguration() {

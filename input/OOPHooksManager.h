@@ -8,9 +8,8 @@
 #include "common/DllHelper.h"
 #include "common/UniqueHandle.h"
 #include "input/InputState.h"
+#include "input/OverlayHost.h"
 #include "qm/ClientContract.h"
-
-class OOPManager;
 
 // The host's side of the client controller: loads QMClient.dll, creates and starts the controller
 // with the game configuration, and answers the controller's calls. No virtual destructor: the
@@ -37,7 +36,7 @@ public:
     virtual void SetPassThrough(bool passThrough);
 
     // Loads the client library (plain name, then from `clientFolder`) and creates the controller.
-    bool Init(const wchar_t* clientFolder, uint32_t clientPid, OOPManager* manager);
+    bool Init(const wchar_t* clientFolder, uint32_t clientPid, OverlayHost* manager);
     // Reads the game configuration with the host's overrides and starts the controller.
     bool Start(HINSTANCE instance);
     void ApplayOOPOConfigurtion(qm::GameConfiguration* configuration);
@@ -54,7 +53,7 @@ public:
     static POINT LastMousePosition();
     static void RememberMousePosition(POINT position);
     // Test use: the controller the hooks talk to, without loading a library.
-    void SetControllerForTesting(qm::IOverlayManagerController* controller, OOPManager* manager) {
+    void SetControllerForTesting(qm::IOverlayManagerController* controller, OverlayHost* manager) {
         controller_ = controller;
         InputState::Get().manager = manager;
     }
@@ -68,7 +67,7 @@ public:
     static bool IsExclusive() { return InputState::Get().exclusive.load(); }
 
     static OOPHooksManager* Instance() { return InputState::Get().hooks; }
-    static OOPManager* Manager() { return InputState::Get().manager; }
+    static OverlayHost* Manager() { return InputState::Get().manager; }
 
     // The defaults the host writes into a configuration block before it is read.
     static void ApplyConfigurationDefaults(qm::GameConfiguration* configuration);

@@ -5,7 +5,7 @@
 #include "common/DllHelper.h"
 #include "common/MessageWait.h"
 #include "logging/Log.h"
-#include "render/CursorImage.h"
+#include "core/CursorImage.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -32,6 +32,7 @@ public:
     HWND GetGameWindow() override { return FindGameWindow(); }
     bool IsFullScreen() override { return fullScreen_; }
     uint32_t GetGameProcessId() override { return pid_; }
+    bool TakesForegroundOnCancel() override { return false; }
 
     GameWindowHandler* handler = nullptr;
     HWND cached = nullptr;

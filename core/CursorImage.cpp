@@ -1,4 +1,4 @@
-#include "render/CursorImage.h"
+#include "core/CursorImage.h"
 
 #include <cstring>
 
