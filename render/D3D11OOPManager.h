@@ -66,11 +66,11 @@ protected:
     bool RecreateDevice(uint32_t width, uint32_t height);
     bool DeviceLost();
     void ReadRefreshRate();
+    void MeasurePresent(int64_t microseconds);
 
     HRESULT lostReason_ = S_OK;
     int64_t nextRecreateUs_ = 0;
     int recreateTries_ = 0;
-    void MeasurePresent(int64_t microseconds);
 
     uint32_t refreshRate_ = 60;
     bool presentWaits_ = true;

@@ -86,7 +86,11 @@ size_t Count(const std::string& text, const std::string& part);
 class LogProfile {
 public:
     explicit LogProfile(bool configured = true);
-    Environment Env() const { return {{L"USERPROFILE", profile_.Path()}}; }
+    // `more`, with this profile as the user's.
+    Environment Env(Environment more = {}) const {
+        more.emplace_back(L"USERPROFILE", profile_.Path());
+        return more;
+    }
     const std::wstring& Folder() const { return logs_; }
     // The text of the one log file that matches `pattern`; empty unless there is exactly one.
     std::string Log(const std::wstring& pattern) const;

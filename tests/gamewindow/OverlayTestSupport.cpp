@@ -1,7 +1,9 @@
 #include "tests/gamewindow/OverlayTestSupport.h"
 
-#include <shlobj.h>
 #include <tlhelp32.h>
+
+#include <filesystem>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -85,16 +87,15 @@ bool SameRect(const RECT& a, const RECT& b) {
 HostRun::HostRun(Environment environment, bool logFolderUsable)
     : profile(logFolderUsable), game(L"--pos 200,150 --size 640x480"), client(L"--hidden --title stand-in-client") {
     if (!logFolderUsable) {
-        const std::wstring& logs = profile.Folder();
-        ::SHCreateDirectoryExW(nullptr, logs.substr(0, logs.rfind(L'\\')).c_str(), nullptr);
-        EXPECT_TRUE(WriteFileBytes(logs, "a file where the folder belongs"));
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(profile.Folder()).parent_path(), ignored);
+        EXPECT_TRUE(WriteFileBytes(profile.Folder(), "a file where the folder belongs"));
     }
-    environment.push_back(profile.Env()[0]);
     host = std::make_unique<ChildProcess>(
         Overlay::Common::QuoteArgument(InExeDir(L"qm-overlay.exe")) + L" --game-pid=" + std::to_wstring(game.Pid()) +
             L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe --qm-client=" +
             Overlay::Common::QuoteArgument(InExeDir(L"client")),
-        environment);
+        profile.Env(std::move(environment)));
 }
 
 bool HostRun::Covers() const {

@@ -318,14 +318,12 @@ TEST(D3D11ManagerLog, PresentErrorsAreLoggedOncePerFailingRun) {
         return;
     }
     const test::LogProfile profile;
-    test::Environment environment = profile.Env();
-    environment.emplace_back(kLogChildVariable, L"1");
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     const test::ProcessResult child = test::RunProcess(
         L"\"" + std::wstring(self) +
             L"\" --gtest_filter=D3D11ManagerLog.PresentErrorsAreLoggedOncePerFailingRun",
-        60000, environment);
+        60000, profile.Env({{kLogChildVariable, L"1"}}));
     ASSERT_TRUE(child.finished) << child.output;
     EXPECT_EQ(child.exitCode, 0u) << child.output;
 
