@@ -83,7 +83,8 @@ void RunTranslated(void (*fn)(void*), void* context) {
 // the guard and resumes the thread at that captured state, as if the capture returned a second
 // time. The frames of the step are abandoned without unwinding (GCC could not unwind them from an
 // arbitrary faulting instruction); RunTranslated then throws StructuredException from an ordinary
-// call site.
+// call site. The terminate handler stays as it is: GCC's runtime keeps one for the whole process,
+// and swapping it here would take the fatal end away from every other thread meanwhile.
 namespace {
 
 struct Guard {
@@ -122,7 +123,6 @@ void InstallHandler() {
 __attribute__((noinline)) void RunTranslated(void (*fn)(void*), void* context) {
     InstallHandler();
     Prepare();
-    const std::terminate_handler previousTerminate = std::set_terminate(nullptr);
     Guard guard;
     guard.previous = tGuard;
     guard.faulted = 0;
@@ -136,7 +136,6 @@ __attribute__((noinline)) void RunTranslated(void (*fn)(void*), void* context) {
         // would find no room for its report.
         if (self->code == EXCEPTION_STACK_OVERFLOW) _resetstkoflw();
         tGuard = self->previous;
-        std::set_terminate(previousTerminate);
         throw StructuredException(self->message);
     }
     tGuard = self;
@@ -144,11 +143,9 @@ __attribute__((noinline)) void RunTranslated(void (*fn)(void*), void* context) {
         fn(context);
     } catch (...) {
         tGuard = self->previous;
-        std::set_terminate(previousTerminate);
         throw;
     }
     tGuard = self->previous;
-    std::set_terminate(previousTerminate);
 }
 
 #endif

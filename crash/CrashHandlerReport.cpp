@@ -152,6 +152,51 @@ bool IsAccessViolationWithAddress(const EXCEPTION_RECORD* record) {
     return record && record->ExceptionCode == kAccessViolation && record->NumberParameters >= 2;
 }
 
+HMODULE ModuleAt(DWORD64 address) {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(address), &module);
+    return module;
+}
+
+// Raised exceptions (C++ throws, breakpoints) start inside the system's own libraries: the module
+// to name is the first caller outside them.
+bool IsSystemModule(HMODULE module) {
+    static const HMODULE kSystem[] = {::GetModuleHandleW(L"ntdll.dll"), ::GetModuleHandleW(L"kernelbase.dll"),
+                                      ::GetModuleHandleW(L"kernel32.dll")};
+    for (HMODULE system : kSystem) {
+        if (module && module == system) return true;
+    }
+    return false;
+}
+
+DWORD64 FaultSite(const EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD* record = pointers ? pointers->ExceptionRecord : nullptr;
+    if (!record) return 0;
+    const auto address = reinterpret_cast<DWORD64>(record->ExceptionAddress);
+    if (!pointers->ContextRecord || !IsSystemModule(ModuleAt(address))) return address;
+    CONTEXT c = *pointers->ContextRecord;
+    for (int depth = 0; depth < 64 && c.Rip != 0; ++depth) {
+        const HMODULE module = ModuleAt(c.Rip);
+        if (!module) break;
+        if (!IsSystemModule(module)) return c.Rip;
+        DWORD64 imageBase = 0;
+        PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(c.Rip, &imageBase, nullptr);
+        if (function) {
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, c.Rip, function, &c, &handlerData, &establisher, nullptr);
+        } else {
+            // A leaf: the return address is on top of the stack, if the stack can be read at all.
+            DWORD64 ret = 0;
+            if (!::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<void*>(c.Rsp), &ret, sizeof(ret), nullptr)) break;
+            c.Rip = ret;
+            c.Rsp += sizeof(ret);
+        }
+    }
+    return address;
+}
+
 void AccessViolationLine(const EXCEPTION_RECORD* record, char* out, size_t size) {
     std::snprintf(out, size, "%s location %08x caused an access violation.\r\n",
                   record->ExceptionInformation[0] == 0 ? "Read from" : "Write to",
@@ -185,7 +230,9 @@ void WriteModule(int number, HMODULE module, const char* path) {
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     gReport.Printf("Module %d\r\n", number);
     gReport.Printf("%s\r\n", path);
-    gReport.Printf("Image Base: 0x%08x  Image Size: 0x%08x\r\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(base)),
+    // Bases above 4 GiB are common on 64-bit systems: printed whole.
+    gReport.Printf("Image Base: 0x%08llx  Image Size: 0x%08x\r\n",
+                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(base)),
                    static_cast<unsigned>(nt->OptionalHeader.SizeOfImage));
     gReport.Printf("Checksum:   0x%08x  Time Stamp: 0x%08x\r\n", static_cast<unsigned>(nt->OptionalHeader.CheckSum),
                    static_cast<unsigned>(nt->FileHeader.TimeDateStamp));
@@ -338,6 +385,8 @@ const char* CrashHandlerReport::GetExceptionName(uint32_t code) {
         {0xC00000FD, "a Stack Overflow"},
         {0xC0000142, "a DLL Initialization Failed"},
         {0xE06D7363, "a Microsoft C++ Exception"},
+        {0x20474343, "a C++ Exception"},  // thrown by a GCC-built module
+        {0x40000015, "an Abort"},
     };
     for (const auto& entry : kNames) {
         if (entry.code == code) return entry.name;
@@ -371,6 +420,11 @@ bool CrashHandlerReport::WriteErrorLog(EXCEPTION_POINTERS* pointers, const char*
     const std::string line = SummaryLine(code);
     gReport.Printf("%s", line.c_str());
     if (summary && summarySize > 0) std::snprintf(summary, summarySize, "%s", line.c_str());
+    char module[MAX_PATH * 2];
+    uintptr_t offset = 0;
+    if (FaultingModule(pointers, module, sizeof(module), &offset)) {
+        gReport.Printf("\r\nFaulting module: %s (offset 0x%llx)", module, static_cast<unsigned long long>(offset));
+    }
 
     gReport.Printf("\r\nProcessId=%d (0x%x) ThreadId=%d (0x%x)\r\n", static_cast<int>(::GetCurrentProcessId()),
                    static_cast<unsigned>(::GetCurrentProcessId()), static_cast<int>(ReportedThreadId()),
@@ -467,19 +521,37 @@ std::string CrashHandlerReport::Md5Hex(const std::string& bytes) {
     return hex;
 }
 
+bool CrashHandlerReport::FaultingModule(const EXCEPTION_POINTERS* pointers, char* path, size_t size,
+                                        uintptr_t* offset) {
+    if (!path || size == 0) return false;
+    path[0] = '\0';
+    const DWORD64 site = FaultSite(pointers);
+    const HMODULE module = site ? ModuleAt(site) : nullptr;
+    if (!module || ::GetModuleFileNameA(module, path, static_cast<DWORD>(size)) == 0) return false;
+    if (offset) *offset = static_cast<uintptr_t>(site - reinterpret_cast<DWORD64>(module));
+    return true;
+}
+
+std::string CrashHandlerReport::FileName(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::wstring CrashHandlerReport::CrashJson(const std::string& preview, const std::wstring& date,
-                                           const std::string& osName) {
+                                           const std::string& osName, const std::string& module) {
     std::wstring text =
         L"{\n\"ExceptionHash\": \"ALIAS_EXCEPTION_HASH\",\n\"ExceptionDate\": \"ALIAS_EXCEPTION_DATE\",\n"
         L"\"Version\": \"ALIAS_VERSION\",\n\"SubSystem\": \"ALIAS_SUB_SYSTEM\",\n\"Preview\": \"ALIAS_PREVIEW\",\n"
         L"\"Username\": \"\",\n\"IsUnique\": true,\n\"FailedCount\": 0,\n\"Status\": 1,\n\"LastSendAttempt\": null,\n"
-        L"\"CustomValues\":\n{\n\"OS\": \"ALIAS_OS\"\n}\n}\n";
+        L"\"CustomValues\":\n{\n\"OS\": \"ALIAS_OS\",\n\"Module\": \"ALIAS_MODULE\"\n}\n}\n";
     ReplaceAll(text, L"ALIAS_EXCEPTION_HASH", Wide(Md5Hex(preview)));
     ReplaceAll(text, L"ALIAS_PREVIEW", Wide(preview));
     ReplaceAll(text, L"ALIAS_EXCEPTION_DATE", date);
     ReplaceAll(text, L"ALIAS_VERSION", Wide(kVersion));
     ReplaceAll(text, L"ALIAS_SUB_SYSTEM", L"Overlay");
     ReplaceAll(text, L"ALIAS_OS", Wide(osName));
+    // A file name holds neither quotes nor backslashes: nothing to escape.
+    ReplaceAll(text, L"ALIAS_MODULE", Wide(module));
     return text;
 }
 
@@ -509,7 +581,9 @@ std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointe
         wchar_t date[64];
         std::swprintf(date, 64, L"%02d/%02d/%02d %02d:%02d:%02d", st.wMonth, st.wDay, st.wYear % 100, st.wHour,
                       st.wMinute, st.wSecond);
-        const std::wstring json = CrashJson(preview, date, os);
+        char module[MAX_PATH * 2] = "";
+        FaultingModule(pointers, module, sizeof(module), nullptr);
+        const std::wstring json = CrashJson(preview, date, os, FileName(module));
         std::wstring lines;
         for (wchar_t c : json) {
             if (c == L'\n') lines += L'\r';
@@ -626,28 +700,7 @@ void CrashHandlerReport::Prepare() {
 
 void CrashHandlerReport::ReportFault(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size) {
     if (preview && size > 0) preview[0] = '\0';
-    if (code == EXCEPTION_BREAKPOINT) {
-        // Breakpoints end the step like a fault but leave no report.
-        if (preview && size > 0) std::snprintf(preview, size, "%s", SummaryLine(code).c_str());
-        return;
-    }
     ReportThread::Instance().Run(code, pointers, preview, size);
-}
-
-namespace {
-void (*gLastWords)() = nullptr;
-LPTOP_LEVEL_EXCEPTION_FILTER gPreviousFilter = nullptr;
-
-LONG WINAPI FatalFault(EXCEPTION_POINTERS* info) {
-    static std::atomic<bool> once{false};
-    if (gLastWords && !once.exchange(true)) gLastWords();
-    return gPreviousFilter ? gPreviousFilter(info) : EXCEPTION_CONTINUE_SEARCH;
-}
-}  // namespace
-
-void CrashHandlerReport::BeforeFatalEnd(void (*last)()) {
-    gLastWords = last;
-    gPreviousFilter = ::SetUnhandledExceptionFilter(&FatalFault);
 }
 
 void CrashHandlerReport::Translate(unsigned int code, EXCEPTION_POINTERS* pointers) {

@@ -38,9 +38,6 @@ public:
     // The report of a fault of the calling thread, written on the report thread (a bounded wait);
     // `preview` gets the summary line. A fault inside the report ends the process with `code`.
     static void ReportFault(uint32_t code, EXCEPTION_POINTERS* pointers, char* preview, size_t size);
-    // `last` runs when a fault no handler takes is about to end the process (then the filter that
-    // was installed before, if any, decides as it would have).
-    static void BeforeFatalEnd(void (*last)());
     // The runtime's translator: reports, then throws StructuredException. Never returns.
     static void Translate(unsigned int code, EXCEPTION_POINTERS* pointers);
     // Translate's report without the throw; returns the summary line ("preview"), which is also
@@ -55,8 +52,14 @@ public:
 
     // "%s caused %s (0x%08x)" with the executable's file name.
     static std::string SummaryLine(uint32_t code);
-    // Crash.json's text for the given preview, date text and OS name.
-    static std::wstring CrashJson(const std::string& preview, const std::wstring& date, const std::string& osName);
+    // Crash.json's text for the given preview, date text, OS name and faulting module's file name.
+    static std::wstring CrashJson(const std::string& preview, const std::wstring& date, const std::string& osName,
+                                  const std::string& module);
+    // The module where the fault arose (for exceptions raised through the system's libraries, the
+    // first caller outside them): its full path and the offset into it. False when none holds it.
+    static bool FaultingModule(const EXCEPTION_POINTERS* pointers, char* path, size_t size, uintptr_t* offset);
+    // The file name part of a path.
+    static std::string FileName(const std::string& path);
     // MD5 of the bytes as 32 lower-case hex digits, from the platform's hashing service.
     static std::string Md5Hex(const std::string& bytes);
 };

@@ -14,8 +14,9 @@
 #include "common/StringUtils.h"
 #include "core/CommandLineArgs.h"
 #include "crash/CrashHandlerReport.h"
+#include "crash/FatalEnd.h"
 #include "common/GuardedStep.h"
-#include "tests/TestSupport.h"
+#include "tests/gamewindow/OverlayTestSupport.h"
 
 namespace {
 
@@ -66,6 +67,14 @@ struct Crash {
 
 const char* kPreview = "crash-child.exe caused an Access Violation (0xc0000005)";
 
+// The summary line, then the faulting module (the child itself), then the ids.
+bool StartsAsAReport(const std::string& log) {
+    const std::string head = std::string(kPreview) + "\r\nFaulting module: ";
+    const size_t ids = log.find("\r\nProcessId=");
+    return log.rfind(head, 0) == 0 && ids != std::string::npos &&
+           std::regex_match(log.substr(head.size(), ids - head.size()), std::regex(R"(.*\\crash-child\.exe \(offset 0x[0-9a-f]+\))"));
+}
+
 }  // namespace
 
 TEST(CrashReport, WithBothSwitchesOffNothingIsWrittenAndTheFaultStillBecomesAnException) {
@@ -98,7 +107,7 @@ TEST(CrashReport, EachCrashGetsAFolderWithTheLogAndTheRecord) {
             << Overlay::Common::ToUtf8(name);
         const std::wstring folder = crash.crashes + L"\\" + name;
         const std::string log = test::ReadFileBytes(folder + L"\\ERRORLOG.TXT");
-        EXPECT_EQ(log.rfind(std::string(kPreview) + "\r\nProcessId=", 0), 0u) << log.substr(0, 200);
+        EXPECT_TRUE(StartsAsAReport(log)) << log.substr(0, 300);
         const size_t system = log.find("\r\nError occurred at ");
         const size_t av = log.find("Read from location 00000000 caused an access violation.\r\n");
         EXPECT_NE(system, std::string::npos);
@@ -130,6 +139,7 @@ TEST(CrashReport, EachCrashGetsAFolderWithTheLogAndTheRecord) {
         EXPECT_EQ(json["Status"].asInt(), 1);
         EXPECT_TRUE(json["LastSendAttempt"].isNull());
         EXPECT_EQ(json["CustomValues"]["OS"].asString().rfind("Microsoft ", 0), 0u);
+        EXPECT_EQ(json["CustomValues"]["Module"].asString(), "crash-child.exe");
         EXPECT_EQ(text.find("ALIAS_"), std::string::npos);
     }
 }
@@ -144,7 +154,7 @@ TEST(CrashReport, TwoThreadsFailingAtOnceGetWholeReports) {
     ASSERT_EQ(folders.size(), 2u);
     for (const std::wstring& name : folders) {
         const std::string log = test::ReadFileBytes(crash.crashes + L"\\" + name + L"\\ERRORLOG.TXT");
-        EXPECT_EQ(log.rfind(std::string(kPreview) + "\r\nProcessId=", 0), 0u);
+        EXPECT_TRUE(StartsAsAReport(log)) << log.substr(0, 300);
         EXPECT_EQ(test::Count(log, "===== [end of"), 1u);
         EXPECT_EQ(test::Count(log, "Context:"), 1u);
     }
@@ -179,21 +189,20 @@ TEST(CrashReport, DumpsAreReplacedOnEveryCrashAndReadable) {
     EXPECT_TRUE(::MiniDumpReadDumpStream(view, ModuleListStream, &dir, &stream, &size));
 }
 
-TEST(CrashReport, BreakpointsAndDivisionsEndTheStepButOnlyFaultsAreReported) {
-    CrashSwitches switches(true, true);
+TEST(CrashReport, BreakpointsAndDivisionsEndTheStepAndAreReported) {
+    CrashSwitches switches(true, false);
     Crash crash;
     const test::ProcessResult breakpoint = crash.Run(L"breakpoint", L"direct");
     EXPECT_NE(breakpoint.output.find("what=crash-child.exe caused a Breakpoint (0x80000003)"), std::string::npos)
         << breakpoint.output;
     EXPECT_NE(crash.Run(L"breakpoint", L"queue").output.find("thread-exit=0"), std::string::npos);
-    EXPECT_TRUE(crash.ReportFolders().empty());
-    EXPECT_FALSE(test::FileExists(crash.dumps + L"\\CrashDump.dmp"));
+    EXPECT_EQ(crash.ReportFolders().size(), 2u);
 
     const test::ProcessResult divide = crash.Run(L"divide", L"direct");
     EXPECT_NE(divide.output.find("what=crash-child.exe caused an Integer Divide by Zero (0xc0000094)"),
               std::string::npos)
         << divide.output;
-    EXPECT_EQ(crash.ReportFolders().size(), 1u);
+    EXPECT_EQ(crash.ReportFolders().size(), 3u);
 }
 
 TEST(CrashReport, FaultsOutsideGuardedStepsAreNotSwallowed) {
@@ -255,13 +264,66 @@ TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
     EXPECT_EQ(report.exitCode, 0xC0000094u);  // the fault being reported, not the writer's own
     EXPECT_EQ(report.output.find("survived"), std::string::npos);
 
-    const test::LogProfile profile;
-    const test::ProcessResult logged = test::RunProcess(
-        Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) + L" write logged", 60000, profile.Env());
-    ASSERT_TRUE(logged.finished);
-    EXPECT_EQ(logged.exitCode, 0xC0000005u);
-    const std::string html = profile.Log(L"*_crash_*.Game.html");
-    ASSERT_FALSE(html.empty());
-    EXPECT_NE(html.find(">row 49 before the fault<"), std::string::npos);
-    EXPECT_EQ(html.substr(html.size() - 5), "html>");
+    // Nothing handles these: the process ends with the code, after its report, a row and the footer.
+    const struct {
+        const wchar_t* kind;
+        uint32_t code;
+        const char* name;
+    } fatal[] = {{L"write", 0xC0000005u, "an Access Violation"}, {L"throw", FatalEnd::kUncaughtCxx, "a C++ Exception"}};
+    for (const auto& f : fatal) {
+        const std::vector<std::wstring> before = crash.ReportFolders();
+        const test::LogProfile profile;
+        const test::ProcessResult logged = test::RunProcess(Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) +
+                                                                L" " + f.kind + L" logged",
+                                                            60000, profile.Env());
+        ASSERT_TRUE(logged.finished);
+        EXPECT_EQ(logged.exitCode, f.code);
+        EXPECT_EQ(logged.output.find("survived"), std::string::npos);
+        const std::string html = profile.Log(L"*_crash_*.Game.html");
+        ASSERT_FALSE(html.empty());
+        EXPECT_NE(html.find(">row 49 before the fault<"), std::string::npos);
+        char words[160];
+        std::snprintf(words, sizeof(words), "last words: 0x%x crash-child.exe caused %s", f.code, f.name);
+        EXPECT_NE(html.find(words), std::string::npos) << html.substr(html.size() > 800 ? html.size() - 800 : 0);
+        EXPECT_EQ(html.substr(html.size() - 5), "html>");
+        std::vector<std::wstring> added = crash.ReportFolders();
+        added.erase(std::remove_if(added.begin(), added.end(),
+                                   [&](const std::wstring& name) { return std::find(before.begin(), before.end(), name) != before.end(); }),
+                    added.end());
+        ASSERT_EQ(added.size(), 1u);
+        EXPECT_NE(test::ReadFileBytes(crash.crashes + L"\\" + added[0] + L"\\ERRORLOG.TXT").find("crash-child.exe (offset"),
+                  std::string::npos);
+    }
+}
+
+// The real host over the sample game, its client library faulting inside RenderOverlay: no dialog
+// holds the overlay there; the host ends with the fault's code, its report names the library, and
+// its log has a row naming the fault and its footer.
+TEST(CrashReport, AFaultInTheClientLibraryEndsTheHostWithItsReportAndAWholeLog) {
+    CrashSwitches switches(true, false);
+    Crash crash;
+    // An exception that leaves a GCC-built library ends in its runtime's abort().
+    const struct {
+        const wchar_t* kind;
+        DWORD code;
+        const char* what;
+    } faults[] = {{L"access", 0xC0000005u, "an Access Violation"}, {L"throw", FatalEnd::kAbortExit, "an Abort"}};
+    for (const auto& f : faults) {
+        const std::vector<std::wstring> before = crash.ReportFolders();
+        test::HostRun run(test::Environment{{L"QMSAMPLE_RENDER_FAULT", f.kind}});
+        ASSERT_TRUE(run.host->Started());
+        run.ExpectExit(60000, f.code);
+        const std::string log = run.Log();
+        EXPECT_NE(log.find(">FatalEnd<"), std::string::npos);
+        EXPECT_NE(log.find("\\client\\QMClient.dll: ending with exit code"), std::string::npos) << f.code;
+        EXPECT_EQ(log.substr(log.size() - 5), "html>");
+        std::vector<std::wstring> added = crash.ReportFolders();
+        added.erase(std::remove_if(added.begin(), added.end(),
+                                   [&](const std::wstring& name) { return std::find(before.begin(), before.end(), name) != before.end(); }),
+                    added.end());
+        ASSERT_EQ(added.size(), 1u);
+        const std::string report = test::ReadFileBytes(crash.crashes + L"\\" + added[0] + L"\\ERRORLOG.TXT");
+        EXPECT_EQ(report.rfind(std::string("qm-overlay.exe caused ") + f.what, 0), 0u);
+        EXPECT_NE(report.find("\\client\\QMClient.dll (offset 0x"), std::string::npos) << report.substr(0, 300);
+    }
 }

@@ -442,10 +442,12 @@ TEST(FlushLoggerConfig, BadFilesNeverStopTheLogger) {
     while (big.size() < 10 * 1024 * 1024) big += junkLine;
     big += test::Utf16Bytes(L"SEVERITY_NORMAL +\r\n");
     const Case cases[] = {
-        {"byte-order mark", test::Utf16Bytes(L"\uFEFFSEVERITY_HIGH +\r\nSEVERITY_NORMAL +\r\n"), kSeverityNormal},
+        {"byte-order mark", test::Utf16Bytes(L"\uFEFFSEVERITY_HIGH +\r\nSEVERITY_NORMAL +\r\n"),
+         kSeverityNormal | kSeverityHigh},
         {"odd length", test::Utf16Bytes(L"SEVERITY_NORMAL +\r\n") + "x", kSeverityNormal},
         {"NUL characters", test::Utf16Bytes(std::wstring(L"SEVERITY_NORMAL +\r\nX\0\0Y\r\n", 25)), kSeverityNormal},
-        {"narrow text", "SEVERITY_NORMAL +\r\n", 0},
+        {"UTF-8 text", "SEVERITY_NORMAL +\r\n", kSeverityNormal},
+        {"UTF-8 with its mark and a cut sequence", "\xEF\xBB\xBFSEVERITY_NORMAL +\r\n\xC3", kSeverityNormal},
         {"ten megabytes", big, kSeverityNormal},
         {"empty", "", 0},
     };
@@ -461,6 +463,25 @@ TEST(FlushLoggerConfig, BadFilesNeverStopTheLogger) {
         EXPECT_EQ(test::ReadFileBytes(path).find("still-works") != std::string::npos, (c.mask & kSeverityNormal) != 0)
             << c.name;
     }
+}
+
+// Saved by an editor as UTF-8 (odd length, no last line end, non-ASCII text): read as UTF-8, the
+// missing keys added once in UTF-8 on lines of their own, and never again.
+TEST(FlushLoggerConfig, AUtf8FileIsReadAsSuchAndGrowsOnlyOnce) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteFileBytes(dir / L"QMLog.cfg", "# r\xC3\xA9glages\r\nSEVERITY_HIGH +"));
+    size_t sizes[3] = {};
+    for (size_t& size : sizes) {
+        FlushLogger logger(In(dir));
+        EXPECT_EQ(logger.SeverityMask() & kSeverityAll, static_cast<uint32_t>(kSeverityHigh));
+        size = test::ReadFileBytes(dir / L"QMLog.cfg").size();
+    }
+    EXPECT_EQ(sizes[1], sizes[0]);
+    EXPECT_EQ(sizes[2], sizes[0]);
+    const std::string file = test::ReadFileBytes(dir / L"QMLog.cfg");
+    EXPECT_EQ(file.find('\0'), std::string::npos);
+    EXPECT_EQ(file.rfind("# r\xC3\xA9glages\r\nSEVERITY_HIGH +\r\n[", 0), 0u) << file.substr(0, 80);
+    EXPECT_NE(file.find("\r\nSEVERITY_LOW\r\n"), std::string::npos);
 }
 
 TEST(FlushLoggerFolder, UnusableFoldersLeaveTheLoggerOff) {

@@ -2,13 +2,15 @@
 //
 //   crash-child.exe <kind> <where>
 //     kind:  write (null write), read (read of address 0), divide (integer division by zero),
-//            unknown (an exception code outside the name table), breakpoint, overflow (of the stack)
+//            unknown (an exception code outside the name table), breakpoint, overflow (of the stack),
+//            throw (a C++ exception nobody catches)
 //     where: queue   - in a ThreadQueue's guarded step (a discarded task's destructor)
 //            direct  - in RunTranslated, catching what comes out
 //            pair    - in RunTranslated on two threads at once
 //            outside - on a plain thread: the process must die of it
-//            logged  - on the main thread, with the host's log running and its last words set:
-//                      the process dies of it, the log keeps every row and its footer
+//            logged  - on a thread of its own, with the host's log running and the fatal end
+//                      installed: the process dies of it with the fault's code, after the report
+//                      and the last words (a row naming the fault, then the log's footer)
 //            report  - inside the report writer itself (a fault handed over with a broken context)
 //
 // Prints "thread-exit=<code>" (queue), "type=<name>" and "what=<message>" (direct).
@@ -17,11 +19,13 @@
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "common/Event.h"
 #include "common/ThreadQueue.h"
 #include "crash/CrashHandlerReport.h"
+#include "crash/FatalEnd.h"
 #include "common/GuardedStep.h"
 #include "logging/Log.h"
 
@@ -52,6 +56,7 @@ QM_NOINLINE int Fault() {
     if (std::wcscmp(gKind, L"unknown") == 0) ::RaiseException(0xE0001234, 0, 0, nullptr);
     if (std::wcscmp(gKind, L"breakpoint") == 0) ::DebugBreak();
     if (std::wcscmp(gKind, L"overflow") == 0) sink = Recurse(0, 1 << 30 | static_cast<int>(::GetTickCount() & 1));
+    if (std::wcscmp(gKind, L"throw") == 0) throw std::runtime_error("nobody catches this");
     return sink;
 }
 
@@ -124,10 +129,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (where == L"logged") {
         gLogger.Start(L"_crash");
-        ::SetUnhandledExceptionFilter(&DieOfIt);  // the filter before decides: no debugger
-        CrashHandlerReport::BeforeFatalEnd([] { gLogger.WriteOutAtCrash(1000); });
+        FatalEnd::Install([](uint32_t code, const char* summary, const char* module) {
+            QM_LOG_ERROR(L"crash-child", L"last words: 0x%x %S in %S", code, summary, module);
+            gLogger.WriteOutAtCrash(1000);
+        });
         for (int i = 0; i < 50; ++i) QM_LOG_INFO(L"crash-child", 1, L"row %d before the fault", i);
-        Fault();
+        std::thread([] { Fault(); }).join();
         std::printf("survived\n");
         return 0;
     }
