@@ -3,6 +3,7 @@
 #include "common/RegistrySettings.h"
 #include "core/CommandLineArgs.h"
 #include "core/HostState.h"
+#include "crash/FatalEnd.h"
 #include "logging/Log.h"
 
 namespace Registry = Overlay::Common::Registry;
@@ -64,6 +65,8 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"window initialization failure");
         return kInitWindow;
     }
+    // From here on an overlay exists that must not freeze over the game.
+    hangWatch_.Start(&OOPManager::OnHang, this);
     SetDpiAwareness();
 
     QM_LOG_INFO(kFn, 1, L"initialize OOPO HK manager");
@@ -103,6 +106,7 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     constexpr const wchar_t* kFn = L"OOPManager::Run";
     const int r = Init(instance, logger, cmd);
     if (r != kInitOk) {
+        BeginExit(r);
         UndoFailedStart();
         return r;
     }
@@ -110,10 +114,14 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     QM_LOG_INFO(kFn, 1, L"Starting");
     int exitCode = 0;
     MSG msg{};
+    base::HangWatch* watch = hangWatch_.Running() ? &hangWatch_ : nullptr;
     while (!stopRequested_) {
         if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
+            {
+                base::HangWatch::Scope bound(watch, L"a window message", kPassLimitMs);
+                ::DispatchMessageW(&msg);
+            }
             if (msg.message == WM_QUIT) {
                 exitCode = static_cast<int>(msg.wParam);
                 break;
@@ -124,14 +132,33 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
         if (now < nextPassDue_) {
             WaitForNextPass(now);
         } else {
+            base::HangWatch::Scope bound(watch, L"the update step", kPassLimitMs);
             Update();
         }
     }
+    BeginExit(exitCode);
     QM_LOG_INFO(kFn, 1, L"shutting down: %d", exitCode);
     Shutdown();
     QM_LOG_INFO(kFn, 1, L"exit");
     if (logger) logger->Flush();
     return exitCode;
+}
+
+void OOPManager::BeginExit(int exitCode) {
+    exitCode_ = exitCode;
+    exiting_ = true;
+}
+
+void OOPManager::OnHang(void* context, const wchar_t* what, uint32_t limitMs) {
+    auto* self = static_cast<OOPManager*>(context);
+    if (self->exiting_) {
+        QM_LOG_WARNING(L"OOPManager::Shutdown", L"%s did not return in %u ms: the exit goes on", what, limitMs);
+        QM_LOG_INFO(L"OOPManager::Run", 1, L"exit");
+        FatalEnd::EndProcess(static_cast<uint32_t>(self->exitCode_.load()), "");
+    }
+    QM_LOG_ERROR(L"OOPManager::Run", L"the window's thread has not come back from %s in %u ms: the host ends", what,
+                 limitMs);
+    FatalEnd::EndProcess(static_cast<uint32_t>(kExitHung), "");
 }
 
 void OOPManager::DelayNextPass(int64_t microseconds) {
@@ -251,13 +278,14 @@ bool OOPManager::Step(bool render) {
     const uint32_t height = static_cast<uint32_t>(rect.bottom - rect.top);
     if (VerifyAdapterUpdated(width, height)) return true;
     const bool stateChanged = UpdateWindowState();
+    const bool shownChanged = SyncOverlayShown(game);
     PostFullScreenCheck();
 
     // A placement that no longer matches the game (the game moved again while it was being read
     // or placed) is redone, once the back buffer has the game's size.
     const bool misplaced = !minimized_ && width == backBufferWidth_ && height == backBufferHeight_ &&
                            ::IsWindowVisible(overlayWindow_) && !OverlayMatchesGame(rect);
-    if (change > 0 || stateChanged || misplaced) {
+    if (change > 0 || stateChanged || shownChanged || misplaced) {
         if (!minimized_) {
             MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height));
         } else {
@@ -270,7 +298,7 @@ bool OOPManager::Step(bool render) {
     const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
     if (host.previousSizeChanged && !sizeChanged) PostFullScreenCheck(true);
     host.previousSizeChanged = sizeChanged;
-    if (minimized_ || !render) return false;
+    if (minimized_ || !gameShown_ || !render) return false;
 
     bool reset = sizeChanged;
     if (needsReset_) {
@@ -312,6 +340,8 @@ bool OOPManager::Step(bool render) {
 }
 
 void OOPManager::Shutdown() {
+    // Whatever the client library does at its stop, the overlay is off the game first.
+    if (overlayWindow_) ::ShowWindow(overlayWindow_, SW_HIDE);
     UndoFailedStart();
     ShutdownD3D();
     ::UnregisterClassW(qm::overlay::kWindowClass, instance_);
@@ -323,7 +353,7 @@ void OOPManager::UndoFailedStart() {
     hooksManager_.StopHooksThread();
     // Before the controller goes: no queued task may call it afterwards.
     StopBackgroundThreads();
-    hooksManager_.ReleaseController();
+    hooksManager_.ReleaseController(hangWatch_.Running() ? &hangWatch_ : nullptr);
 }
 
 void OOPManager::StopBackgroundThreads() {
@@ -366,6 +396,7 @@ void OOPManager::HandleFullScreenModeChanged() {
     }
     ::PostMessageW(overlayWindow_, qm::overlay::kMsgBringToForeground, 1, 1);
     ::PostMessageW(overlayWindow_, qm::overlay::kMsgResizeDevice, 1, 1);
+    if (OOPHooksManager::IsExclusive()) ::PostMessageW(overlayWindow_, kMsgApplyInputMode, 0, 0);
     if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnWindowModeRestored();
 }
 
@@ -374,6 +405,25 @@ void OOPManager::HandleExclusiveModeChanged() {
     QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
     SetClickThrough(!exclusive, false);
     ::PostMessageW(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
+}
+
+void OOPManager::ApplyExclusiveInputMode() {
+    if (!OOPHooksManager::IsExclusive()) return;
+    // Exclusive mode's rules for the state the game is in now: over a full-screen game the overlay
+    // stays click-through and the game's input is blocked; over a window the overlay takes the
+    // input itself and the game is free. Either way the player's input reaches one of the two.
+    const bool fullScreen = windowManager_.IsFullScreen();
+    QM_LOG_INFO(L"OOPManager::ApplyExclusiveInputMode", 1, L"exclusive mode over a %s game",
+                fullScreen ? L"full-screen" : L"windowed");
+    clickThrough_ = false;
+    LONG style = ::GetWindowLongW(overlayWindow_, GWL_EXSTYLE);
+    style = fullScreen ? (style | WS_EX_TRANSPARENT) : (style & ~WS_EX_TRANSPARENT);
+    ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
+    inputProxy_.SetInputBlocking(fullScreen);
+    if (!fullScreen) {
+        ForceForeground(overlayWindow_, true);
+        if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
+    }
 }
 
 bool OOPManager::AssureFullScreenStateUpdated() {

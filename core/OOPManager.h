@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/HangWatch.h"
 #include "common/MessageWait.h"
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
@@ -27,6 +28,10 @@ enum InitResult : int {
     kInitHooksStart = -996,
     kInitHooks = -995,
 };
+
+// The exit code when the window's thread has not come back from a call for kPassLimitMs: the host
+// ends rather than leave a frozen overlay over the game (the system's "possible deadlock" status).
+constexpr int kExitHung = static_cast<int>(0xC0000194);
 
 // The overlay manager base: Init, the main loop and Shutdown shared by every manager. Its parts
 // (the input side, the game-window side, the client watchdog) reach it through their own interfaces.
@@ -119,6 +124,8 @@ public:
     static LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool WaitRestore();
     bool UpdateWindowState();
+    // Shows or hides the overlay as the game's window and state ask; true when it changed.
+    bool SyncOverlayShown(HWND game);
     bool VerifyAdapterUpdated(uint32_t width, uint32_t height);
     bool ResizeDevice(uint32_t width, uint32_t height);
     void PlaceOverlay(bool force);
@@ -130,6 +137,8 @@ public:
     void ChooseGameWindowHandler(const CommandLineArgs* cmd);
     void HandleFullScreenModeChanged() override;
     void HandleExclusiveModeChanged() override;
+    // On the window thread, after a full-screen change: exclusive mode's rules for the new state.
+    void ApplyExclusiveInputMode();
     bool AssureFullScreenStateUpdated();
     void ForceForeground(HWND window, bool flag) override;
     // At most one check queued, and at most one a second unless `now` asks for it regardless.
@@ -143,8 +152,15 @@ public:
     // The manager the overlay's window procedure serves (HostState).
     static OOPManager* Current();
 
+    // How long one pass of the main loop or one window message may take before the host counts as hung.
+    static constexpr uint32_t kPassLimitMs = 10000;
+
 protected:
     void RunForceForeground(HWND window, bool flag);
+    // The hang watch's reaction, on its own thread: a stuck exit goes on, a stuck pass ends the host.
+    static void OnHang(void* self, const wchar_t* what, uint32_t limitMs);
+    // The exit code from now on, and that the exit has begun.
+    void BeginExit(int exitCode);
     // The update step after the frame gate; without `render` it only follows the game.
     bool Step(bool render);
     // The main loop's wait when no message is waiting and the next pass is not due.
@@ -165,6 +181,7 @@ protected:
     bool resetDone_ = false;
     bool renderSuspended_ = false;
     bool firstFrameRendered_ = false;
+    bool gameShown_ = true;
 
     std::wstring gameProcessName_;
     uint32_t gamePid_ = 0;
@@ -194,5 +211,8 @@ protected:
     RECT lastGameWindowRect_{};
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
+    base::HangWatch hangWatch_;
+    std::atomic<int> exitCode_{0};
+    std::atomic<bool> exiting_{false};
 
 };

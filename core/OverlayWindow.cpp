@@ -117,6 +117,9 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
         case kMsgApplyExclusive:
             manager->hooksManager_.ApplyExclusiveMode(wParam != 0);
             return 1;
+        case kMsgApplyInputMode:
+            manager->ApplyExclusiveInputMode();
+            return 1;
         default:
             break;
     }
@@ -163,6 +166,20 @@ bool OOPManager::UpdateWindowState() {
             PlaceOverlay(true);
         }
     }
+    return true;
+}
+
+bool OOPManager::SyncOverlayShown(HWND game) {
+    // Shown exactly while the game's window is: whatever hid the overlay before (a game window that
+    // was destroyed and made anew, a launcher, a hidden game), this pass puts it right.
+    const bool gameShown = ::IsWindowVisible(game) != FALSE;
+    if (gameShown != gameShown_) {
+        gameShown_ = gameShown;
+        QM_LOG_INFO(L"OOPManager::UpdateWindowState", 1, L"game window %s", gameShown ? L"shown" : L"hidden");
+    }
+    const bool wanted = gameShown && !minimized_ && !(fullScreenRenderingOff_ && windowManager_.IsFullScreen());
+    if (wanted == (::IsWindowVisible(overlayWindow_) != FALSE)) return false;
+    ::ShowWindow(overlayWindow_, wanted ? SW_SHOWNA : SW_HIDE);
     return true;
 }
 

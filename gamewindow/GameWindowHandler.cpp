@@ -24,12 +24,8 @@ void PrintGameWindowInfo(HWND window) {
     RECT client{};
     ::GetClientRect(window, &client);
     wchar_t title[1025] = {};
-    DWORD_PTR copied = 0;
-    // A hung game must not hold the lookup: the title is asked for with a time-out.
-    if (!::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(title), 0, 100, &copied)) {
-        title[0] = L'\0';
-        ::GetWindowTextW(window, title, 260);
-    }
+    // The title the system keeps: no message to the game, which may be hung.
+    if (::InternalGetWindowText(window, title, 1024) == 0) title[0] = L'\0';
     QM_LOG_INFO(L"`anonymous-namespace'::PrintGameWindowInfo", 1, L"Game window detect: 0x%x ({%d,%d,%d,%d}): %s",
                 Hex(window), static_cast<int>(client.left), static_cast<int>(client.top),
                 static_cast<int>(client.right), static_cast<int>(client.bottom), title);
@@ -62,6 +58,13 @@ HWND Win32GameWindowHandler::GetGameWindowHandle(uint32_t processId) {
         }
     }
     return nullptr;
+}
+
+bool Win32GameWindowHandler::PrefersOther(HWND cached, uint32_t processId) {
+    // The first rule of choosing: the game's own foreground window, when large enough.
+    HWND foreground = ::GetForegroundWindow();
+    return foreground && foreground != cached && BelongsTo(foreground, processId) && ::IsWindowVisible(foreground) &&
+           IsLargeEnough(foreground);
 }
 
 bool GameWindowHandler::ReadGameRect(HWND game, RECT& rect) {

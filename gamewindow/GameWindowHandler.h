@@ -42,6 +42,10 @@ public:
     virtual void ForceForegroundWindow(HWND target, bool cancelMode) = 0;
     virtual void DetectFullScreen() = 0;
     virtual void AdjustClientRect(HWND game, RECT& rect) = 0;
+    // Whether the window can be chosen again while the game runs (Win32: yes), and whether another
+    // window of the game now wins over `cached` by the rules of choosing.
+    virtual bool ChoosesAgain() const { return false; }
+    virtual bool PrefersOther(HWND /*cached*/, uint32_t /*processId*/) { return false; }
     // The game's (adjusted) client area in screen coordinates, read until two reads agree, so a
     // window moving meanwhile never yields corners from two different places.
     bool ReadGameRect(HWND game, RECT& rect);
@@ -61,6 +65,8 @@ public:
     void ForceForegroundWindow(HWND target, bool cancelMode) override;
     void DetectFullScreen() override;
     void AdjustClientRect(HWND, RECT&) override {}
+    bool ChoosesAgain() const override { return true; }
+    bool PrefersOther(HWND cached, uint32_t processId) override;
 
 private:
     std::unique_ptr<FullScreenDetector> detector_;
@@ -75,6 +81,9 @@ public:
     void ForceForegroundWindow(HWND target, bool cancelMode) override;
     void DetectFullScreen() override;
     void AdjustClientRect(HWND game, RECT& rect) override;
+    // The frame's search also decides the full-screen state: it runs only where it always did.
+    bool ChoosesAgain() const override { return false; }
+    bool PrefersOther(HWND, uint32_t) override { return false; }
 
     HWND CoreWindow() const { return coreWindow_; }
     int32_t TitleBarHeight() const { return titleBarHeight_; }

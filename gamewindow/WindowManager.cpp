@@ -8,11 +8,35 @@ HWND WindowManager::Lookup(bool store) {
         gameWindow_.compare_exchange_strong(cached, nullptr);
         cached = nullptr;
     }
-    if (cached) return cached;
+    if (cached) return store ? ChooseAgain(cached) : cached;
     if (!owner_ || !handler_) return nullptr;
     HWND found = handler_->GetGameWindowHandle(owner_->GamePid());
     owner_->GameWindowFound(found);
     if (store) gameWindow_ = found;
+    return found;
+}
+
+HWND WindowManager::ChooseAgain(HWND cached) {
+    // A launcher that hides for the game's window, or a game that hides its window for another:
+    // the choice is made again while the cached window is not shown (a few times a second), and
+    // whenever another window of the game that qualifies has the foreground.
+    constexpr uint64_t kHiddenLookEveryMs = 250;
+    if (!owner_ || !handler_) return cached;
+    const uint32_t pid = owner_->GamePid();
+    if (::IsWindowVisible(cached)) {
+        if (!handler_->PrefersOther(cached, pid)) return cached;
+    } else {
+        const uint64_t now = ::GetTickCount64();
+        if (!handler_->ChoosesAgain() || now - lastChoiceTick_ < kHiddenLookEveryMs) return cached;
+        lastChoiceTick_ = now;
+    }
+    HWND found = handler_->GetGameWindowHandle(pid);
+    if (!found || found == cached) return cached;
+    QM_LOG_INFO(L"WindowManager::ChooseAgain", 1, L"game window changed: 0x%x -> 0x%x",
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(cached)),
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(found)));
+    gameWindow_ = found;
+    owner_->GameWindowFound(found);
     return found;
 }
 

@@ -60,6 +60,7 @@ public:
 
 private:
     HWND Lookup(bool store);
+    HWND ChooseAgain(HWND cached);
 
     Owner* owner_ = nullptr;
     std::unique_ptr<GameWindowHandler> handler_;
@@ -68,4 +69,5 @@ private:
     HMONITOR monitor_ = nullptr;
     std::atomic<bool> fullScreen_{false};
     std::atomic<bool> fullScreenStateUpdated_{false};
+    uint64_t lastChoiceTick_ = 0;
 };

@@ -191,13 +191,16 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
 
 LRESULT CALLBACK OOPHooksManager::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
     InputState& state = State();
-    const auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam);
+    auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam);
     if (code == 0 && key && key->vkCode == VK_TAB && (key->flags & LLKHF_ALTDOWN) != 0) {
         return ::CallNextHookEx(state.keyboardHook.load(), code, wParam, lParam);
     }
+    // Alt's own events always go on (the controller still sees them): swallowed, the system would
+    // not know that Alt is held, and Alt+Tab would be lost.
+    const bool alt = code == 0 && key && (key->vkCode == VK_MENU || key->vkCode == VK_LMENU || key->vkCode == VK_RMENU);
     OOPHooksManager* hooks = state.hooks;
     qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
-    if (controller && controller->OnKeyboardHook(code, wParam, reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam))) return 1;
+    if (controller && controller->OnKeyboardHook(code, wParam, key) && !alt) return 1;
     return ::CallNextHookEx(state.keyboardHook.load(), code, wParam, lParam);
 }
 
@@ -216,6 +219,10 @@ bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, Over
     State().manager = manager;
     clientPid_ = clientPid;
     const bool haveFolder = clientFolder && clientFolder[0];
+    // The client library loads its own libraries by plain name: its folder joins the safe ones.
+    wchar_t folder[MAX_PATH];
+    const DWORD n = haveFolder ? ::GetFullPathNameW(clientFolder, MAX_PATH, folder, nullptr) : 0;
+    if (n > 0 && n < MAX_PATH && !clientDirectory_) clientDirectory_ = ::AddDllDirectory(folder);
     if (!client_.Load(QMClientDll::kFileName, haveFolder ? clientFolder : nullptr, 0)) {
         HOOKS_ERROR(kFn, L"error loading qmclient");
         return false;
@@ -267,12 +274,16 @@ DWORD WINAPI OOPHooksManager::HooksThreadProc(void* self) {
     return 0;
 }
 
-void OOPHooksManager::ReleaseController() {
+void OOPHooksManager::ReleaseController(base::HangWatch* watch) {
     qm::IOverlayManagerController* controller = controller_.load();
     if (!controller) return;
-    controller->SetDelegate(nullptr);
-    controller->Stop();
+    {
+        base::HangWatch::Scope bound(watch, L"the client library's Stop", kClientExitLimitMs);
+        controller->SetDelegate(nullptr);
+        controller->Stop();
+    }
     controller_ = nullptr;
+    base::HangWatch::Scope bound(watch, L"the client library's clearClient", kClientExitLimitMs);
     if (client_.IsLoaded()) client_.ClearClient();
 }
 

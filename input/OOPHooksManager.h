@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/HangWatch.h"
 #include "common/DllHelper.h"
 #include "common/UniqueHandle.h"
 #include "input/InputState.h"
@@ -58,7 +59,10 @@ public:
         InputState::Get().manager = manager;
     }
     // Shutdown's part: the delegate cleared, the controller stopped, "clearClient".
-    void ReleaseController();
+    // Clears the delegate, stops the controller and calls "clearClient"; each call into the library
+    // under `watch` (when given), which lets the exit go on without a call that does not return.
+    void ReleaseController(base::HangWatch* watch = nullptr);
+    static constexpr uint32_t kClientExitLimitMs = 3000;
     void OverrideLoadPlugin(const qm::ControllerMessage* message);
 
     qm::IOverlayManagerController* Controller() const { return controller_.load(); }
@@ -82,6 +86,7 @@ private:
     HINSTANCE hooksInstance_ = nullptr;
     static DWORD WINAPI HooksThreadProc(void* self);
     std::atomic<uint32_t> hooksThreadId_{0};
+    DLL_DIRECTORY_COOKIE clientDirectory_ = nullptr;  // kept for the library's lifetime
 };
 
 // The process-wide game configuration: defaults until the controller has given one.

@@ -15,6 +15,8 @@ public:
     // host's own, posted by its other threads.
     static constexpr UINT kMsgApplyClickThrough = WM_USER + 11;
     static constexpr UINT kMsgApplyExclusive = WM_USER + 12;
+    // The game's full-screen state changed during exclusive mode: its rules are applied again.
+    static constexpr UINT kMsgApplyInputMode = WM_USER + 13;
     // The game rectangle's left edge while the game is minimised.
     static constexpr LONG kMinimizedLeft = -32000;
 

@@ -11,14 +11,23 @@
 
 namespace test {
 
-HWND FindWindowOfProcess(const wchar_t* className, DWORD pid) {
+HWND FindWindowOfProcess(const wchar_t* className, DWORD pid, bool shownOnly) {
     for (HWND w = ::FindWindowExW(nullptr, nullptr, className, nullptr); w;
          w = ::FindWindowExW(nullptr, w, className, nullptr)) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(w, &owner);
-        if (owner == pid) return w;
+        if (owner == pid && (!shownOnly || ::IsWindowVisible(w))) return w;
     }
     return nullptr;
+}
+
+RECT ClientOnScreen(HWND window) {
+    RECT r{};
+    ::GetClientRect(window, &r);
+    POINT a{r.left, r.top}, b{r.right, r.bottom};
+    ::ClientToScreen(window, &a);
+    ::ClientToScreen(window, &b);
+    return RECT{a.x, a.y, b.x, b.y};
 }
 
 SampleGame::SampleGame(const std::wstring& arguments)
@@ -28,15 +37,6 @@ SampleGame::SampleGame(const std::wstring& arguments)
     if (window_ && arguments.find(L"--hidden") == std::wstring::npos) {
         WaitUntil([this] { return ::IsWindowVisible(window_) != FALSE; }, 5000);
     }
-}
-
-RECT SampleGame::ClientOnScreen() const {
-    RECT r{};
-    ::GetClientRect(window_, &r);
-    POINT a{r.left, r.top}, b{r.right, r.bottom};
-    ::ClientToScreen(window_, &a);
-    ::ClientToScreen(window_, &b);
-    return RECT{a.x, a.y, b.x, b.y};
 }
 
 TestManager::~TestManager() {
@@ -84,8 +84,8 @@ bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
-HostRun::HostRun(Environment environment, bool logFolderUsable)
-    : profile(logFolderUsable), game(L"--pos 200,150 --size 640x480"), client(L"--hidden --title stand-in-client") {
+HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstring& gameArguments)
+    : profile(logFolderUsable), game(gameArguments), client(L"--hidden --title stand-in-client") {
     if (!logFolderUsable) {
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(profile.Folder()).parent_path(), ignored);
@@ -98,8 +98,8 @@ HostRun::HostRun(Environment environment, bool logFolderUsable)
         profile.Env(std::move(environment)));
 }
 
-bool HostRun::Covers() const {
-    return overlay && ::IsWindowVisible(overlay) && SameRect(WindowRect(overlay), game.ClientOnScreen());
+bool HostRun::Covers(HWND gameWindow) const {
+    return overlay && ::IsWindowVisible(overlay) && SameRect(WindowRect(overlay), ClientOnScreen(gameWindow));
 }
 
 bool HostRun::Running() {
@@ -109,11 +109,13 @@ bool HostRun::Running() {
            }, 20000);
 }
 
-void HostRun::ExpectCleanExit(DWORD ms) const {
+void HostRun::ExpectCleanExit(DWORD ms) const { ExpectExit(ms, 0); }
+
+void HostRun::ExpectExit(DWORD ms, DWORD expectedCode) const {
     ASSERT_TRUE(host->WaitExit(ms));
     DWORD code = 1;
     ::GetExitCodeProcess(host->Handle(), &code);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, expectedCode);
     base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);

@@ -15,8 +15,10 @@
 
 namespace test {
 
-// The first top-level window of `className` that belongs to process `pid`.
-HWND FindWindowOfProcess(const wchar_t* className, DWORD pid);
+// The first top-level window of `className` that belongs to process `pid` (and is shown, when asked).
+HWND FindWindowOfProcess(const wchar_t* className, DWORD pid, bool shownOnly = false);
+// A window's client area in screen coordinates.
+RECT ClientOnScreen(HWND window);
 
 // sample-game.exe as a separate process, with its window found.
 class SampleGame {
@@ -25,7 +27,7 @@ public:
     DWORD Pid() const { return process_.Pid(); }
     HWND Window() const { return window_; }
     // The client area in screen coordinates.
-    RECT ClientOnScreen() const;
+    RECT ClientOnScreen() const { return test::ClientOnScreen(window_); }
     bool Exited(DWORD timeoutMs) const { return process_.WaitExit(timeoutMs); }
 
 private:
@@ -47,9 +49,8 @@ public:
     bool OnKeyboardHook(int32_t, uint64_t, KBDLLHOOKSTRUCT* key) override {
         if (key && key->vkCode == VK_TAB) ++tabKeys;
         ++keys;
-        // Alt itself is let through, or the system would not know it is held.
-        const bool alt = key && (key->vkCode == VK_MENU || key->vkCode == VK_LMENU || key->vkCode == VK_RMENU);
-        return swallowKeys && !alt;
+        if (key && (key->vkCode == VK_MENU || key->vkCode == VK_LMENU || key->vkCode == VK_RMENU)) ++altKeys;
+        return swallowKeys.load();
     }
     bool OnMouseHook(uint32_t message, uint64_t flags, int64_t position) override {
         lastHookMessage = message;
@@ -73,7 +74,7 @@ public:
 
     std::atomic<bool> handleMouse{false};
     std::atomic<bool> swallowKeys{false};
-    std::atomic<int> mouseMessages{0}, mouseHooks{0}, clicksOutside{0}, keys{0}, tabKeys{0};
+    std::atomic<int> mouseMessages{0}, mouseHooks{0}, clicksOutside{0}, keys{0}, tabKeys{0}, altKeys{0};
     std::atomic<int> hooksFailed{0}, stops{0}, windowModeRestored{0}, overlayActivated{0};
     std::atomic<uint32_t> lastMouseMessage{0}, lastHookMessage{0};
     std::atomic<uint64_t> lastHookFlags{0};
@@ -138,12 +139,17 @@ bool SameRect(const RECT& a, const RECT& b);
 // folder is unusable, nothing: a file stands where the folder belongs).
 class HostRun {
 public:
-    explicit HostRun(Environment environment = {}, bool logFolderUsable = true);
+    explicit HostRun(Environment environment = {}, bool logFolderUsable = true,
+                     const std::wstring& gameArguments = L"--pos 200,150 --size 640x480");
     // Waits until the overlay lies over the game.
     bool Running();
-    bool Covers() const;
+    bool Covers() const { return Covers(game.Window()); }
+    // The overlay is shown exactly over that window's client area.
+    bool Covers(HWND gameWindow) const;
     // The host ended by itself within `ms`, with code 0, and left no process of its own behind.
     void ExpectCleanExit(DWORD ms) const;
+    // The same with another exit code.
+    void ExpectExit(DWORD ms, DWORD code) const;
     // The log's text; empty while there is no log file.
     std::string Log() const;
     // The rows of a stop because the client ended, in order, and the footer.

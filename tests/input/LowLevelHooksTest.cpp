@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <thread>
 
@@ -160,6 +161,72 @@ TEST(LowLevelHooks, AltTabIsPassedOnWhenTheControllerSwallowsEveryKey) {
     altTab.flags = 0;
     EXPECT_EQ(OOPHooksManager::KeyboardHookProc(HC_ACTION, WM_KEYDOWN, reinterpret_cast<LPARAM>(&altTab)), 1);
     EXPECT_EQ(o.controller.tabKeys.load(), 3);
+    // Alt's own events: the controller sees them, and they go on whatever it answers, so the system
+    // knows that Alt is held when Tab comes.
+    for (const DWORD vk : {VK_MENU, VK_LMENU, VK_RMENU}) {
+        KBDLLHOOKSTRUCT alt{};
+        alt.vkCode = vk;
+        EXPECT_NE(OOPHooksManager::KeyboardHookProc(HC_ACTION, WM_SYSKEYDOWN, reinterpret_cast<LPARAM>(&alt)), 1) << vk;
+    }
+    EXPECT_EQ(o.controller.altKeys.load(), 3);
+}
+
+namespace {
+// A blocker window of this process, counting the block messages it gets and keeping the last one.
+struct RecordingBlocker {
+    static inline UINT message = 0;
+    static inline int count = 0;
+    static inline WPARAM last = 0;
+    static inline WNDPROC base = nullptr;
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == message && message != 0) {
+            ++count;
+            last = wp;
+            return 0;
+        }
+        return ::CallWindowProcW(base, w, m, wp, lp);
+    }
+    test::ScopedWindow window;
+    RecordingBlocker() : window(Make()) {
+        message = ::RegisterWindowMessageA("QM.ClientOOPO.Block");
+        base = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(window.Get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+    }
+    static HWND Make() {
+        char name[64];
+        std::snprintf(name, sizeof(name), "QM.ClientOOPO.%lu", ::GetCurrentProcessId());
+        return ::CreateWindowExA(0, "STATIC", name, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    }
+};
+}  // namespace
+
+// The game leaves or enters full screen while exclusive mode is on: the player's input must reach
+// either the overlay (windowed: interactive, the game free) or, through the hooks, the controller
+// (full screen: click-through, the game blocked).
+TEST(LowLevelHooks, AFullScreenChangeDuringExclusiveModeAppliesItsRulesAgain) {
+    HookedOverlay o;
+    ASSERT_TRUE(o.Ready());
+    RecordingBlocker blocker;
+    o.m.InputProxy().MarkLaunched(::GetCurrentProcessId());
+    const auto transparent = [&] { return (::GetWindowLongW(o.m.OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; };
+
+    o.m.Windows().UpdateFullScreenState(true);
+    o.m.HooksManager().OnExclusiveModeChanged(true);
+    test::PumpFor(100);
+    EXPECT_TRUE(transparent());
+    EXPECT_EQ(RecordingBlocker::last, 1u);
+
+    o.m.Windows().UpdateFullScreenState(false);
+    test::PumpFor(100);
+    EXPECT_FALSE(transparent());
+    EXPECT_EQ(RecordingBlocker::last, 0u);
+    EXPECT_EQ(::SendMessageW(o.m.OverlayWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
+
+    o.m.Windows().UpdateFullScreenState(true);
+    test::PumpFor(100);
+    EXPECT_TRUE(transparent());
+    EXPECT_EQ(RecordingBlocker::last, 1u);
+    o.m.HooksManager().OnExclusiveModeChanged(false);
+    test::PumpFor(100);
 }
 
 TEST(LowLevelHooks, TheThreadStopsAndLeavesNoHooks) {

@@ -72,3 +72,57 @@ TEST(FaultRun, AnUnusableLogFolderChangesNothingElse) {
     ASSERT_TRUE(Kill(run.client.Pid()));
     run.ExpectCleanExit(kStopLimitMs);
 }
+
+// A client library that never comes back from RenderOverlay: the host ends with its documented
+// code rather than leave a frozen overlay over the game, and its log says why, footer included.
+TEST(FaultRun, AClientLibraryThatHangsEndsTheHostInsteadOfFreezingItsOverlay) {
+    test::HostRun run(test::Environment{{L"QMSAMPLE_RENDER_FAULT", L"hang"}});
+    ASSERT_TRUE(run.host->Started());
+    run.ExpectExit(OOPManager::kPassLimitMs + 15000, static_cast<DWORD>(kExitHung));
+    const std::string log = run.Log();
+    EXPECT_NE(log.find("has not come back from the update step in 10000 ms"), std::string::npos);
+    EXPECT_EQ(log.substr(log.size() - 5), "html>");
+}
+
+// A Stop that takes 20 s: the overlay leaves the game at once, the exit goes on after the bound
+// with a row about it, and the host's code is the one it had.
+TEST(FaultRun, AClientLibraryThatBlocksInStopDoesNotHoldTheExit) {
+    test::HostRun run(test::Environment{{L"QMSAMPLE_STOP_MS", L"20000"}});
+    ASSERT_TRUE(run.Running());
+    ASSERT_TRUE(Kill(run.client.Pid()));
+    EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindowVisible(run.overlay); }, kStopLimitMs));
+    run.ExpectCleanExit(kStopLimitMs + OOPHooksManager::kClientExitLimitMs + 2000);
+    const std::string log = run.Log();
+    EXPECT_NE(log.find("the client library's Stop did not return in 3000 ms: the exit goes on"), std::string::npos);
+    EXPECT_NE(log.find(">exit<"), std::string::npos);
+    EXPECT_EQ(log.substr(log.size() - 5), "html>");
+}
+
+// Games hide their window, destroy and re-create it when they change display modes, and hand over
+// from a launcher to the game's own window: the overlay follows the window that is shown.
+TEST(FaultRun, TheOverlayGoesWhereTheGamesShownWindowGoes) {
+    test::HostRun run;
+    ASSERT_TRUE(run.Running());
+    const HWND first = run.game.Window();
+    ::ShowWindow(first, SW_HIDE);
+    EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindowVisible(run.overlay); }, 5000));
+    EXPECT_NE(::GetForegroundWindow(), run.overlay);
+    ::ShowWindow(first, SW_SHOWNA);
+    EXPECT_TRUE(test::WaitUntil([&] { return run.Covers(first); }, 5000));
+
+    ASSERT_TRUE(::PostMessageW(first, WM_APP + 2, 300, 0));  // re-created in place, 300 ms apart
+    HWND second = nullptr;
+    EXPECT_TRUE(test::WaitUntil([&] {
+        second = test::FindWindowOfProcess(L"QMSampleGame", run.game.Pid(), true);
+        return second && second != first && run.Covers(second);
+    }, 10000));
+
+    ASSERT_TRUE(::PostMessageW(second, WM_APP + 3, 0, 0));  // hands over to a window further on
+    HWND third = nullptr;
+    EXPECT_TRUE(test::WaitUntil([&] {
+        third = test::FindWindowOfProcess(L"QMSampleGame", run.game.Pid(), true);
+        return third && third != second && !::IsWindowVisible(second) && run.Covers(third);
+    }, 10000));
+    ASSERT_TRUE(Kill(run.client.Pid()));
+    run.ExpectCleanExit(kStopLimitMs);
+}
