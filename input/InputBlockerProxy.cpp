@@ -22,7 +22,9 @@ constexpr const wchar_t* kFnInject = L"InputBlockerProxy::Inject";
 }  // namespace
 
 InputBlockerProxy::~InputBlockerProxy() {
+    if (stop_) ::SetEvent(stop_.Get());
     if (thread_.joinable()) thread_.join();
+    EndHelper();
 }
 
 void InputBlockerProxy::RegisterMessages() {
@@ -34,6 +36,8 @@ void InputBlockerProxy::RegisterMessages() {
 void InputBlockerProxy::Init(uint32_t gamePid, uint32_t clientPid, const std::wstring& clientFolder) {
     gamePid_ = gamePid;
     RegisterMessages();
+    if (!stop_) stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (stop_) ::ResetEvent(stop_.Get());
     searchAllowed_ = false;
     try {
         thread_ = std::thread([this, clientPid, clientFolder] {
@@ -115,7 +119,8 @@ void InputBlockerProxy::Inject(uint32_t clientPid, const std::wstring& clientFol
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
-    info.fMask = 0;
+    // The helper is kept by its handle: its exit code is logged, and one still running at the stop is ended.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = nullptr;
     info.lpVerb = L"open";
     info.lpFile = helper.c_str();
@@ -126,14 +131,41 @@ void InputBlockerProxy::Inject(uint32_t clientPid, const std::wstring& clientFol
         PROXY_WARNING(kFnInject, L"injection failed to launch (game pid %u)", gamePid);
         return;
     }
+    helper_.Reset(info.hProcess);
     launched_ = true;
+    PROXY_INFO(kFnInject, L"injection started (game pid: %u, 32bit: %d )", gamePid, is32 ? 1 : 0);
     PROXY_INFO(kFnInject, L"waiting for injt (0x%x)", 0u);
-    // Ends once the window is there or the attempts are spent: it cannot appear after that.
+    // Ends once the window is there or the attempts are spent (it cannot appear after that), or at Reset.
     do {
-        ::Sleep(100);
+        if (stop_ && ::WaitForSingleObject(stop_.Get(), 100) == WAIT_OBJECT_0) break;
+        if (!stop_) ::Sleep(100);
+        LogHelperExit();
     } while (!FindBlockerWindow(true, true) && attempts_.load() < kMaxAttempts);
     attempts_ = 0;
-    PROXY_INFO(kFnInject, L"injection started (game pid: %u, 32bit: %d )", gamePid, is32 ? 1 : 0);
+}
+
+void InputBlockerProxy::LogHelperExit() {
+    HANDLE helper = helper_.Get();
+    DWORD code = STILL_ACTIVE;
+    if (!helper || helperExitLogged_ || ::WaitForSingleObject(helper, 0) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(helper, &code)) {
+        return;
+    }
+    helperExitLogged_ = true;
+    PROXY_INFO(L"InputBlockerProxy::Inject", L"helper exited with code %d (game pid %u)", static_cast<int>(code),
+               gamePid_.load());
+}
+
+void InputBlockerProxy::EndHelper() {
+    HANDLE helper = helper_.Get();
+    if (!helper) return;
+    LogHelperExit();
+    if (::WaitForSingleObject(helper, 0) == WAIT_TIMEOUT) {
+        PROXY_WARNING(L"InputBlockerProxy::Reset", L"helper still running at stop: ended (game pid %u)", gamePid_.load());
+        ::TerminateProcess(helper, 1);
+        ::WaitForSingleObject(helper, 1000);
+    }
+    helper_.Reset();
 }
 
 bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
@@ -186,7 +218,10 @@ void InputBlockerProxy::MarkLaunched(uint32_t gamePid) {
 }
 
 void InputBlockerProxy::Reset() {
+    if (stop_) ::SetEvent(stop_.Get());
     if (thread_.joinable()) thread_.join();
+    EndHelper();
+    helperExitLogged_ = false;
     gamePid_ = 0;
     window_ = nullptr;
     attempts_ = 0;

@@ -47,6 +47,10 @@ public:
 
 private:
     void RegisterMessages();
+    // Once, when the helper has ended: its exit code.
+    void LogHelperExit();
+    // A helper still running is ended, with a warning row.
+    void EndHelper();
 
     std::atomic<bool> ready_{false};
     std::atomic<uint32_t> gamePid_{0};
@@ -57,6 +61,9 @@ private:
     std::atomic<int> attempts_{0};
     std::atomic<bool> launched_{false};
     base::UniqueHandle guardEvent_;
+    base::UniqueHandle helper_;
+    bool helperExitLogged_ = false;
+    base::UniqueHandle stop_;  // ends the injection thread's wait at Reset
     std::thread thread_;
     std::atomic<bool> searchAllowed_{false};
 };

@@ -40,6 +40,11 @@ bool GepOOPManager::FindPlugin(const CommandLineArgs* cmd, const wchar_t* functi
         PLUGIN_ERROR(function, L"file not found: %s", pluginPath_.c_str());
         return false;
     }
+    // The file that was found is the one loaded: a plain or relative name is made whole here, since
+    // the loader no longer searches the current folder.
+    wchar_t full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameW(pluginPath_.c_str(), MAX_PATH, full, nullptr);
+    if (n > 0 && n < MAX_PATH) pluginPath_ = full;
     return true;
 }
 
@@ -52,11 +57,11 @@ void GepOOPManager::StartGameWatchdog(const wchar_t* function) {
         ::Sleep(1000);
         stop->Signal();
     });
-    // A game that cannot be watched counts as ended: the host must not wait for it for ever.
+    // Games protected against being opened are the ones plug-in hosts meet most: such a game leaves
+    // the client's end alone to stop the host (the client is watched from the start).
     if (!watching) {
-        QM_LOG_WARNING(function, L"game process %u cannot be watched (error %u): it counts as ended", gamePid_,
-                       static_cast<unsigned>(::GetLastError()));
-        if (stop) stop->Signal();
+        QM_LOG_WARNING(function, L"game process %u cannot be watched (error %u): waiting for the client's end only",
+                       gamePid_, static_cast<unsigned>(::GetLastError()));
     }
 }
 

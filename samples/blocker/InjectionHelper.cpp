@@ -7,6 +7,8 @@
 //
 // When QMHELPER_LOG names a file, every command line received is appended to it (UTF-16), so that
 // a test can check what the host asked for.
+// QMHELPER_STAY_MS=<n> keeps an injecting helper running that long after its work, as a helper
+// that hangs would.
 #include <windows.h>
 
 #include <cwchar>
@@ -77,5 +79,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const DWORD pid = std::wcstoul(Argument(line, L"--target-pid=").c_str(), nullptr, 10);
     const std::wstring library = Argument(line, L"--dll-path=");
     if (pid == 0 || library.empty()) return 2;
-    return Inject(pid, library);
+    const int result = Inject(pid, library);
+    wchar_t stay[16] = {};
+    if (::GetEnvironmentVariableW(L"QMHELPER_STAY_MS", stay, 16) > 0) ::Sleep(static_cast<DWORD>(std::wcstoul(stay, nullptr, 10)));
+    return result;
 }

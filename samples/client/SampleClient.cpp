@@ -15,6 +15,8 @@
 // QMSAMPLE_RESOURCES=<file> (appends "handles gdi-objects private-bytes gdi-source memory-source" of
 // the host every second, measured inside it, for soak runs: Wine reads some of these as 0 from
 // another process).
+// Faults on purpose: QMSAMPLE_RENDER_FAULT=access|throw|hang (the 30th RenderOverlay writes to
+// address 0, throws a C++ exception or never returns); QMSAMPLE_STOP_MS=<n> (Stop takes n ms).
 // QMSample_* exports read the record.
 #include <windows.h>
 #include <d3d11.h>
@@ -25,8 +27,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -173,6 +177,10 @@ public:
     // The panel lives on the host's device: it goes before the host releases that device.
     void Stop() override {
         Record("Stop");
+        char stopMs[16] = {};
+        if (::GetEnvironmentVariableA("QMSAMPLE_STOP_MS", stopMs, sizeof(stopMs)) > 0) {
+            ::Sleep(static_cast<DWORD>(std::strtoul(stopMs, nullptr, 10)));
+        }
         StopChores();
         // How many frames the host asked for, for the benchmarks.
         wchar_t path[MAX_PATH] = {};
@@ -247,6 +255,7 @@ public:
     // Copies the panel into the top-left corner of the back buffer.
     void RenderOverlay(HWND, IDXGISwapChain* swapChain) override {
         ++calls_;
+        if (calls_ == 30) FaultAsAsked();
         if (sharedFrames_) ::InterlockedExchange64(sharedFrames_, static_cast<LONG64>(calls_));
         if (!swapChain || drawNothing_) return;
         ComPtr<ID3D11Device> device;
@@ -294,6 +303,15 @@ public:
     }
 
 private:
+    static void FaultAsAsked() {
+        char kind[16] = {};
+        if (::GetEnvironmentVariableA("QMSAMPLE_RENDER_FAULT", kind, sizeof(kind)) == 0) return;
+        Record("RenderOverlay fault %s", kind);
+        if (std::strcmp(kind, "access") == 0) *static_cast<volatile int*>(nullptr) = 1;
+        if (std::strcmp(kind, "throw") == 0) throw std::runtime_error("the client library gave up");
+        if (std::strcmp(kind, "hang") == 0) ::Sleep(INFINITE);
+    }
+
     void ToggleExclusive() {
         const bool exclusive = !exclusive_.load();
         exclusive_ = exclusive;

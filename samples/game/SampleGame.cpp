@@ -6,7 +6,10 @@
 //                   [--info-file PATH]
 //
 // Commands (timeline, relative to the start): move X Y, size W H, minimize, restore, hide, show,
-// maximize, hang MS, close. With --repeat the timeline starts over every that many milliseconds. The same through messages: WM_APP+1 hang (wParam = milliseconds).
+// maximize, hang MS, close. With --repeat the timeline starts over every that many milliseconds.
+// Through messages: WM_APP+1 hang (wParam = milliseconds); WM_APP+2 re-create the window in place, as
+// games do when they change display modes (wParam = milliseconds without a window); WM_APP+3 hand over
+// to a second window of the game 150,100 further on, then hide this one, as a launcher does.
 // With --uwp a second process owns an "ApplicationFrameWindow" with a title bar and a core window,
 // and this process's window is owned by that frame, as a UWP app's is. --info-file keeps a file with
 // "pid left top right bottom" (the client area on the screen) up to date for scripts.
@@ -26,6 +29,8 @@ constexpr wchar_t kFrameClass[] = L"ApplicationFrameWindow";
 constexpr wchar_t kTitleBarClass[] = L"ApplicationFrameTitleBarWindow";
 constexpr wchar_t kCoreClass[] = L"Windows.UI.Core.CoreWindow";
 constexpr UINT kMsgHang = WM_APP + 1;
+constexpr UINT kMsgRecreate = WM_APP + 2;
+constexpr UINT kMsgHandOver = WM_APP + 3;
 constexpr int kTitleBarHeight = 32;
 
 struct Step {
@@ -112,6 +117,19 @@ void WriteInfo(HWND window) {
     ::CloseHandle(f);
 }
 
+// Made anew after a re-creation: the window goes, and the process does not end with it.
+bool gReplacing = false;
+
+HWND MakeGameWindow(int x, int y, int width, int height) {
+    HWND window = ::CreateWindowExW(0, kGameClass, gOptions.title.c_str(), WS_OVERLAPPEDWINDOW, x, y, width, height,
+                                    nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (window) {
+        ::ShowWindow(window, SW_SHOW);
+        ::UpdateWindow(window);
+    }
+    return window;
+}
+
 LRESULT CALLBACK GameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_MOVE:
@@ -148,8 +166,24 @@ LRESULT CALLBACK GameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         case kMsgHang:
             ::Sleep(static_cast<DWORD>(wParam));
             return 0;
+        case kMsgRecreate:
+        case kMsgHandOver: {
+            RECT r{};
+            ::GetWindowRect(hwnd, &r);
+            if (message == kMsgHandOver) {
+                MakeGameWindow(r.left + 150, r.top + 100, r.right - r.left, r.bottom - r.top);
+                ::ShowWindow(hwnd, SW_HIDE);
+                return 0;
+            }
+            gReplacing = true;
+            ::DestroyWindow(hwnd);
+            gReplacing = false;
+            ::Sleep(static_cast<DWORD>(wParam));
+            MakeGameWindow(r.left, r.top, r.right - r.left, r.bottom - r.top);
+            return 0;
+        }
         case WM_DESTROY:
-            ::PostQuitMessage(0);
+            if (!gReplacing) ::PostQuitMessage(0);
             return 0;
         default:
             return ::DefWindowProcW(hwnd, message, wParam, lParam);

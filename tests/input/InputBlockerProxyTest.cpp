@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <optional>
@@ -6,11 +7,23 @@
 
 #include <gtest/gtest.h>
 
+#include "common/UniqueHandle.h"
 #include "core/CommandLineArgs.h"
 #include "input/InputBlockerProxy.h"
 #include "tests/TestSupport.h"
 
 namespace {
+int ProcessesNamed(const wchar_t* name) {
+    int n = 0;
+    base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, name) == 0) ++n;
+    }
+    return n;
+}
+
 int CountPosted(UINT message, WPARAM* lastWParam, LPARAM* lastLParam) {
     int n = 0;
     MSG msg;
@@ -59,6 +72,7 @@ TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
     test::TempDir dir;
     const std::wstring log = dir / L"helper.log";
     test::ScopedEnv helperLog(L"QMHELPER_LOG", log);
+    test::ScopedEnv helperStays(L"QMHELPER_STAY_MS", L"60000");  // the launched helper hangs after its work
     test::ChildProcess game(test::ChildCommand(L"sleep 60000"));
     test::ChildProcess resident(Overlay::Common::QuoteArgument(test::InExeDir(L"QuillmarHelper64.exe")) +
                                 L" --stay 60000");
@@ -68,7 +82,8 @@ TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
     EXPECT_TRUE(InputBlockerProxy::FindHelperPath(true).empty());  // no 32-bit helper runs
 
     InputBlockerProxy proxy;
-    const std::wstring clientFolder = test::InExeDir(L"client") + L"\\";
+    // As the client passes it: no trailing separator, so the blocker lies one folder above.
+    const std::wstring clientFolder = test::InExeDir(L"client");
     proxy.Init(game.Pid(), 99, clientFolder);
     ASSERT_TRUE(test::WaitUntil([&] { return proxy.SearchAllowed(); }, 30000));
     EXPECT_TRUE(proxy.Launched());
@@ -80,7 +95,7 @@ TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
     // The helper was started with the documented command line.
     const std::string bytes = test::ReadFileBytes(log);
     const std::wstring received(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-    EXPECT_NE(received.find(InputBlockerProxy::HelperCommandLine(game.Pid(), clientFolder + L"QMClientOOPO.dll", 99)),
+    EXPECT_NE(received.find(InputBlockerProxy::HelperCommandLine(game.Pid(), test::InExeDir(L"QMClientOOPO.dll"), 99)),
               std::wstring::npos);
 
     char name[64];
@@ -92,7 +107,19 @@ TEST(InputBlockerProxy, TheHelperInjectsTheBlockerAndTheBlockerObeys) {
     proxy.SetInputBlocking(false);
     EXPECT_TRUE(test::WaitUntil([&] { return ::WaitForSingleObject(blocked.Get(), 0) == WAIT_TIMEOUT; }, 10000));
 
+    // A host that blocked the game and then died: the blocker gives the game its input back.
+    {
+        test::ChildProcess host(test::ChildCommand(L"sleep 60000"));
+        ASSERT_TRUE(::PostMessageW(proxy.BlockerWindow(), proxy.BlockMessage(), 1, static_cast<LPARAM>(host.Pid())));
+        EXPECT_EQ(::WaitForSingleObject(blocked.Get(), 10000), WAIT_OBJECT_0);
+        ASSERT_TRUE(::TerminateProcess(host.Handle(), 9));
+        EXPECT_TRUE(test::WaitUntil([&] { return ::WaitForSingleObject(blocked.Get(), 0) == WAIT_TIMEOUT; }, 10000));
+    }
+
+    // The helper that still runs is ended with the proxy: only the resident one is left.
+    EXPECT_EQ(ProcessesNamed(L"QuillmarHelper64.exe"), 2);
     proxy.Reset();
+    EXPECT_EQ(ProcessesNamed(L"QuillmarHelper64.exe"), 1);
     EXPECT_EQ(proxy.BlockerWindow(), nullptr);
     EXPECT_FALSE(proxy.Launched());
 }
@@ -158,10 +185,10 @@ WORD MachineOf(const std::wstring& path) {
 // Wine here runs 64-bit programs only: the 32-bit pieces are checked for where they lie and what
 // they are, and the proxy's choice of them without running one.
 TEST(InputBlockerProxy, ThirtyTwoBitGamesGetTheirOwnHelperAndLibrary) {
-    const std::wstring library = InputBlockerProxy::LibraryPath(test::InExeDir(L"client") + L"\\", true);
-    EXPECT_EQ(library, test::InExeDir(L"client") + L"\\Win32\\QMClientOOPO.dll");
+    const std::wstring library = InputBlockerProxy::LibraryPath(test::InExeDir(L"client"), true);
+    EXPECT_EQ(library, test::InExeDir(L"Win32\\QMClientOOPO.dll"));
     EXPECT_EQ(MachineOf(library), IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(MachineOf(test::InExeDir(L"QuillmarHelper.exe")), IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(MachineOf(test::InExeDir(L"QuillmarHelper64.exe")), IMAGE_FILE_MACHINE_AMD64);
-    EXPECT_EQ(MachineOf(test::InExeDir(L"client\\QMClientOOPO.dll")), IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(MachineOf(test::InExeDir(L"QMClientOOPO.dll")), IMAGE_FILE_MACHINE_AMD64);
 }

@@ -45,7 +45,11 @@ qm::LoadPluginRequest LoadRequest(const std::wstring& path, uint32_t requestId) 
 TEST(HooksManager, InitLoadsTheClientFromItsFolderAndHandsOverTheDelegate) {
     auto manager = Manager(kManagerD3D11);
     OOPHooksManager& hooks = manager->HooksManager();
+    // The client's own libraries, loaded by plain name as the host's safe search does it.
+    const auto loadPart = [] { return ::LoadLibraryExW(L"QMClientPart.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS); };
+    EXPECT_EQ(loadPart(), nullptr);
     ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 777, manager.get()));
+    EXPECT_NE(loadPart(), nullptr);
     ASSERT_NE(hooks.Controller(), nullptr);
     EXPECT_EQ(OOPHooksManager::Manager(), manager.get());
     auto delegate = reinterpret_cast<qm::IOverlayManagerControllerDelegate* (*)()>(

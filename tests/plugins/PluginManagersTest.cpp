@@ -69,6 +69,34 @@ TEST(GepManager, StopsAtOnceWhenTheClientEnds) {
     EXPECT_LT(elapsed, 10000u);
 }
 
+// Games protected against being opened are the ones plug-in hosts meet: such a game leaves the
+// client's end to stop the host.
+TEST(GepManager, AGameThatCannotBeWatchedLeavesTheClientsEndOnly) {
+    PluginRun run;
+    for (const wchar_t* host : {L"--oopg ", L"--goop --params=e30= "}) {
+        test::ChildProcess client(test::ChildCommand(L"sleep 2000"));
+        const std::wstring plugin = Plugin(std::wstring(host).find(L"oopg") != std::wstring::npos ? L"sample-gep-plugin.dll"
+                                                                                                   : L"sample-goop-plugin.dll");
+        DWORD elapsed = 0;
+        EXPECT_EQ(run.Run(host + plugin, 0x7FFFFFF0u, client.Pid(), L"game.exe", &elapsed), 0) << host;
+        EXPECT_TRUE(client.WaitExit(0)) << host << " ended after " << elapsed << " ms, before the client";
+    }
+}
+
+// A plug-in named by a plain file name in the current folder: that file is the one loaded.
+TEST(GepManager, APluginNamedPlainlyInTheCurrentFolderIsTheOneLoaded) {
+    test::ChildProcess game(test::ChildCommand(L"sleep 1000"));
+    test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(test::InExeDir(L"").c_str()));
+    PluginRun run;
+    const int32_t code = run.Run(L"--oopg --plugin=sample-gep-plugin.dll", game.Pid(), client.Pid());
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(run.Record(), "StartPluginOOP game.exe 0\n");
+}
+
 TEST(GoopManager, HandsThePluginItsBlockAndTicksItUntilTheGameEnds) {
     test::ChildProcess game(test::ChildCommand(L"sleep 1000"));
     test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
