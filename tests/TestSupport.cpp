@@ -227,7 +227,7 @@ LogProfile::LogProfile(bool configured) : logs_(profile_.Path() + L"\\AppData\\L
     std::error_code ignored;
     if (!configured || !std::filesystem::create_directories(logs_, ignored)) return;
     WriteFileBytes(logs_ + L"\\QMLog.cfg", Utf16Bytes(L"SEVERITY_NORMAL +\r\nSEVERITY_MEDIUM +\r\nSEVERITY_HIGH +\r\n"
-                                                         L"ERROR H\r\nOOPOHooksManager H\r\n"));
+                                                         L"ERROR H\r\nOOPOHooksManager H\r\nInputBlockerProxy H\r\n"));
 }
 
 std::string LogProfile::Log(const std::wstring& pattern) const {

@@ -258,6 +258,8 @@ TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
     const std::string log = test::ReadFileBytes(crash.crashes + L"\\" + folders[0] + L"\\ERRORLOG.TXT");
     // The module list reaches above 4 GiB, where this executable is mapped.
     EXPECT_NE(log.find("crash-child.exe\r\nImage Base: "), std::string::npos) << log;
+    // Bases above 4 GiB, printed whole.
+    EXPECT_TRUE(std::regex_search(log, std::regex("\r\nImage Base: 0x[0-9a-f]{9,16}  Image Size: ")));
 
     const test::ProcessResult report = crash.Run(L"divide", L"report");
     ASSERT_TRUE(report.finished);

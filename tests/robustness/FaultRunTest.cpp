@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/StringUtils.h"
 #include "common/UniqueHandle.h"
+#include "input/InputBlockerProxy.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
 
 namespace {
@@ -125,4 +127,25 @@ TEST(FaultRun, TheOverlayGoesWhereTheGamesShownWindowGoes) {
     }, 10000));
     ASSERT_TRUE(Kill(run.client.Pid()));
     run.ExpectCleanExit(kStopLimitMs);
+}
+
+// The blocker's helper hangs after its work: it is kept by its handle, ended with the host (which
+// leaves nothing running), and the rows come in the order things happened.
+TEST(FaultRun, AHangingHelperDoesNotOutliveTheHost) {
+    test::ChildProcess resident(Overlay::Common::QuoteArgument(test::InExeDir(L"QuillmarHelper64.exe")) + L" --stay 60000");
+    ASSERT_TRUE(test::WaitUntil([] { return !InputBlockerProxy::FindHelperPath(false).empty(); }, 10000));
+    test::HostRun run(test::Environment{{L"QMSAMPLE_BLOCKER", L"1"}, {L"QMHELPER_STAY_MS", L"60000"}});
+    ASSERT_TRUE(run.Running());
+    ASSERT_TRUE(test::WaitUntil([&] { return run.Log().find("found ipt window") != std::string::npos; }, 15000));
+    ASSERT_TRUE(Kill(run.client.Pid()));
+    run.ExpectCleanExit(kStopLimitMs + 2000);
+    const std::string log = run.Log();
+    const size_t started = log.find("injection started (game pid: ");
+    const size_t waiting = log.find("waiting for injt");
+    const size_t found = log.find("found ipt window");
+    const size_t ended = log.find("helper still running at stop: ended");
+    EXPECT_LT(started, waiting);
+    EXPECT_LT(waiting, found);
+    EXPECT_LT(found, ended);
+    EXPECT_NE(ended, std::string::npos);
 }
