@@ -17,6 +17,15 @@ int64_t NowMicroseconds() {
     return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
 }
 
+UniqueHandle MakePeriodicTimer(LONG periodMs) {
+    UniqueHandle timer(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
+    if (!timer) timer.Reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
+    LARGE_INTEGER due{};
+    due.QuadPart = -static_cast<LONGLONG>(periodMs) * 10000;
+    if (timer && !::SetWaitableTimer(timer.Get(), &due, periodMs, nullptr, nullptr, FALSE)) timer.Reset();
+    return timer;
+}
+
 MessageWaiter::MessageWaiter()
     : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS)) {}
 

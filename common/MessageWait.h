@@ -26,6 +26,10 @@ private:
     UniqueHandle timer_;
 };
 
+// A periodic timer (high resolution where the system has one), first due one period from now; null
+// when none can be made.
+UniqueHandle MakePeriodicTimer(LONG periodMs);
+
 // Waits for `handle` while answering messages that other threads send to this one, so that a
 // thread that is itself waiting on this thread can finish. Posted messages stay queued. True when
 // the handle was signalled within `timeoutMs`.

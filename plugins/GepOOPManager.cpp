@@ -67,12 +67,20 @@ void GepOOPManager::StartGameWatchdog(const wchar_t* function) {
 
 bool GepOOPManager::Update() {
     StartGameWatchdog(L"GepOOPManager::StartGameWatchdog");
-    if (stopEvent_ && stopEvent_->IsValid()) {
-        const HANDLE handles[2] = {stopEvent_->SignalHandle(), stopEvent_->CancelHandle()};
-        ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    }
-    stopRequested_ = true;
+    if (WaitAnswering(nullptr, kWaitSliceMs) == WaitResult::kStop) stopRequested_ = true;
     return true;
+}
+
+GepOOPManager::WaitResult GepOOPManager::WaitAnswering(HANDLE timer, DWORD limitMs) {
+    // Windows that the plug-in made on this thread keep answering: any message ends the wait, and
+    // the main loop dispatches it before the next one.
+    if (!stopEvent_ || !stopEvent_->IsValid()) return WaitResult::kStop;
+    HANDLE handles[3] = {stopEvent_->SignalHandle(), stopEvent_->CancelHandle(), timer};
+    const DWORD count = timer ? 3 : 2;
+    const DWORD r = ::MsgWaitForMultipleObjectsEx(count, handles, limitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1) return WaitResult::kStop;
+    if (timer && r == WAIT_OBJECT_0 + 2) return WaitResult::kTimer;
+    return WaitResult::kOther;
 }
 
 void GepOOPManager::ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) {

@@ -31,6 +31,12 @@ protected:
     // The game's end signals the stop event a second after it happened.
     void StartGameWatchdog(const wchar_t* function);
 
+    enum class WaitResult { kStop, kTimer, kOther };
+    // Waits at most `limitMs` for the stop (the game's or the client's end), `timer` when given, or a
+    // message for this thread, which the main loop then dispatches.
+    WaitResult WaitAnswering(HANDLE timer, DWORD limitMs);
+    static constexpr DWORD kWaitSliceMs = 1000;
+
     std::wstring pluginPath_;
     GEPPluginDll plugin_;
     std::unique_ptr<base::process::ProcessWatchDog> gameWatchdog_;

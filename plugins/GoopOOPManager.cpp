@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/Base64.h"
+#include "common/MessageWait.h"
 #include "core/CommandLineArgs.h"
 #include "logging/Log.h"
 
@@ -101,15 +102,25 @@ bool GoopOOPManager::InitGoopConfig(const std::wstring& params, qm::GoopInitPara
 
 bool GoopOOPManager::Update() {
     StartGameWatchdog(L"GoopOOPManager::StartGameWatchdog");
-    if (stopEvent_ && stopEvent_->IsValid()) {
-        const HANDLE handles[2] = {stopEvent_->SignalHandle(), stopEvent_->CancelHandle()};
-        if (::WaitForMultipleObjects(2, handles, FALSE, 0) == WAIT_OBJECT_0) {
+    // "Tick" is paced by a periodic timer, never by a loop that spins: window messages and the stop
+    // are waited for in the same wait.
+    if (!tickTimerMade_) {
+        tickTimerMade_ = true;
+        tickTimer_ = base::MakePeriodicTimer(kTickIntervalMs);
+    }
+    switch (WaitAnswering(tickTimer_.Get(), tickTimer_ ? kWaitSliceMs : kTickIntervalMs)) {
+        case WaitResult::kStop:
             goop_.Shutdown();
             stopRequested_ = true;
-            return true;
-        }
+            break;
+        case WaitResult::kTimer:
+            goop_.Tick();
+            break;
+        case WaitResult::kOther:
+            // Without a timer the wait's own time-out paces the ticks.
+            if (!tickTimer_) goop_.Tick();
+            break;
     }
-    goop_.Tick();
     return true;
 }
 

@@ -1,5 +1,5 @@
 // A reference GEP plug-in: "StartPluginOOP" records what it was given and succeeds, except for a
-// game called "fail.exe".
+// game called "fail.exe". With QMSAMPLE_PLUGIN_WINDOW=1 it makes a window on the host's thread.
 #include <windows.h>
 
 #include <cstdint>
@@ -28,6 +28,9 @@ extern "C" __declspec(dllexport) bool StartPluginOOP(const wchar_t* gameProcessN
             ::WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
             ::CloseHandle(file);
         }
+    }
+    if (::GetEnvironmentVariableW(L"QMSAMPLE_PLUGIN_WINDOW", path, MAX_PATH) > 0) {
+        ::CreateWindowExW(0, L"STATIC", L"QMSamplePluginWindow", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     }
     return !(gameProcessName && std::wcscmp(gameProcessName, L"fail.exe") == 0);
 }

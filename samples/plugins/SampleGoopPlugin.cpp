@@ -1,6 +1,8 @@
 // A reference GOOP plug-in: "Init" records the whole parameter block, "Tick" and "Shutdown" are
 // counted. With QMSAMPLE_GOOP_RECORD naming a file (in the host's environment) every call is
-// written there, one per line; QMSAMPLE_GOOP_INIT_FAILS=1 makes "Init" fail.
+// written there, one per line; QMSAMPLE_GOOP_INIT_FAILS=1 makes "Init" fail; QMSAMPLE_PLUGIN_WINDOW=1
+// makes "Init" create a window on the host's thread; QMSAMPLE_GOOP_TICKS=<file> gets "<ticks> <ms>"
+// at "Shutdown", the ticks and the time since "Init".
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 namespace {
 
 int gTicks = 0;
+DWORD gInitTick = 0;
 
 void Record(const std::string& line) {
     char path[MAX_PATH] = {};
@@ -48,6 +51,11 @@ extern "C" __declspec(dllexport) bool Init(const qm::GoopInitParams* p) {
                   process, p->channelId, p->screenTester ? 1 : 0, static_cast<unsigned long long>(p->zero),
                   Text(p->vgepFile).c_str());
     Record(line);
+    gInitTick = ::GetTickCount();
+    char window[4] = {};
+    if (::GetEnvironmentVariableA("QMSAMPLE_PLUGIN_WINDOW", window, sizeof(window)) > 0) {
+        ::CreateWindowExW(0, L"STATIC", L"QMSamplePluginWindow", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    }
     char fails[4] = {};
     return !(::GetEnvironmentVariableA("QMSAMPLE_GOOP_INIT_FAILS", fails, sizeof(fails)) > 0 && fails[0] == '1');
 }
@@ -59,6 +67,13 @@ extern "C" __declspec(dllexport) void Tick() {
 
 extern "C" __declspec(dllexport) bool Shutdown() {
     Record("Shutdown ticks>1=" + std::to_string(gTicks > 1 ? 1 : 0));
+    char path[MAX_PATH] = {};
+    if (gTicks > 0 && ::GetEnvironmentVariableA("QMSAMPLE_GOOP_TICKS", path, MAX_PATH) > 0) {
+        if (FILE* f = std::fopen(path, "w")) {
+            std::fprintf(f, "%d %lu\n", gTicks, static_cast<unsigned long>(::GetTickCount() - gInitTick));
+            std::fclose(f);
+        }
+    }
     gTicks = 0;  // a tick after this would be written again
     return true;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -95,6 +96,43 @@ TEST(GepManager, APluginNamedPlainlyInTheCurrentFolderIsTheOneLoaded) {
     ::SetCurrentDirectoryW(previous);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(run.Record(), "StartPluginOOP game.exe 0\n");
+}
+
+// The plug-in hosts wait without spinning and answer meanwhile: a window that the plug-in made on
+// the host's main thread answers while the host waits for the game (GEP) or ticks (GOOP, at its rate).
+TEST(GoopManager, PluginWindowsAnswerWhileTheHostWaitsAndTicksAtItsRate) {
+    test::TempDir dir;
+    const std::wstring ticks = dir / L"ticks.txt";
+    for (const wchar_t* host : {L"--oopg", L"--goop --params=e30="}) {
+        const bool goop = std::wstring(host).find(L"goop") != std::wstring::npos;
+        test::ChildProcess game(test::ChildCommand(L"sleep 3000"));
+        test::ChildProcess client(test::ChildCommand(L"sleep 60000"));
+        test::ChildProcess run(QuoteArgument(test::InExeDir(L"qm-overlay.exe")) + L" " + host + L" " +
+                                   Plugin(goop ? L"sample-goop-plugin.dll" : L"sample-gep-plugin.dll") +
+                                   L" --qm-client=C:\\qm --game-pid=" + std::to_wstring(game.Pid()) + L" --qm-pid=" +
+                                   std::to_wstring(client.Pid()) + L" --game-process=game.exe",
+                               {{L"QMSAMPLE_PLUGIN_WINDOW", L"1"}, {L"QMSAMPLE_GOOP_TICKS", ticks}});
+        HWND window = nullptr;
+        ASSERT_TRUE(test::WaitUntil([&] {
+            window = ::FindWindowW(L"STATIC", L"QMSamplePluginWindow");
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            return window && owner == run.Pid();
+        }, 10000)) << host;
+        for (int i = 0; i < 5; ++i, ::Sleep(100)) {
+            DWORD_PTR result = 0;
+            EXPECT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result), 0) << host;
+        }
+        ASSERT_TRUE(run.WaitExit(15000)) << host;
+        if (goop) {
+            int count = 0;
+            unsigned long ms = 0;
+            ASSERT_EQ(std::sscanf(test::ReadFileBytes(ticks).c_str(), "%d %lu", &count, &ms), 2);
+            const double perSecond = count * 1000.0 / static_cast<double>(ms ? ms : 1);
+            EXPECT_GE(perSecond, 50.0);  // 62.5 asked for; a loaded machine may lose a few
+            EXPECT_LE(perSecond, 70.0);
+        }
+    }
 }
 
 TEST(GoopManager, HandsThePluginItsBlockAndTicksItUntilTheGameEnds) {
