@@ -4,7 +4,7 @@
 // the game's client size, with the sync interval the host presents with) measured in the same run,
 // in turns; the frames per second the host asks
 // the client for, against the bare loop's; and the host's CPU use while it waits for a game window
-// that is not shown.
+// that is not shown; and the plug-in hosts' CPU, with the Wine server's, while their plug-ins do nothing.
 #include <windows.h>
 
 #include <cstdio>
@@ -87,6 +87,49 @@ Use Host(Scene& scene) {
     return use;
 }
 
+// The plug-in hosts with plug-ins that do nothing: the host's CPU and the Wine server's (which a
+// host that spins or polls keeps busy), over kMeasureMs once the plug-in runs.
+void PluginHosts() {
+    const struct {
+        const char* name;
+        const wchar_t* arguments;
+        const wchar_t* plugin;
+        double goal;
+    } hosts[] = {{"GEP", L"--oopg", L"sample-gep-plugin.dll", 0.01}, {"GOOP", L"--goop --params=e30=", L"sample-goop-plugin.dll", 0.03}};
+    const int server = FindUnixPid(L"wineserver", L"");
+    for (const auto& h : hosts) {
+        const std::wstring dir = Dir();
+        Process game(L"\"" + dir + L"\\sample-game.exe\" --hidden --title plugin-game");
+        Process client(L"\"" + dir + L"\\sample-game.exe\" --hidden --title plugin-client");
+        const std::wstring mark = L"--game-process=plugin-bench-" + std::wstring(h.arguments).substr(2, 4) + L".exe";
+        Process host(L"\"" + dir + L"\\qm-overlay.exe\" " + h.arguments + L" \"--plugin=" + dir + L"\\" + h.plugin +
+                     L"\" --qm-client=C:\\qm --game-pid=" + std::to_wstring(game.Id()) + L" --qm-pid=" +
+                     std::to_wstring(client.Id()) + L" " + mark);
+        const int pid = WaitUnixPid(dir + L"\\qm-overlay.exe", mark);
+        ::Sleep(kWarmUpMs);
+        const double serverBefore = UnixCpuSeconds(server);
+        const Use use = Measure(pid, nullptr);
+        const double serverAfter = UnixCpuSeconds(server);
+        if (!use.valid || serverBefore < 0 || serverAfter < 0) {
+            std::printf("%s host: the CPU use could not be read\n", h.name);
+            continue;
+        }
+        const double serverShare = (serverAfter - serverBefore) * 1000.0 / use.ms;
+        const double total = use.CoreShare() + serverShare;
+        char name[128];
+        std::snprintf(name, sizeof(name), "%s host, plug-in doing nothing: host CPU", h.name);
+        Note(name, use.CoreShare() * 100.0, "% core");
+        std::snprintf(name, sizeof(name), "%s host: Wine server CPU meanwhile", h.name);
+        Note(name, serverShare * 100.0, "% core");
+        char goal[32];
+        std::snprintf(goal, sizeof(goal), "<= %.2f", h.goal * 100.0);
+        std::snprintf(name, sizeof(name), "%s host: host and Wine server CPU", h.name);
+        Figure(name, total * 100.0, "% core", goal, total <= h.goal);
+        client.End(0);
+        host.End(5000);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -111,6 +154,8 @@ int main() {
         }
         idle.StopHost(5000);
     }
+
+    PluginHosts();
 
     Scene scene;
     if (!scene.StartGame(L"--pos 100,100 --size 640x480 --title bench-game")) {
