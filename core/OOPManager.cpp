@@ -115,8 +115,13 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     int exitCode = 0;
     MSG msg{};
     base::HangWatch* watch = hangWatch_.Running() ? &hangWatch_ : nullptr;
+    // Messages go first, but never more than this many in a row: under a flood of them (a client
+    // calling the delegate in a loop) the frames keep their pace.
+    constexpr int kMessagesInARow = 16;
+    int inARow = 0;
     while (!stopRequested_) {
-        if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (inARow < kMessagesInARow && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ++inARow;
             ::TranslateMessage(&msg);
             {
                 base::HangWatch::Scope bound(watch, L"a window message", kPassLimitMs);
@@ -128,6 +133,7 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
             }
             continue;
         }
+        inARow = 0;
         const int64_t now = base::NowMicroseconds();
         if (now < nextPassDue_) {
             WaitForNextPass(now);
@@ -400,8 +406,7 @@ void OOPManager::HandleFullScreenModeChanged() {
     if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnWindowModeRestored();
 }
 
-void OOPManager::HandleExclusiveModeChanged() {
-    const bool exclusive = OOPHooksManager::IsExclusive();
+void OOPManager::HandleExclusiveModeChanged(bool exclusive) {
     QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
     SetClickThrough(!exclusive, false);
     ::PostMessageW(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, 0);

@@ -136,7 +136,7 @@ public:
     // Reactions and the worker's tasks.
     void ChooseGameWindowHandler(const CommandLineArgs* cmd);
     void HandleFullScreenModeChanged() override;
-    void HandleExclusiveModeChanged() override;
+    void HandleExclusiveModeChanged(bool exclusive) override;
     // On the window thread, after a full-screen change: exclusive mode's rules for the new state.
     void ApplyExclusiveInputMode();
     bool AssureFullScreenStateUpdated();

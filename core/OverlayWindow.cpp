@@ -115,7 +115,7 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
             return 1;
         }
         case kMsgApplyExclusive:
-            manager->hooksManager_.ApplyExclusiveMode(wParam != 0);
+            manager->hooksManager_.ApplyLatestExclusiveMode();
             return 1;
         case kMsgApplyInputMode:
             manager->ApplyExclusiveInputMode();

@@ -184,6 +184,12 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     } else {
         const bool handled = controller->OnMouseHook(message, flags, packed);
         passThrough = !handled && !exclusive;
+        // The overlay takes this button or wheel event, but its style changes on its own thread a
+        // moment later: the game must not get it meanwhile.
+        if (!passThrough && message != WM_MOUSEMOVE) {
+            hooks->SetPassThrough(false);
+            return 1;
+        }
     }
     hooks->SetPassThrough(passThrough);
     return next();
@@ -289,25 +295,39 @@ void OOPHooksManager::ReleaseController(base::HangWatch* watch) {
 
 void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
     InputState& state = State();
-    if (state.exclusive.load() == exclusive) return;
+    if (state.exclusive.exchange(exclusive) == exclusive) return;
     HOOKS_INFO(L"OOPHooksManager::OnExclusiveModeChanged", L"exclusive mode %s", exclusive ? L"True" : L"False");
-    state.exclusive = exclusive;
     OverlayHost* manager = state.manager;
     if (!exclusive) state.exclusiveExitTick = ::GetTickCount();
     if (!manager) return;
-    // The hooks read the flag at once; the window changes wait for the window's thread.
+    // The hooks read the flag at once; the window changes wait for the window's thread. At most one
+    // message is on its way, whatever the caller does: the window's thread applies the latest state.
     if (exclusive) manager->SetClickThroughFlag(false);
-    if (manager->OnWindowThread() || !manager->OverlayWindow() ||
-        !::PostMessageW(manager->OverlayWindow(), OverlayHost::kMsgApplyExclusive, exclusive ? 1 : 0, 0)) {
-        ApplyExclusiveMode(exclusive);
+    if (manager->OnWindowThread() || !manager->OverlayWindow()) {
+        ApplyLatestExclusiveMode();
+        return;
     }
+    if (!exclusivePosted_.exchange(true) &&
+        !::PostMessageW(manager->OverlayWindow(), OverlayHost::kMsgApplyExclusive, 0, 0)) {
+        exclusivePosted_ = false;
+        ApplyLatestExclusiveMode();
+    }
+}
+
+void OOPHooksManager::ApplyLatestExclusiveMode() {
+    exclusivePosted_ = false;
+    const bool exclusive = State().exclusive.load();
+    // A quick on and off before this thread ran changes nothing here, and is neither applied nor logged.
+    if (exclusive == exclusiveApplied_) return;
+    exclusiveApplied_ = exclusive;
+    ApplyExclusiveMode(exclusive);
 }
 
 void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
     OverlayHost* manager = State().manager;
     if (!manager) return;
     if (!exclusive) {
-        manager->HandleExclusiveModeChanged();
+        manager->HandleExclusiveModeChanged(false);
         return;
     }
     HWND overlay = manager->OverlayWindow();
@@ -320,7 +340,7 @@ void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
         manager->InputProxy().SetInputBlocking(true);
     }
     ::SetWindowLongW(overlay, GWL_EXSTYLE, style);
-    manager->HandleExclusiveModeChanged();
+    manager->HandleExclusiveModeChanged(true);
 }
 
 bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {

@@ -47,6 +47,8 @@ public:
     void StopHooksThread();
     // The overlay-side part of an exclusive-mode change, on the overlay's thread.
     void ApplyExclusiveMode(bool exclusive);
+    // On the overlay's thread: the latest exclusive state, when it differs from the one applied last.
+    void ApplyLatestExclusiveMode();
     uint32_t HooksThreadId() const { return hooksThreadId_; }
     static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM lParam);
     static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
@@ -86,6 +88,8 @@ private:
     HINSTANCE hooksInstance_ = nullptr;
     static DWORD WINAPI HooksThreadProc(void* self);
     std::atomic<uint32_t> hooksThreadId_{0};
+    std::atomic<bool> exclusivePosted_{false};
+    bool exclusiveApplied_ = false;  // the overlay thread's own
     DLL_DIRECTORY_COOKIE clientDirectory_ = nullptr;  // kept for the library's lifetime
 };
 

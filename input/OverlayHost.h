@@ -41,7 +41,8 @@ public:
     // request wins.
     virtual void RequestClickThrough(bool clickThrough) = 0;
     virtual bool OnWindowThread() const = 0;
-    virtual void HandleExclusiveModeChanged() = 0;
+    // Exclusive mode became `exclusive`: the click-through style, the log and the client hear that value.
+    virtual void HandleExclusiveModeChanged(bool exclusive) = 0;
     virtual void ForceForeground(HWND window, bool flag) = 0;
     virtual void SelectCursor(int32_t type, HCURSOR cursor) = 0;
     virtual void RequestStop() = 0;

@@ -324,6 +324,11 @@ private:
     // The timed toggling and resource sampling that the environment asks for, on one thread that
     // Stop ends.
     void StartChores() {
+        char flood[16] = {};
+        if (::GetEnvironmentVariableA("QMSAMPLE_DELEGATE_FLOOD_MS", flood, sizeof(flood)) > 0) {
+            floodMs_ = static_cast<DWORD>(std::strtoul(flood, nullptr, 10));
+            if (HANDLE t = ::CreateThread(nullptr, 0, &SampleController::Flood, this, 0, nullptr)) ::CloseHandle(t);
+        }
         char every[16] = {};
         toggleEveryMs_ = ::GetEnvironmentVariableA("QMSAMPLE_EXCLUSIVE_EVERY_MS", every, sizeof(every)) > 0
                              ? static_cast<DWORD>(std::strtoul(every, nullptr, 10))
@@ -342,6 +347,14 @@ private:
         }
         choresThread_.reset();
         choresStop_.reset();
+    }
+
+    static DWORD WINAPI Flood(void* self) {
+        auto* controller = static_cast<SampleController*>(self);
+        const DWORD start = ::GetTickCount();
+        while (::GetTickCount() - start < controller->floodMs_) controller->ToggleExclusive();
+        if (controller->exclusive_.load()) controller->ToggleExclusive();
+        return 0;
     }
 
     static DWORD WINAPI Chores(void* self) {
@@ -451,6 +464,7 @@ private:
     bool shiftDown_ = false;
     std::atomic<bool> exclusive_{false};
     DWORD toggleEveryMs_ = 0;
+    DWORD floodMs_ = 0;
     wchar_t resourcesPath_[MAX_PATH] = {};
     OwnedHandle choresStop_;
     OwnedHandle choresThread_;

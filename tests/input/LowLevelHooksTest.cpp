@@ -110,6 +110,12 @@ TEST(LowLevelHooks, HandledEventsMakeTheOverlayInteractive) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
     o.controller.handleMouse = true;
+    // The click that makes the overlay interactive is the overlay's: the game never gets it, though
+    // the style changes only once the window's thread has run. (Called here as the hooks thread would.)
+    MSLLHOOKSTRUCT click{};
+    click.pt = POINT{o.client.left + 40, o.client.top + 40};
+    EXPECT_EQ(OOPHooksManager::MouseHookProc(HC_ACTION, WM_LBUTTONDOWN, reinterpret_cast<LPARAM>(&click)), 1);
+    o.m.SetClickThrough(true, true);
     // Repeated: under load the first move may still fall in the cursor's first half second.
     ASSERT_TRUE(o.Settle([&] {
         Move(o.client.left + 50, o.client.top + 50);
