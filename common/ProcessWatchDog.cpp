@@ -1,15 +1,21 @@
 #include "common/ProcessWatchDog.h"
 
 #include "common/GuardedStep.h"
+#include "common/MessageWait.h"
 
 namespace base::process {
 
-// What the watcher thread gets: the handle it waits on, and that same handle again when the
-// watch owns it (closed once the wait is over).
+// What the watcher thread gets, its own copies of all it uses: the handle it waits on (and again
+// when the watch owns it, closed once the wait is over), the stop, and whom to report to. The
+// watchdog may be gone before a slow report ends.
 struct ProcessWatchDog::WatchStart {
     ProcessWatchDog* watchdog;
     HANDLE process;
     UniqueHandle owned;
+    std::shared_ptr<Event> stop;
+    Delegate* delegate;
+    Callback callback;
+    DWORD pid;
 };
 
 ProcessWatchDog::ProcessWatchDog(Delegate* delegate) : delegate_(delegate) {}
@@ -40,7 +46,7 @@ bool ProcessWatchDog::Start(HANDLE process, DWORD pid, UniqueHandle owned, Callb
     callback_ = std::move(callback);
     stopEvent_ = std::make_shared<Event>();
     stopEvent_->Create();
-    auto start = std::make_unique<WatchStart>(WatchStart{this, process, std::move(owned)});
+    auto start = std::make_unique<WatchStart>(WatchStart{this, process, std::move(owned), stopEvent_, delegate_, callback_, pid_});
     thread_.Reset(::CreateThread(nullptr, 0, &ProcessWatchDog::WatcherThread, start.get(), 0, nullptr));
     if (!thread_) return false;  // the start block, and with it an owned handle, goes here
     start.release();             // the thread's now
@@ -49,31 +55,25 @@ bool ProcessWatchDog::Start(HANDLE process, DWORD pid, UniqueHandle owned, Callb
 
 DWORD WINAPI ProcessWatchDog::WatcherThread(void* param) {
     const std::unique_ptr<WatchStart> start(static_cast<WatchStart*>(param));
-    start->watchdog->WatchOnce(start->process);
+    const HANDLE handles[2] = {start->stop->SignalHandle(), start->process};
+    if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return 0;
+    DWORD exitCode = 0xFFFFFFFF;
+    if (!::GetExitCodeProcess(start->process, &exitCode)) exitCode = 0xFFFFFFFF;
+    // A report must not take the process down with it.
+    Overlay::Common::DropExceptions([&] {
+        if (start->delegate) start->delegate->ProcessClosed(start->watchdog, start->pid, exitCode);
+        if (start->callback) start->callback(start->watchdog, start->pid, exitCode);
+    });
     return 0;
 }
 
-void ProcessWatchDog::WatchOnce(HANDLE process) {
-    const std::shared_ptr<Event> stop = stopEvent_;
-    const HANDLE handles[2] = {stop->SignalHandle(), process};
-    const DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    if (r == WAIT_OBJECT_0 + 1) {
-        DWORD exitCode = 0xFFFFFFFF;
-        if (!::GetExitCodeProcess(process, &exitCode)) exitCode = 0xFFFFFFFF;
-        // A report must not take the process down with it.
-        Overlay::Common::DropExceptions([&] {
-            if (delegate_) delegate_->ProcessClosed(this, pid_, exitCode);
-            if (callback_) callback_(this, pid_, exitCode);
-        });
-    }
-}
-
-void ProcessWatchDog::Stop() {
+bool ProcessWatchDog::Stop(DWORD waitMs) {
     ScopedLock hold(lock_);
-    if (!thread_) return;
+    if (!thread_) return true;
     if (stopEvent_ && stopEvent_->IsValid()) stopEvent_->Signal();
-    ::WaitForSingleObject(thread_.Get(), INFINITE);
+    const bool ended = WaitAnsweringSentMessages(thread_.Get(), waitMs);
     thread_.Reset();
+    return ended;
 }
 
 }  // namespace base::process

@@ -34,8 +34,11 @@ public:
     bool Watch(DWORD pid, Callback callback);
     // Watches a handle that stays the caller's.
     bool WatchHandle(HANDLE process, Callback callback);
-    // Ends the watch without a report; joins the watcher thread. Not from a report.
-    void Stop();
+    // Ends the watch without a report and waits for the watcher thread, answering messages sent to
+    // this thread meanwhile, at most `waitMs`. False when the thread was still in its report then:
+    // it goes on without touching this object. Not from a report.
+    static constexpr DWORD kStopWaitMs = 3000;
+    bool Stop(DWORD waitMs = kStopWaitMs);
 
     DWORD ProcessId() const { return pid_; }
     bool IsWatching() const { return static_cast<bool>(thread_); }
@@ -44,7 +47,6 @@ private:
     struct WatchStart;
     bool Start(HANDLE process, DWORD pid, UniqueHandle owned, Callback callback);
     static DWORD WINAPI WatcherThread(void* param);
-    void WatchOnce(HANDLE process);
 
     Delegate* delegate_;
     Callback callback_;

@@ -67,18 +67,23 @@ void OOPHooksManager::StopHooksThread() {
     constexpr const wchar_t* kFn = L"OOPHooksManager::StopHooksThread";
     constexpr DWORD kStopTimeoutMs = 5000;
     if (!hooksThread_) return;
-    // A thread that has only just been created may not have written its id or made its queue yet:
-    // the quit is repeated until it is taken.
+    // One bound for the whole stop, and every wait in it answers what the hooks may be sending to
+    // this thread (a window of ours). A thread that has only just been created may not have written
+    // its id or made its queue yet: the quit is repeated until it is taken.
+    const uint64_t deadline = ::GetTickCount64() + kStopTimeoutMs;
+    const auto left = [deadline] {
+        const uint64_t now = ::GetTickCount64();
+        return now < deadline ? static_cast<DWORD>(deadline - now) : 0u;
+    };
+    const auto ended = [this] { return base::WaitAnsweringSentMessages(hooksThread_.Get(), 1); };
     uint32_t id = hooksThreadId_.load();
-    for (int i = 0; id == 0 && i < 5000 && ::WaitForSingleObject(hooksThread_.Get(), 1) == WAIT_TIMEOUT; ++i) {
-        id = hooksThreadId_.load();
-    }
+    while (id == 0 && left() > 0 && !ended()) id = hooksThreadId_.load();
     HOOKS_INFO(kFn, L"waiting for llhk thread : %d", id);
     if (id != 0) {
-        for (int i = 0; i < 5000 && !::PostThreadMessageW(id, WM_QUIT, 0, 0); ++i) ::Sleep(1);
+        while (!::PostThreadMessageW(id, WM_QUIT, 0, 0) && left() > 0 && !ended()) {
+        }
     }
-    // The hooks may be waiting on this thread (a window of ours): waiting answers them.
-    if (!base::WaitAnsweringSentMessages(hooksThread_.Get(), kStopTimeoutMs)) {
+    if (!base::WaitAnsweringSentMessages(hooksThread_.Get(), left())) {
         HOOKS_ERROR(kFn, L"llhk thread did not stop in %d ms", static_cast<int>(kStopTimeoutMs));
     }
     hooksThread_.Reset();
@@ -436,14 +441,16 @@ void OOPHooksManager::SetPassThrough(bool passThrough) {
 
 qm::GameConfiguration* GetGameConfiguration() {
     InputState& state = State();
-    if (!state.configurationRead.load()) {
-        base::ScopedLock hold(state.configurationReading);
+    // While another thread is inside the client's ReadGameConfiguration (which may never return),
+    // callers do not wait for it: they get the defaults, and a later call the configuration read.
+    if (!state.configurationRead.load() && state.configurationReading.TryLock()) {
         OOPHooksManager* hooks = state.hooks;
         qm::IOverlayManagerController* controller = hooks ? hooks->Controller() : nullptr;
         if (!state.configurationRead.load() && state.manager && controller &&
             controller->ReadGameConfiguration(&state.configuration)) {
             state.configurationRead = true;
         }
+        state.configurationReading.Unlock();
     }
     return &state.configuration;
 }
