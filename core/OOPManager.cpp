@@ -96,6 +96,12 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"simulate initialization error %d", simulated);
         return simulated;
     }
+    statistics_.SetTargetInterval(FrameIntervalMicroseconds());
+    // Tests shorten the statistics' minute.
+    wchar_t period[16] = {};
+    if (::GetEnvironmentVariableW(L"QM_TEST_STATISTICS_MS", period, 16) > 0 && _wtoi(period) > 0) {
+        statisticsPeriodUs_ = static_cast<int64_t>(_wtoi(period)) * 1000;
+    }
     fullScreenDetector_ = std::make_unique<FullScreenDetector>(instance_);
     fullScreenRenderingOff_ = GetGameConfiguration()->Byte(qm::GameConfiguration::kFullScreenRenderingOff) != 0;
     QM_LOG_INFO(kFn, 1, L"full screen rendering: %d", fullScreenRenderingOff_ ? 0 : 1);
@@ -143,6 +149,7 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
         }
     }
     BeginExit(exitCode);
+    LogStatistics(base::NowMicroseconds(), true);
     QM_LOG_INFO(kFn, 1, L"shutting down: %d", exitCode);
     Shutdown();
     QM_LOG_INFO(kFn, 1, L"exit");
@@ -165,6 +172,18 @@ void OOPManager::OnHang(void* context, const wchar_t* what, uint32_t limitMs) {
     QM_LOG_ERROR(L"OOPManager::Run", L"the window's thread has not come back from %s in %u ms: the host ends", what,
                  limitMs);
     FatalEnd::EndProcess(static_cast<uint32_t>(kExitHung), "");
+}
+
+void OOPManager::LogStatistics(int64_t nowUs, bool now) {
+    if (GetManagerType() != kManagerD3D11 || !(now ? statistics_.Started() : statistics_.Due(nowUs, statisticsPeriodUs_))) {
+        return;
+    }
+    const FrameStatistics::Period p = statistics_.Close(nowUs, gLogger.DroppedRows());
+    QM_LOG_INFO(L"OOPManager::Statistics", 1,
+                L"stats seconds=%.1f frames=%u fps=%.1f interval_p50_ms=%.1f interval_p99_ms=%.1f late=%u "
+                L"placements=%u placement_p99_ms=%.1f hidden_s=%.1f device_recreated=%u log_dropped=%u",
+                p.seconds, p.frames, p.fps, p.intervalP50Ms, p.intervalP99Ms, p.late, p.placements, p.placementP99Ms,
+                p.hiddenSeconds, p.deviceRecreated, p.logDropped);
 }
 
 void OOPManager::DelayNextPass(int64_t microseconds) {
@@ -265,6 +284,7 @@ bool OOPManager::OverlayMatchesGame(const RECT& rect) {
 bool OOPManager::Step(bool render) {
     // While there is no shown game window the loop looks again after this long.
     constexpr int64_t kWaitForGameUs = 500000;
+    const int64_t passStartUs = base::NowMicroseconds();
     int32_t change = windowManager_.UpdateGameWindowRect(gameRect_, false);
     HWND game = windowManager_.GetGameWindow();
     if (!game) {
@@ -293,7 +313,9 @@ bool OOPManager::Step(bool render) {
                            ::IsWindowVisible(overlayWindow_) && !OverlayMatchesGame(rect);
     if (change > 0 || stateChanged || shownChanged || misplaced) {
         if (!minimized_) {
-            MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height));
+            if (MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height)) && change > 0) {
+                statistics_.Placed(base::NowMicroseconds() - passStartUs);
+            }
         } else {
             PlaceOverlay(false);
         }
@@ -328,7 +350,12 @@ bool OOPManager::Step(bool render) {
         }
         if (!renderSuspended_) {
             resetDone_ = false;
-            if (Render()) return true;
+            if (Render()) {
+                const int64_t presented = base::NowMicroseconds();
+                statistics_.FramePresented(presented);
+                LogStatistics(presented, false);
+                return true;
+            }
         }
         if (fullScreenRenderingOff_ && windowManager_.IsFullScreen()) {
             DelayNextPass(FrameIntervalMicroseconds());
@@ -367,7 +394,10 @@ void OOPManager::StopBackgroundThreads() {
     if (worker_ && !worker_->Stop(false, 2000)) {
         QM_LOG_WARNING(L"OOPManager::StopBackgroundThreads", L"worker thread did not stop in %d ms", 2000);
     }
-    if (watchdog_) watchdog_->Stop();
+    if (watchdog_ && !watchdog_->Stop()) {
+        QM_LOG_WARNING(L"OOPManager::StopBackgroundThreads", L"client watchdog did not stop in %u ms",
+                       static_cast<unsigned>(base::process::ProcessWatchDog::kStopWaitMs));
+    }
 }
 
 void OOPManager::ChooseGameWindowHandler(const CommandLineArgs* cmd) {

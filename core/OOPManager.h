@@ -18,6 +18,7 @@
 #include "common/ProcessWatchDog.h"
 #include "qm/OverlayWindowContract.h"
 #include "core/CursorImage.h"
+#include "core/FrameStatistics.h"
 
 // Exit codes of Init's steps.
 enum InitResult : int {
@@ -154,6 +155,8 @@ public:
 
     // How long one pass of the main loop or one window message may take before the host counts as hung.
     static constexpr uint32_t kPassLimitMs = 10000;
+    // How often the Direct3D 11 host logs its frame statistics while it renders (and once at its stop).
+    static constexpr int64_t kStatisticsPeriodUs = 60000000;
 
 protected:
     void RunForceForeground(HWND window, bool flag);
@@ -161,6 +164,8 @@ protected:
     static void OnHang(void* self, const wchar_t* what, uint32_t limitMs);
     // The exit code from now on, and that the exit has begun.
     void BeginExit(int exitCode);
+    // The statistics row when its period is over, or now when `now` asks for it.
+    void LogStatistics(int64_t nowUs, bool now);
     // The update step after the frame gate; without `render` it only follows the game.
     bool Step(bool render);
     // The main loop's wait when no message is waiting and the next pass is not due.
@@ -212,6 +217,8 @@ protected:
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
     base::HangWatch hangWatch_;
+    FrameStatistics statistics_;
+    int64_t statisticsPeriodUs_ = kStatisticsPeriodUs;
     std::atomic<int> exitCode_{0};
     std::atomic<bool> exiting_{false};
 

@@ -178,6 +178,7 @@ bool OOPManager::SyncOverlayShown(HWND game) {
         QM_LOG_INFO(L"OOPManager::UpdateWindowState", 1, L"game window %s", gameShown ? L"shown" : L"hidden");
     }
     const bool wanted = gameShown && !minimized_ && !(fullScreenRenderingOff_ && windowManager_.IsFullScreen());
+    statistics_.OverlayShown(wanted, base::NowMicroseconds());
     if (wanted == (::IsWindowVisible(overlayWindow_) != FALSE)) return false;
     ::ShowWindow(overlayWindow_, wanted ? SW_SHOWNA : SW_HIDE);
     return true;

@@ -233,6 +233,7 @@ bool D3D11OOPManager::RecreateDevice(uint32_t width, uint32_t height) {
         return false;
     }
     QM_LOG_INFO(kFn, 1, L"device re-created after %d tries", recreateTries_);
+    statistics_.DeviceRecreated();
     lostReason_ = S_OK;
     recreateTries_ = 0;
     renderSuspended_ = true;  // the new swap chain is 10 x 10: the reset below must not be skipped

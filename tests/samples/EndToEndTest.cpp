@@ -1,9 +1,12 @@
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/UniqueHandle.h"
 #include "tests/gamewindow/OverlayTestSupport.h"
 
 namespace {
@@ -59,4 +62,50 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
         EXPECT_EQ(test::Count(log, text), 1u) << text;  // once per process, once per run of tries
     }
     EXPECT_EQ(test::Count(log, "D3D11CreateDeviceAndSwapChain failed"), 0u);  // the tries are quiet
+}
+
+// The statistics rows (every 2 s here instead of every minute): none while the game's window is not
+// shown; then rows whose frames add up to what the reference client was asked to draw.
+TEST(EndToEnd, TheStatisticsRowsAddUpToTheFramesTheClientDrew) {
+    test::TempDir dir;
+    const std::wstring drawn = dir / L"frames.txt";
+    test::HostRun run(test::Environment{{L"QM_TEST_STATISTICS_MS", L"2000"}, {L"QMSAMPLE_FRAME_COUNT", drawn}}, true,
+                      L"--hidden --pos 200,150 --size 640x480");
+    ::Sleep(3000);
+    EXPECT_EQ(run.Log().find("stats seconds="), std::string::npos);
+    ::ShowWindow(run.game.Window(), SW_SHOWNA);
+    ASSERT_TRUE(run.Running());
+    ::SetWindowPos(run.game.Window(), nullptr, 260, 180, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::Sleep(5000);
+    {
+        base::UniqueHandle client(::OpenProcess(PROCESS_TERMINATE, FALSE, run.client.Pid()));
+        ASSERT_TRUE(client && ::TerminateProcess(client.Get(), 9));
+    }
+    run.ExpectCleanExit(5000);
+
+    const std::string log = run.Log();
+    int rows = 0;
+    unsigned frames = 0, placements = 0;
+    for (size_t at = log.find("stats seconds="); at != std::string::npos; at = log.find("stats seconds=", at + 1)) {
+        double seconds = 0, fps = 0, p50 = 0, p99 = 0, placementP99 = 0, hidden = 0;
+        unsigned f = 0, late = 0, placed = 0, recreated = 0, dropped = 0;
+        ASSERT_EQ(std::sscanf(log.c_str() + at,
+                              "stats seconds=%lf frames=%u fps=%lf interval_p50_ms=%lf interval_p99_ms=%lf late=%u "
+                              "placements=%u placement_p99_ms=%lf hidden_s=%lf device_recreated=%u log_dropped=%u",
+                              &seconds, &f, &fps, &p50, &p99, &late, &placed, &placementP99, &hidden, &recreated, &dropped),
+                  11)
+            << log.substr(at, 200);
+        std::printf("%.*s\n", static_cast<int>(log.find('<', at) - at), log.c_str() + at);
+        EXPECT_NEAR(fps, f / seconds, 0.1 + fps * 0.02);
+        EXPECT_LE(p50, p99);
+        EXPECT_LE(late, f);
+        EXPECT_EQ(recreated, 0u);
+        frames += f;
+        placements += placed;
+        ++rows;
+    }
+    EXPECT_GE(rows, 3);  // two periods and the stop
+    EXPECT_GE(placements, 1u);
+    const int asked = std::atoi(test::ReadFileBytes(drawn).c_str());
+    EXPECT_LE(std::abs(asked - static_cast<int>(frames)), 2) << asked << " asked, " << frames << " in the rows";
 }
