@@ -10,6 +10,7 @@ using namespace Overlay::Logging;
 
 namespace {
 
+// How long a writer that has just written rows looks out for more before it sleeps.
 constexpr DWORD kWriterPollMs = 200;
 constexpr uint64_t kFillCheckRows = 16;
 // How long, in 1 ms steps, a stop waits for rows that callers are still formatting.
