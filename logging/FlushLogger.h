@@ -15,6 +15,11 @@ class Event;
 namespace Common::Utils {
 class ThreadQueue;
 }
+namespace Overlay::Logging {
+class OutputFile;
+struct RowSlot;
+class RowRing;
+}  // namespace Overlay::Logging
 
 // Row levels: the index into the level-name table, which is also the row's CSS class.
 enum LogLevel : int32_t {
@@ -104,9 +109,9 @@ public:
     const std::wstring& Suffix() const { return suffix_; }
 
 private:
-    class OutputFile;
-    struct RowSlot;
-    class RowRing;
+    using OutputFile = Overlay::Logging::OutputFile;
+    using RowSlot = Overlay::Logging::RowSlot;
+    using RowRing = Overlay::Logging::RowRing;
 
     void Construct();
     void PrepareFolder();
