@@ -4,7 +4,7 @@
 
 #include "core/CommandLineArgs.h"
 #include "core/HostState.h"
-#include "core/ManagerFactory.h"
+#include "app/ManagerFactory.h"
 #include "core/OOPManager.h"
 #include "tests/TestSupport.h"
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLineArgs.h"
-#include "core/ManagerFactory.h"
+#include "app/ManagerFactory.h"
 #include "core/OOPManager.h"
 #include "input/OOPHooksManager.h"
 #include "tests/TestSupport.h"

@@ -18,7 +18,7 @@
 
 #include "common/UniqueHandle.h"
 #include "core/CommandLineArgs.h"
-#include "core/ManagerFactory.h"
+#include "app/ManagerFactory.h"
 #include "logging/FlushLogger.h"
 #include "plugins/GoopOOPManager.h"
 #include "tests/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "core/ManagerFactory.h"
+#include "app/ManagerFactory.h"
 
 #include "core/CommandLineArgs.h"
 #include "core/HostState.h"

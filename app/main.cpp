@@ -3,7 +3,7 @@
 #include "common/DllHelper.h"
 #include "core/CommandLineArgs.h"
 #include "core/HostState.h"
-#include "core/ManagerFactory.h"
+#include "app/ManagerFactory.h"
 #include "crash/CrashHandlerReport.h"
 #include "crash/FatalEnd.h"
 #include "logging/Log.h"
