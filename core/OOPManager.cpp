@@ -141,7 +141,7 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
         }
         inARow = 0;
         const int64_t now = base::NowMicroseconds();
-        if (now < nextPassDue_) {
+        if (now < pacer_.NextPassDue()) {
             WaitForNextPass(now);
         } else {
             base::HangWatch::Scope bound(watch, L"the update step", kPassLimitMs);
@@ -186,10 +186,6 @@ void OOPManager::LogStatistics(int64_t nowUs, bool now) {
                 p.hiddenSeconds, p.deviceRecreated, p.logDropped);
 }
 
-void OOPManager::DelayNextPass(int64_t microseconds) {
-    const int64_t due = base::NowMicroseconds() + microseconds;
-    if (due > nextPassDue_) nextPassDue_ = due;
-}
 
 void OOPManager::WaitForNextPass(int64_t now) {
     // Between frames the game is looked at every millisecond while it is being moved (a drag is a
@@ -198,7 +194,7 @@ void OOPManager::WaitForNextPass(int64_t now) {
     constexpr int64_t kFollowPollUs = 1000;
     constexpr int64_t kStillPollUs = 4000;
     constexpr int64_t kMovingForUs = 500000;
-    int64_t wait = nextPassDue_ - now;
+    int64_t wait = pacer_.NextPassDue() - now;
     const bool follow = HostState::Get().gameWindowSeen && windowManager_.GetCachedGameWindow();
     const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
     if (follow && wait > poll) wait = poll;
@@ -259,14 +255,7 @@ bool OOPManager::ProcessCommandLine(const CommandLineArgs* cmd) {
 }
 
 bool OOPManager::ShouldRenderFrame() {
-    const int64_t interval = 1000 / static_cast<int64_t>(GetTargetFrameRate());
-    const int64_t now = base::NowMicroseconds() / 1000;
-    if (now - lastFrameMs_ < interval) {
-        DelayNextPass((lastFrameMs_ + interval - now) * 1000);
-        return false;
-    }
-    lastFrameMs_ = now;
-    return true;
+    return pacer_.TargetFrameDue(base::NowMicroseconds());
 }
 
 bool OOPManager::Update() {

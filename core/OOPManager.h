@@ -18,6 +18,7 @@
 #include "common/ProcessWatchDog.h"
 #include "qm/OverlayWindowContract.h"
 #include "core/CursorImage.h"
+#include "core/FramePacer.h"
 #include "core/FrameStatistics.h"
 
 // Exit codes of Init's steps.
@@ -111,10 +112,11 @@ public:
 
     // The main loop runs the update step again no earlier than `microseconds` from now (messages
     // are answered meanwhile).
-    void DelayNextPass(int64_t microseconds);
-    int64_t NextPassDue() const { return nextPassDue_; }
+    void DelayNextPass(int64_t microseconds) { pacer_.DelayNextPass(base::NowMicroseconds(), microseconds); }
+    int64_t NextPassDue() const { return pacer_.NextPassDue(); }
     // One frame at the target rate.
     int64_t FrameIntervalMicroseconds() { return 1000000 / static_cast<int64_t>(GetTargetFrameRate()); }
+    const FramePacer& Pacer() const { return pacer_; }
     // Between frames: when the game's window moved, changed size or was minimised or restored
     // since the last look, the overlay follows at once, without rendering. True when it followed.
     bool FollowGameNow();
@@ -211,8 +213,7 @@ protected:
     std::atomic<bool> requestedClickThrough_{true};
     std::atomic<bool> clickThroughPosted_{false};
     uint32_t windowThreadId_ = 0;
-    int64_t nextPassDue_ = 0;
-    int64_t lastFrameMs_ = 0;
+    FramePacer pacer_;
     RECT lastGameWindowRect_{};
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;

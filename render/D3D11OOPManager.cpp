@@ -295,13 +295,8 @@ bool D3D11OOPManager::Render() {
     }
     const UINT sync = cursorDrawn ? 0 : 1;
     const int64_t presentStart = base::NowMicroseconds();
-    lastPresentSynced_ = sync != 0;
-    // Frames keep a cadence: a wake-up that comes late does not push every later frame back.
-    const int64_t interval = PresentIntervalMicroseconds();
-    nextFrameDueUs_ = nextFrameDueUs_ == 0 ? presentStart + interval
-                                           : std::max(nextFrameDueUs_ + interval, presentStart);
     const HRESULT hr = D3D11Backend::Current().Present(swapChain_.Get(), sync);
-    if (sync != 0) MeasurePresent(base::NowMicroseconds() - presentStart);
+    pacer_.Presented(presentStart, base::NowMicroseconds(), sync != 0);
     if (hr == S_OK) {
         gRenderLog.lastPresentSucceeded = true;
         firstFrameRendered_ = true;
@@ -327,30 +322,7 @@ bool D3D11OOPManager::Render() {
 bool D3D11OOPManager::ShouldRenderFrame() {
     if (minimized_) return OOPManager::ShouldRenderFrame();
     PostFullScreenCheck();  // at most once a second, however often it is asked
-    const int64_t nowUs = base::NowMicroseconds();
-    if (nowUs < nextFrameDueUs_) {
-        DelayNextPass(nextFrameDueUs_ - nowUs);
-        return false;
-    }
-    return true;
-}
-
-int64_t D3D11OOPManager::PresentIntervalMicroseconds() {
-    const uint32_t target = GetTargetFrameRate();
-    const uint32_t rate = lastPresentSynced_ && presentWaits_ && refreshRate_ > target ? refreshRate_ : target;
-    return 1000000 / static_cast<int64_t>(rate);
-}
-
-void D3D11OOPManager::MeasurePresent(int64_t microseconds) {
-    // Judged over a few dozen synced presents: one that waits for the blank takes a good part of a
-    // refresh period once the queue is full, one that does not returns in a fraction of it.
-    constexpr int kSamples = 32;
-    presentTimeSumUs_ += microseconds;
-    if (++presentSamples_ < kSamples) return;
-    const int64_t period = 1000000 / static_cast<int64_t>(refreshRate_);
-    presentWaits_ = presentTimeSumUs_ / kSamples >= period / 4;
-    presentTimeSumUs_ = 0;
-    presentSamples_ = 0;
+    return pacer_.FrameDue(base::NowMicroseconds());
 }
 
 void D3D11OOPManager::ReadRefreshRate() {
@@ -360,15 +332,13 @@ void D3D11OOPManager::ReadRefreshRate() {
     info.cbSize = sizeof(info);
     DEVMODEW mode{};
     mode.dmSize = sizeof(mode);
-    refreshRate_ = 60;
+    uint32_t rate = 60;
     // 0 and 1 stand for the hardware's default rate.
     if (monitor && ::GetMonitorInfoW(monitor, &info) &&
         ::EnumDisplaySettingsW(info.szDevice, ENUM_CURRENT_SETTINGS, &mode) && mode.dmDisplayFrequency > 1) {
-        refreshRate_ = mode.dmDisplayFrequency;
+        rate = mode.dmDisplayFrequency;
     }
-    presentWaits_ = true;
-    presentTimeSumUs_ = 0;
-    presentSamples_ = 0;
+    pacer_.SetRefreshRate(rate);
 }
 
 void D3D11OOPManager::ShutdownD3D() {

@@ -26,7 +26,7 @@ private:
 // Renders the overlay with Direct3D 11: a composition swap chain when it can, a regular one else.
 class D3D11OOPManager : public OOPManager {
 public:
-    D3D11OOPManager() = default;
+    D3D11OOPManager() { pacer_.SetTargetRate(D3D11OOPManager::GetTargetFrameRate()); }
     ~D3D11OOPManager() override;
 
     int GetManagerType() override { return kManagerD3D11; }
@@ -48,11 +48,7 @@ public:
     bool RenderCursor();
     bool CursorRenderingReady() const { return cursorReady_; }
 
-    // Frames are capped at the display's refresh rate while Present waits for the vertical blank
-    // (never below the target rate), and at the target rate where it does not: sync interval 0
-    // while the cursor is drawn, or systems whose Present returns at once.
-    int64_t PresentIntervalMicroseconds();
-    bool PresentWaitsForVBlank() const { return presentWaits_; }
+    bool PresentWaitsForVBlank() const { return pacer_.PresentWaits(); }
 
     bool UsesComposition() const { return composition_; }
     IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
@@ -66,18 +62,11 @@ protected:
     bool RecreateDevice(uint32_t width, uint32_t height);
     bool DeviceLost();
     void ReadRefreshRate();
-    void MeasurePresent(int64_t microseconds);
 
     HRESULT lostReason_ = S_OK;
     int64_t nextRecreateUs_ = 0;
     int recreateTries_ = 0;
 
-    uint32_t refreshRate_ = 60;
-    bool presentWaits_ = true;
-    bool lastPresentSynced_ = true;
-    int64_t nextFrameDueUs_ = 0;
-    int64_t presentTimeSumUs_ = 0;
-    int presentSamples_ = 0;
     bool composition_ = false;
     bool cursorReady_ = false;
     Microsoft::WRL::ComPtr<IDXGIAdapter1> adapter_;
