@@ -33,6 +33,9 @@ endforeach()
 # no stack cookies and no stack probes.
 set(QM_MSVC_CODE_FLAGS -std=c++17 -O2 -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-stack-protector
     -mno-stack-arg-probe)
+if(QM_WARNINGS_AS_ERRORS)
+  list(APPEND QM_MSVC_CODE_FLAGS -Werror)
+endif()
 
 # The object of `source` in MSVC's ABI for `target`, into `out_var`.
 function(qm_msvc_object out_var target source)

@@ -94,23 +94,27 @@ TEST(MsvcLibraries, TheHostDrivesTheClientWhichDrawsOverTheGameAndLoadsThePlugin
     const RECT area = run.game.ClientOnScreen();
     const std::string overlayInfo = "Delegate info=1 " + std::to_string(area.right - area.left) + "x" +
                                     std::to_string(area.bottom - area.top) + " fullscreen=0 input=1 show=1";
-    size_t firstWindow = 0, frame = 0, replies = 0;
+    size_t firstWindow = 0, frame = 0, replies = 0, reads = 0;
     for (size_t i = 4; i + 3 < calls.size(); ++i) {
         const std::string& call = calls[i];
         if (call == window) {
             if (!firstWindow) firstWindow = i;
+        } else if (call == "SetGameWindow 0") {
+            // At start, before the window manager has found the game.
         } else if (call == overlayInfo) {
             frame = i;
         } else if (call == "SendData 540 type=53 two=2 pid=host request=52052 error=0 text=empty") {
             ++replies;
         } else {
-            // The process-wide copy of the configuration is read once, with the same defaults.
+            // The process-wide copy of the configuration, read once.
             EXPECT_TRUE(StartsWith(call, "ReadGameConfiguration ")) << call;
+            ++reads;
         }
     }
     EXPECT_NE(firstWindow, 0u);
     EXPECT_GT(frame, firstWindow);
     EXPECT_EQ(replies, 1u);
+    EXPECT_EQ(reads, 1u);
 
     // The block the client reads into holds the host's defaults; Start gets it back with what the
     // client wrote and the host's overrides on top, every other byte as it was.
