@@ -9,8 +9,10 @@ build_dir="${QM_BUILD_DIR:-$here/build}"
 start=$(date +%s)
 bash "$here/scripts/setup.sh"
 QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh"
+built=$(date +%s)
 # The same code through a second compiler, warning-free; QM_CLANG_BUILD=0 leaves it out.
 [ "${QM_CLANG_BUILD:-1}" = 0 ] || bash "$here/scripts/build-clang.sh"
+echo "test.sh: set-up and build $(( built - start )) s, clang build $(( $(date +%s) - built )) s"
 
 # shellcheck source=wine-env.sh
 source "$here/scripts/wine-env.sh"
