@@ -1,7 +1,10 @@
 #pragma once
 #include <windows.h>
 
-#if defined(_MSC_VER) || defined(__MINGW32__)
+#if defined(QM_LOCKS_IMPORT)
+// A library that the host loads takes the lock from the executable's exports.
+#define QM_EXPORT __declspec(dllimport)
+#elif defined(_MSC_VER) || defined(__MINGW32__)
 #define QM_EXPORT __declspec(dllexport)
 #else
 #define QM_EXPORT

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or $QM_BUILD_DIR); extra arguments go to cmake --build (e.g.
-# --target qm-overlay).
+# Configures with a preset of CMakePresets.json ($QM_PRESET; mingw64, the mingw-w64 cross build,
+# unless told) and builds into the preset's folder, or $QM_BUILD_DIR; $QM_BUILD_TYPE replaces the
+# preset's build type. Extra arguments go to cmake --build (e.g. --target qm-overlay).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir="${QM_BUILD_DIR:-$here/build}"
-cmake -S "$here" -B "$build_dir" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw64.cmake" \
-  -DCMAKE_BUILD_TYPE="${QM_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
-cmake --build "$build_dir" "$@"
+preset="${QM_PRESET:-mingw64}"
+configure=(--preset "$preset")
+[ -z "${QM_BUILD_DIR:-}" ] || configure+=(-B "$QM_BUILD_DIR")
+[ -z "${QM_BUILD_TYPE:-}" ] || configure+=(-DCMAKE_BUILD_TYPE="$QM_BUILD_TYPE")
+cd "$here"
+cmake "${configure[@]}" >/dev/null
+if [ -n "${QM_BUILD_DIR:-}" ]; then
+  cmake --build "$QM_BUILD_DIR" "$@"
+else
+  cmake --build --preset "$preset" "$@"
+fi

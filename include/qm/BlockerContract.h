@@ -5,7 +5,8 @@
 // the library lies next to the client library (under "Win32" for 32-bit games).
 #include <cstdint>
 
-namespace qm::blocker {
+namespace qm {
+namespace blocker {
 
 constexpr const wchar_t* kLibraryFileName = L"QMClientOOPO.dll";
 constexpr const wchar_t* kLibrary32Folder = L"Win32";
@@ -34,4 +35,5 @@ constexpr const wchar_t* kHelperCommandLineFormat =
 constexpr const char* kCallbackExport = "QMClientOOPOCallback";
 constexpr int kHelperMessage = 230;
 
-}  // namespace qm::blocker
+}  // namespace blocker
+}  // namespace qm

@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-namespace qm::overlay {
+namespace qm {
+namespace overlay {
 
 constexpr const wchar_t* kWindowClass = L"OOPO_WINDOWS_CLASS";
 constexpr const wchar_t* kWindowTitle = L"qm overlay";
@@ -24,4 +25,5 @@ constexpr UINT kMsgResizeDevice = WM_USER + 9;
 constexpr UINT kMsgRefreshCursor = WM_USER + 10;
 static_assert(kMsgExclusiveChanged == 1031 && kMsgRefreshCursor == 1034, "private messages 1031 to 1034");
 
-}  // namespace qm::overlay
+}  // namespace overlay
+}  // namespace qm

@@ -5,8 +5,9 @@
 // declares: exported C functions, fixed-size blocks and plain pointers. Beyond it:
 // - GOOP "params": the base64 text of a JSON object on the host's command line (GetCommandLineW in
 //   the plug-in's process), for the plug-in to decode and parse with a JSON library of its own.
-// - base::CriticalSection (common/Locks.h): the host exports its constructor, destructor, Lock,
-//   Unlock and TryLock under MSVC's x64 names as well (??0CriticalSection@base@@QEAA@XZ,
+// - base::CriticalSection (common/Locks.h, included with QM_LOCKS_IMPORT defined to import it): the
+//   host exports its constructor, destructor, Lock, Unlock and TryLock under MSVC's x64 names as
+//   well (??0CriticalSection@base@@QEAA@XZ,
 //   ??1CriticalSection@base@@UEAA@XZ, ?Lock@CriticalSection@base@@QEAAXXZ,
 //   ?Unlock@CriticalSection@base@@QEAAXXZ, ?TryLock@CriticalSection@base@@QEAA_NXZ). The object
 //   is 48 bytes (vtable pointer, then the CRITICAL_SECTION). Keep it as a member, static or local:

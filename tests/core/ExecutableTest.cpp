@@ -228,8 +228,8 @@ TEST(OverlayExecutable, LogsWhyTheCommandLineWasRejected) {
     ASSERT_FALSE(file.empty());
     const char* expected[] = {
         "<td>OOPManager::Init</td><td style=\"background-color:FFFFFF\">initializing oopo manager</td>",
-        "<td>OOPManager::ProcessCommandLine</td><td style=\"background-color:FFFFFF\">Process command line: "
-        "--game-pid=1234 --qm-pid=2 --game-process=&quot;my game.exe&quot;</td>",
+        ("<td>OOPManager::ProcessCommandLine</td><td style=\"background-color:FFFFFF\">Process command line: "
+         "--game-pid=1234 --qm-pid=2 --game-process=&quot;my game.exe&quot;</td>"),
         "<tr class=\"error\">",
         "<td>OOPManager::ProcessCommandLine</td><td style=\"background-color:FFFFFF\">qmclient is missing</td>",
         "<td>OOPManager::Init</td><td style=\"background-color:FFFFFF\">fail to process command line</td>",

@@ -84,7 +84,8 @@ bool SameRect(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
-HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstring& gameArguments)
+HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstring& gameArguments,
+                 const std::wstring& clientFolder)
     : profile(logFolderUsable), game(gameArguments), client(L"--hidden --title stand-in-client") {
     if (!logFolderUsable) {
         std::error_code ignored;
@@ -94,7 +95,7 @@ HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstri
     host = std::make_unique<ChildProcess>(
         Overlay::Common::QuoteArgument(InExeDir(L"qm-overlay.exe")) + L" --game-pid=" + std::to_wstring(game.Pid()) +
             L" --qm-pid=" + std::to_wstring(client.Pid()) + L" --game-process=sample-game.exe --qm-client=" +
-            Overlay::Common::QuoteArgument(InExeDir(L"client")),
+            Overlay::Common::QuoteArgument(InExeDir(clientFolder)),
         profile.Env(std::move(environment)));
 }
 

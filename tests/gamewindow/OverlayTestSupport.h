@@ -136,11 +136,13 @@ bool SameRect(const RECT& a, const RECT& b);
 
 // The real host run as the client runs it: over the sample game, with the reference client library
 // and a stand-in client process, logging everything into a profile of its own (or, when the log
-// folder is unusable, nothing: a file stands where the folder belongs).
+// folder is unusable, nothing: a file stands where the folder belongs). `clientFolder`, next to the
+// test program, holds the client library.
 class HostRun {
 public:
     explicit HostRun(Environment environment = {}, bool logFolderUsable = true,
-                     const std::wstring& gameArguments = L"--pos 200,150 --size 640x480");
+                     const std::wstring& gameArguments = L"--pos 200,150 --size 640x480",
+                     const std::wstring& clientFolder = L"client");
     // Waits until the overlay lies over the game.
     bool Running();
     bool Covers() const { return Covers(game.Window()); }
