@@ -161,9 +161,10 @@ TEST(FaultRun, ADelegateFloodNeitherStopsTheFramesNorMixesUpTheValues) {
     ::Sleep(5000);
     ASSERT_TRUE(Kill(run.client.Pid()));
     run.ExpectCleanExit(kStopLimitMs);
-    // About five seconds at the host's 90 frames per second; a starved loop drew next to none.
+    // Up to five seconds at the host's 90 frames per second (fewer on a loaded machine); a loop
+    // starved by the flood, which starts with the client, drew next to none.
     const int drawn = std::atoi(test::ReadFileBytes(frames).c_str());
-    EXPECT_GT(drawn, 150) << drawn;
+    EXPECT_GT(drawn, 60) << drawn;
     const std::string log = run.Log();
     std::string values;
     for (size_t at = log.find("HandleExclusiveModeChanged "); at != std::string::npos;
