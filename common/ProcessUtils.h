@@ -8,4 +8,9 @@ namespace base::process {
 // name.
 uint32_t FindProcessIdByName(const wchar_t* exeName);
 
+// Whether this process's command line holds the switch `name` (lower case, without its prefix), by
+// the host's rules: "--", "-" or "/" in front, letters in any case, an optional "=value", none after
+// a lone "--". For what must be known before the command line is parsed.
+bool CommandLineHasSwitch(const wchar_t* name);
+
 }  // namespace base::process

@@ -556,8 +556,7 @@ std::wstring CrashHandlerReport::CrashJson(const std::string& preview, const std
 }
 
 std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointers) {
-    const std::wstring appData = LocalAppData();
-    const std::wstring folder = appData + L"\\Quillmar\\Crashes\\" + NewGuidText();
+    const std::wstring folder = CrashesFolder() + L"\\" + NewGuidText();
     const EXCEPTION_RECORD* record = pointers ? pointers->ExceptionRecord : nullptr;
     std::string preview;
 
@@ -598,7 +597,7 @@ std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointe
 
     if (Overlay::Common::Registry::ReadSwitch(Overlay::Common::Registry::kOverlayKey,
                                               Overlay::Common::Registry::kCreateCrashDumps)) {
-        const std::wstring dumps = appData + L"\\Quillmar\\CrashDumps";
+        const std::wstring dumps = DumpFolder();
         if (CreateFolders(dumps)) {
             const std::string narrow = Narrow(dumps);
             WriteDump(narrow.c_str(), pointers);
@@ -709,8 +708,17 @@ void CrashHandlerReport::Translate(unsigned int code, EXCEPTION_POINTERS* pointe
     throw Overlay::Common::StructuredException(preview);
 }
 
+std::wstring CrashHandlerReport::CrashesFolder() { return LocalAppData() + L"\\Quillmar\\Crashes"; }
+
+std::wstring CrashHandlerReport::DumpFolder() { return LocalAppData() + L"\\Quillmar\\CrashDumps"; }
+
 bool CrashHandlerReport::GetOsName(char* name, size_t size) {
     OsVersion v;
+    return ReadOsVersion(&v) && FormatOsName(v, name, size);
+}
+
+bool CrashHandlerReport::ReadOsVersion(OsVersion* version) {
+    OsVersion& v = *version;
     OSVERSIONINFOEXA info{};
     info.dwOSVersionInfoSize = sizeof(info);
 #if defined(_MSC_VER)
@@ -747,7 +755,7 @@ bool CrashHandlerReport::GetOsName(char* name, size_t size) {
         v.productInfo = type;
     }
     v.serverR2 = ::GetSystemMetrics(SM_SERVERR2) != 0;
-    return FormatOsName(v, name, size);
+    return true;
 }
 
 bool CrashHandlerReport::FormatOsName(const OsVersion& v, char* name, size_t size) {

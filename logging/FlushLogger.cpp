@@ -7,6 +7,7 @@
 #include <xmmintrin.h>
 
 #include "common/Event.h"
+#include "common/ProcessUtils.h"
 #include "common/RegistrySettings.h"
 #include "common/StringUtils.h"
 #include "common/ThreadQueue.h"
@@ -30,6 +31,14 @@ namespace {
 
 constexpr std::wstring_view kLevelNames[] = {L"debug", L"note", L"info", L"warning", L"error", L"critical"};
 constexpr const wchar_t* kConfigFileName = L"QMLog.cfg";
+constexpr struct {
+    const wchar_t* key;
+    LogSeverity bit;
+} kSeverityKeys[] = {{L"SEVERITY_LOW", kSeverityLow},
+                     {L"SEVERITY_NORMAL", kSeverityNormal},
+                     {L"SEVERITY_MEDIUM", kSeverityMedium},
+                     {L"SEVERITY_HIGH", kSeverityHigh},
+                     {L"SEVERITY_CRITICAL", kSeverityCritical}};
 constexpr const wchar_t* kLimitNotice = L"---- STOP ADDING LOG LINES DUE TO DEFINE LIMIT ----";
 constexpr const wchar_t* kDropNotice = L"---- %d log lines dropped: the writer fell behind ----";
 constexpr const wchar_t* kRowEnd = L"</td></tr>\r\n";
@@ -571,6 +580,36 @@ void AppendLine(const std::wstring& path, const std::wstring& line) {
     ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// The value of `key` in the configuration file at `path`: true when a line holds the key, with the
+// value's first character in `first` (0 when empty) and the whole value in `out` when it fits.
+bool FindConfigValue(const std::wstring& path, const wchar_t* key, wchar_t* out, uint32_t outChars, wchar_t* first) {
+    const size_t keyLength = wcslen(key);
+    ConfigLines lines(path);
+    const wchar_t* line = nullptr;
+    size_t n = 0;
+    while (lines.Next(&line, &n)) {
+        size_t i = 0;
+        while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
+        const size_t keyStart = i;
+        while (i < n && static_cast<uint16_t>(line[i]) > 32) ++i;
+        const size_t lineKeyLength = i - keyStart;
+        if (lineKeyLength == 0 || lineKeyLength >= FlushLogger::kMaxKeyChars) continue;
+        if (!EqualsNoCase(line + keyStart, lineKeyLength, key, keyLength)) continue;
+        while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
+        const size_t valueStart = i;
+        while (i < n && static_cast<uint16_t>(line[i]) >= 32) ++i;
+        size_t valueLength = i - valueStart;
+        if (valueLength >= FlushLogger::kMaxValueChars) valueLength = 0;
+        if (out && valueLength < outChars) {
+            wmemcpy(out, line + valueStart, valueLength);
+            out[valueLength] = L'\0';
+        }
+        *first = valueLength == 0 ? L'\0' : line[valueStart];
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // The open log file: UTF-8 text, every line feed stored as CR LF, written through a buffer that
@@ -699,12 +738,55 @@ private:
     alignas(64) std::atomic<int32_t> writerState_{kWriterAwake};
 };
 
-FlushLogger::FlushLogger() : FlushLogger(LoggerOptions{}) {}
+namespace {
+LoggerOptions ProcessLoggerOptions() {
+    LoggerOptions options;
+    // A run that only reports on the machine must find the log folder as the user left it.
+    options.leaveFolderAlone = base::process::CommandLineHasSwitch(L"diagnose");
+    return options;
+}
+
+std::wstring ResolveFolder(const LoggerOptions& options) {
+    if (!options.configuredFolder.empty()) return options.configuredFolder;
+    wchar_t shell[FolderHandler::kShellFolderChars];
+    FolderHandler::getShellFolder(options.shellFolderValue.c_str(), shell);
+    return std::wstring(shell) + L"\\QuillMar\\Log";
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+}  // namespace
+
+FlushLogger::FlushLogger() : FlushLogger(ProcessLoggerOptions()) {}
 
 FlushLogger::FlushLogger(const LoggerOptions& options) : options_(options) {
     configuredFolder_ = options_.configuredFolder;
-    Construct();
+    if (!options_.leaveFolderAlone) Construct();
     constructed_ = kConstructedMark;
+}
+
+LogFolderState FlushLogger::Inspect(const LoggerOptions& options) {
+    LogFolderState state;
+    state.folder = ResolveFolder(options);
+    state.folderExists = IsFolder(state.folder);
+    const std::wstring config = state.folder + L"\\" + kConfigFileName;
+    const DWORD a = ::GetFileAttributesW(config.c_str());
+    state.configExists = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!state.configExists) return state;
+    for (const auto& s : kSeverityKeys) {
+        wchar_t first = 0;
+        if (FindConfigValue(config, s.key, nullptr, 0, &first) && first == L'+') state.severityMask |= s.bit;
+    }
+    return state;
+}
+
+const wchar_t* FlushLogger::SeverityKey(LogSeverity bit) {
+    for (const auto& s : kSeverityKeys) {
+        if (s.bit == bit) return s.key;
+    }
+    return nullptr;
 }
 
 FlushLogger::~FlushLogger() { Stop(); }
@@ -724,13 +806,9 @@ std::wstring FlushLogger::ExecutablePath() const {
 }
 
 void FlushLogger::PrepareFolder() {
-    if (!configuredFolder_.empty()) {
-        logFolder_ = configuredFolder_;
-    } else {
-        wchar_t shell[FolderHandler::kShellFolderChars];
-        FolderHandler::getShellFolder(options_.shellFolderValue.c_str(), shell);
-        logFolder_ = std::wstring(shell) + L"\\QuillMar\\Log";
-    }
+    LoggerOptions options = options_;
+    options.configuredFolder = configuredFolder_;
+    logFolder_ = ResolveFolder(options);
     // Every level in turn; the ones that exist already just fail.
     const size_t first = logFolder_.find(L'\\');
     for (size_t at = first == std::wstring::npos ? std::wstring::npos : logFolder_.find(L'\\', first + 1);
@@ -785,15 +863,7 @@ void FlushLogger::ReadConfiguration() {
     criticalFlags_ = GetOutputFlags(L"CRITICAL");
     errorFlags_ = GetOutputFlags(L"ERROR");
     warningFlags_ = GetOutputFlags(L"WARNING");
-    const struct {
-        const wchar_t* key;
-        uint32_t bit;
-    } severities[] = {{L"SEVERITY_LOW", kSeverityLow},
-                      {L"SEVERITY_NORMAL", kSeverityNormal},
-                      {L"SEVERITY_MEDIUM", kSeverityMedium},
-                      {L"SEVERITY_HIGH", kSeverityHigh},
-                      {L"SEVERITY_CRITICAL", kSeverityCritical}};
-    for (const auto& s : severities) {
+    for (const auto& s : kSeverityKeys) {
         if (GetConfigValue(s.key, nullptr, 0) == L'+') severityMask_ |= s.bit;
     }
 }
@@ -802,31 +872,8 @@ wchar_t FlushLogger::GetConfigValue(const wchar_t* key, wchar_t* out, uint32_t o
     if (out && outChars > 0) out[0] = L'\0';
     if (logFolder_.empty() || !key) return 0;
     const std::wstring path = logFolder_ + L"\\" + kConfigFileName;
-    const size_t keyLength = wcslen(key);
-    {
-        ConfigLines lines(path);
-        const wchar_t* line = nullptr;
-        size_t n = 0;
-        while (lines.Next(&line, &n)) {
-            size_t i = 0;
-            while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
-            const size_t keyStart = i;
-            while (i < n && static_cast<uint16_t>(line[i]) > 32) ++i;
-            const size_t lineKeyLength = i - keyStart;
-            if (lineKeyLength == 0 || lineKeyLength >= kMaxKeyChars) continue;
-            if (!EqualsNoCase(line + keyStart, lineKeyLength, key, keyLength)) continue;
-            while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
-            const size_t valueStart = i;
-            while (i < n && static_cast<uint16_t>(line[i]) >= 32) ++i;
-            size_t valueLength = i - valueStart;
-            if (valueLength >= kMaxValueChars) valueLength = 0;
-            if (out && valueLength < outChars) {
-                wmemcpy(out, line + valueStart, valueLength);
-                out[valueLength] = L'\0';
-            }
-            return valueLength == 0 ? L'\0' : line[valueStart];
-        }
-    }
+    wchar_t first = 0;
+    if (FindConfigValue(path, key, out, outChars, &first)) return first;
     AppendLine(path, std::wstring(key) + L"\r\n");
     return 0;
 }
@@ -844,7 +891,7 @@ uint32_t FlushLogger::GetOutputFlags(const wchar_t* key) {
 }
 
 int FlushLogger::Start(const wchar_t* suffix) {
-    if (IsRunning()) return 0;
+    if (IsRunning() || options_.leaveFolderAlone) return 0;
     const bool folderWasEmpty = logFolder_.empty();
     // Made once and kept until destruction: a caller may still be on its way through Log when a
     // Stop ends the run.
