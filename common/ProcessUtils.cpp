@@ -32,10 +32,14 @@ uint32_t FindProcessIdByName(const wchar_t* exeName) {
     return 0;
 }
 
-bool CommandLineHasSwitch(const wchar_t* name) {
+bool CommandLineHasSwitch(const std::wstring& commandLine, const wchar_t* name) {
     constexpr const wchar_t* kBlanks = L" \t\n\v\f\r";
+    // Trimmed first, as the parser does: leading blanks would make the program path a switch.
+    const size_t start = commandLine.find_first_not_of(kBlanks);
+    if (start == std::wstring::npos) return false;
+    const std::wstring text = commandLine.substr(start, commandLine.find_last_not_of(kBlanks) - start + 1);
     int count = 0;
-    LPWSTR* tokens = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    LPWSTR* tokens = ::CommandLineToArgvW(text.c_str(), &count);
     if (!tokens) return false;
     bool found = false;
     for (int i = 1; i < count && !found; ++i) {
@@ -62,5 +66,7 @@ bool CommandLineHasSwitch(const wchar_t* name) {
     ::LocalFree(tokens);
     return found;
 }
+
+bool CommandLineHasSwitch(const wchar_t* name) { return CommandLineHasSwitch(::GetCommandLineW(), name); }
 
 }  // namespace base::process
