@@ -6,6 +6,7 @@
 #include "app/ManagerFactory.h"
 #include "crash/CrashHandlerReport.h"
 #include "crash/FatalEnd.h"
+#include "diagnostics/DiagnosticsReport.h"
 #include "logging/Log.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/) {
@@ -32,6 +33,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     if (!host.commandLine) {
         host.commandLine = new CommandLineArgs();
         host.commandLine->Parse(::GetCommandLineW());
+    }
+
+    // Before any manager exists: the report makes no overlay and loads no client library.
+    if (host.commandLine->HasKey(Overlay::Diagnostics::kKey)) {
+        return Overlay::Diagnostics::Run(host.commandLine->GetValue(Overlay::Diagnostics::kKey));
     }
 
     IOOPManager* manager = CreateManager(SelectManagerType());

@@ -20,12 +20,15 @@ bool ReadSwitch(const wchar_t* subKey, const wchar_t* valueName);
 
 // The DWORD itself, 0 when it cannot be read as one.
 uint32_t ReadDword(const wchar_t* subKey, const wchar_t* valueName);
+// The same read, telling a missing value (false) from a 0.
+bool TryReadDword(const wchar_t* subKey, const wchar_t* valueName, uint32_t* value);
 
 }  // namespace Overlay::Common::Registry
 
 namespace FolderHandler {
 
 constexpr size_t kShellFolderChars = 260;
+constexpr const wchar_t* kShellFoldersKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 // The named value of the user's shell folders (e.g. "Local AppData"), environment references
 // expanded, into `folder` (kShellFolderChars wide characters). Empty when it cannot be read;

@@ -61,8 +61,7 @@ bool ReadSendExceptions() {
 }  // namespace
 
 std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointers) {
-    const std::wstring appData = LocalAppData();
-    const std::wstring folder = appData + L"\\Quillmar\\Crashes\\" + NewGuidText();
+    const std::wstring folder = CrashesFolder() + L"\\" + NewGuidText();
     const EXCEPTION_RECORD* record = pointers ? pointers->ExceptionRecord : nullptr;
     std::string preview;
 
@@ -103,7 +102,7 @@ std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointe
 
     if (Overlay::Common::Registry::ReadSwitch(Overlay::Common::Registry::kOverlayKey,
                                               Overlay::Common::Registry::kCreateCrashDumps)) {
-        const std::wstring dumps = appData + L"\\Quillmar\\CrashDumps";
+        const std::wstring dumps = DumpFolder();
         if (CreateFolders(dumps)) {
             const std::string narrow = Narrow(dumps);
             WriteDump(narrow.c_str(), pointers);
@@ -112,3 +111,7 @@ std::string CrashHandlerReport::Report(uint32_t code, EXCEPTION_POINTERS* pointe
     }
     return preview;
 }
+
+std::wstring CrashHandlerReport::CrashesFolder() { return LocalAppData() + L"\\Quillmar\\Crashes"; }
+
+std::wstring CrashHandlerReport::DumpFolder() { return LocalAppData() + L"\\Quillmar\\CrashDumps"; }

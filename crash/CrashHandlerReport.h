@@ -47,6 +47,8 @@ public:
     static bool WriteErrorLog(EXCEPTION_POINTERS* pointers, const char* folder, char* summary, size_t summarySize);
     static bool WriteDump(const char* folder, EXCEPTION_POINTERS* pointers);
     static bool GetOsName(char* name, size_t size);
+    // The values GetOsName reads; false when the system does not give them.
+    static bool ReadOsVersion(OsVersion* version);
     static bool FormatOsName(const OsVersion& version, char* name, size_t size);
     static const char* GetExceptionName(uint32_t code);
 
@@ -58,6 +60,9 @@ public:
     // The module where the fault arose (for exceptions raised through the system's libraries, the
     // first caller outside them): its full path and the offset into it. False when none holds it.
     static bool FaultingModule(const EXCEPTION_POINTERS* pointers, char* path, size_t size, uintptr_t* offset);
+    // Where the reports go: a folder per crash under the first, the dump's folder the second.
+    static std::wstring CrashesFolder();
+    static std::wstring DumpFolder();
     // The file name part of a path.
     static std::string FileName(const std::string& path);
     // MD5 of the bytes as 32 lower-case hex digits, from the platform's hashing service.

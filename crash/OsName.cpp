@@ -5,6 +5,11 @@
 
 bool CrashHandlerReport::GetOsName(char* name, size_t size) {
     OsVersion v;
+    return ReadOsVersion(&v) && FormatOsName(v, name, size);
+}
+
+bool CrashHandlerReport::ReadOsVersion(OsVersion* version) {
+    OsVersion& v = *version;
     OSVERSIONINFOEXA info{};
     info.dwOSVersionInfoSize = sizeof(info);
 #if defined(_MSC_VER)
@@ -41,7 +46,7 @@ bool CrashHandlerReport::GetOsName(char* name, size_t size) {
         v.productInfo = type;
     }
     v.serverR2 = ::GetSystemMetrics(SM_SERVERR2) != 0;
-    return FormatOsName(v, name, size);
+    return true;
 }
 
 bool CrashHandlerReport::FormatOsName(const OsVersion& v, char* name, size_t size) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "common/Event.h"
+#include "common/ProcessUtils.h"
 #include "common/RegistrySettings.h"
 #include "common/StringUtils.h"
 #include "common/ThreadQueue.h"
@@ -40,12 +41,64 @@ RowClock gRowClock;
 
 }  // namespace
 
-FlushLogger::FlushLogger() : FlushLogger(LoggerOptions{}) {}
+namespace {
+constexpr struct {
+    const wchar_t* key;
+    LogSeverity bit;
+} kSeverityKeys[] = {{L"SEVERITY_LOW", kSeverityLow},
+                     {L"SEVERITY_NORMAL", kSeverityNormal},
+                     {L"SEVERITY_MEDIUM", kSeverityMedium},
+                     {L"SEVERITY_HIGH", kSeverityHigh},
+                     {L"SEVERITY_CRITICAL", kSeverityCritical}};
+
+LoggerOptions ProcessLoggerOptions() {
+    LoggerOptions options;
+    // A run that only reports on the machine must find the log folder as the user left it.
+    options.leaveFolderAlone = base::process::CommandLineHasSwitch(L"diagnose");
+    return options;
+}
+
+std::wstring ResolveFolder(const LoggerOptions& options) {
+    if (!options.configuredFolder.empty()) return options.configuredFolder;
+    wchar_t shell[FolderHandler::kShellFolderChars];
+    FolderHandler::getShellFolder(options.shellFolderValue.c_str(), shell);
+    return std::wstring(shell) + L"\\QuillMar\\Log";
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+}  // namespace
+
+FlushLogger::FlushLogger() : FlushLogger(ProcessLoggerOptions()) {}
 
 FlushLogger::FlushLogger(const LoggerOptions& options) : options_(options) {
     configuredFolder_ = options_.configuredFolder;
-    Construct();
+    if (!options_.leaveFolderAlone) Construct();
     constructed_ = kConstructedMark;
+}
+
+LogFolderState FlushLogger::Inspect(const LoggerOptions& options) {
+    LogFolderState state;
+    state.folder = ResolveFolder(options);
+    state.folderExists = IsFolder(state.folder);
+    const std::wstring config = state.folder + L"\\" + kConfigFileName;
+    const DWORD a = ::GetFileAttributesW(config.c_str());
+    state.configExists = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!state.configExists) return state;
+    for (const auto& s : kSeverityKeys) {
+        wchar_t first = 0;
+        if (FindConfigValue(config, s.key, nullptr, 0, &first) && first == L'+') state.severityMask |= s.bit;
+    }
+    return state;
+}
+
+const wchar_t* FlushLogger::SeverityKey(LogSeverity bit) {
+    for (const auto& s : kSeverityKeys) {
+        if (s.bit == bit) return s.key;
+    }
+    return nullptr;
 }
 
 FlushLogger::~FlushLogger() { Stop(); }
@@ -65,13 +118,9 @@ std::wstring FlushLogger::ExecutablePath() const {
 }
 
 void FlushLogger::PrepareFolder() {
-    if (!configuredFolder_.empty()) {
-        logFolder_ = configuredFolder_;
-    } else {
-        wchar_t shell[FolderHandler::kShellFolderChars];
-        FolderHandler::getShellFolder(options_.shellFolderValue.c_str(), shell);
-        logFolder_ = std::wstring(shell) + L"\\QuillMar\\Log";
-    }
+    LoggerOptions options = options_;
+    options.configuredFolder = configuredFolder_;
+    logFolder_ = ResolveFolder(options);
     // Every level in turn; the ones that exist already just fail.
     const size_t first = logFolder_.find(L'\\');
     for (size_t at = first == std::wstring::npos ? std::wstring::npos : logFolder_.find(L'\\', first + 1);
@@ -126,15 +175,7 @@ void FlushLogger::ReadConfiguration() {
     criticalFlags_ = GetOutputFlags(L"CRITICAL");
     errorFlags_ = GetOutputFlags(L"ERROR");
     warningFlags_ = GetOutputFlags(L"WARNING");
-    const struct {
-        const wchar_t* key;
-        uint32_t bit;
-    } severities[] = {{L"SEVERITY_LOW", kSeverityLow},
-                      {L"SEVERITY_NORMAL", kSeverityNormal},
-                      {L"SEVERITY_MEDIUM", kSeverityMedium},
-                      {L"SEVERITY_HIGH", kSeverityHigh},
-                      {L"SEVERITY_CRITICAL", kSeverityCritical}};
-    for (const auto& s : severities) {
+    for (const auto& s : kSeverityKeys) {
         if (GetConfigValue(s.key, nullptr, 0) == L'+') severityMask_ |= s.bit;
     }
 }
@@ -158,7 +199,7 @@ uint32_t FlushLogger::GetOutputFlags(const wchar_t* key) {
 }
 
 int FlushLogger::Start(const wchar_t* suffix) {
-    if (IsRunning()) return 0;
+    if (IsRunning() || options_.leaveFolderAlone) return 0;
     const bool folderWasEmpty = logFolder_.empty();
     // Made once and kept until destruction: a caller may still be on its way through Log when a
     // Stop ends the run.

@@ -46,6 +46,16 @@ struct LoggerOptions {
     std::wstring configuredFolder;     // empty: the user's Local AppData + "\QuillMar\Log"
     std::wstring executablePath;       // empty: this process's executable
     std::wstring shellFolderValue = L"Local AppData";
+    // Neither the folder nor the configuration is touched, nothing is read: the logger stays off.
+    bool leaveFolderAlone = false;
+};
+
+// What a logger would find in its folder, read without creating or adding anything.
+struct LogFolderState {
+    std::wstring folder;
+    bool folderExists = false;
+    bool configExists = false;
+    uint32_t severityMask = 0;  // LogSeverity bits the configuration enables
 };
 
 // The process-wide HTML log. Rows are formatted on the caller's thread straight into a slot of a
@@ -73,7 +83,7 @@ public:
     void LogV(uint32_t severityMask, int32_t level, uint32_t colour, uint32_t outputFlags, const wchar_t* function,
               uint32_t line, const wchar_t* format, va_list args);
 
-    // 1 when it ran, 0 when logging was already running.
+    // 1 when it ran, 0 when logging was already running (or the folder is to be left alone).
     int Start(const wchar_t* suffix);
     void Stop();
     // Wakes the writer so that what is queued reaches the file now.
@@ -87,6 +97,11 @@ public:
     wchar_t GetConfigValue(const wchar_t* key, wchar_t* out, uint32_t outChars);
     // 'A' 3, 'H' 1, 'V' 2, anything else 0.
     uint32_t GetOutputFlags(const wchar_t* key);
+
+    // The folder a logger made with `options` uses and what its configuration enables, read only.
+    static LogFolderState Inspect(const LoggerOptions& options = {});
+    // The configuration key that enables the bit ("SEVERITY_LOW" ... "SEVERITY_CRITICAL").
+    static const wchar_t* SeverityKey(LogSeverity bit);
 
     // False until the constructor has run: static storage starts zeroed.
     bool IsConstructed() const { return constructed_ == kConstructedMark; }

@@ -123,32 +123,37 @@ bool EqualsNoCase(const wchar_t* a, size_t la, const wchar_t* b, size_t lb) {
     return ::CompareStringOrdinal(a, static_cast<int>(la), b, static_cast<int>(lb), TRUE) == CSTR_EQUAL;
 }
 
-wchar_t ConfigValue(const std::wstring& path, const wchar_t* key, wchar_t* out, uint32_t outChars) {
+bool FindConfigValue(const std::wstring& path, const wchar_t* key, wchar_t* out, uint32_t outChars, wchar_t* first) {
     const size_t keyLength = wcslen(key);
-    {
-        ConfigLines lines(path);
-        const wchar_t* line = nullptr;
-        size_t n = 0;
-        while (lines.Next(&line, &n)) {
-            size_t i = 0;
-            while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
-            const size_t keyStart = i;
-            while (i < n && static_cast<uint16_t>(line[i]) > 32) ++i;
-            const size_t lineKeyLength = i - keyStart;
-            if (lineKeyLength == 0 || lineKeyLength >= FlushLogger::kMaxKeyChars) continue;
-            if (!EqualsNoCase(line + keyStart, lineKeyLength, key, keyLength)) continue;
-            while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
-            const size_t valueStart = i;
-            while (i < n && static_cast<uint16_t>(line[i]) >= 32) ++i;
-            size_t valueLength = i - valueStart;
-            if (valueLength >= FlushLogger::kMaxValueChars) valueLength = 0;
-            if (out && valueLength < outChars) {
-                wmemcpy(out, line + valueStart, valueLength);
-                out[valueLength] = L'\0';
-            }
-            return valueLength == 0 ? L'\0' : line[valueStart];
+    ConfigLines lines(path);
+    const wchar_t* line = nullptr;
+    size_t n = 0;
+    while (lines.Next(&line, &n)) {
+        size_t i = 0;
+        while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
+        const size_t keyStart = i;
+        while (i < n && static_cast<uint16_t>(line[i]) > 32) ++i;
+        const size_t lineKeyLength = i - keyStart;
+        if (lineKeyLength == 0 || lineKeyLength >= FlushLogger::kMaxKeyChars) continue;
+        if (!EqualsNoCase(line + keyStart, lineKeyLength, key, keyLength)) continue;
+        while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
+        const size_t valueStart = i;
+        while (i < n && static_cast<uint16_t>(line[i]) >= 32) ++i;
+        size_t valueLength = i - valueStart;
+        if (valueLength >= FlushLogger::kMaxValueChars) valueLength = 0;
+        if (out && valueLength < outChars) {
+            wmemcpy(out, line + valueStart, valueLength);
+            out[valueLength] = L'\0';
         }
+        *first = valueLength == 0 ? L'\0' : line[valueStart];
+        return true;
     }
+    return false;
+}
+
+wchar_t ConfigValue(const std::wstring& path, const wchar_t* key, wchar_t* out, uint32_t outChars) {
+    wchar_t first = 0;
+    if (FindConfigValue(path, key, out, outChars, &first)) return first;
     AppendLine(path, std::wstring(key) + L"\r\n");
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Includes point down the layers: each folder may include its own headers, the contract headers and
 # the folders below it, never one above or beside it.
-#   app > render, plugins > core > input > gamewindow > logging, crash > common
+#   app > render, plugins > core > input > gamewindow > logging, crash > common; app > diagnostics
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 declare -A below=(
@@ -13,7 +13,8 @@ declare -A below=(
   [core]="input gamewindow crash logging common"
   [render]="core input gamewindow crash logging common"
   [plugins]="core input gamewindow crash logging common"
-  [app]="render plugins core input gamewindow crash logging common"
+  [diagnostics]="crash logging common"
+  [app]="render plugins diagnostics core input gamewindow crash logging common"
 )
 status=0
 for folder in "${!below[@]}"; do

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ProcessUtils.h"
 #include "common/UniqueHandle.h"
 #include "core/CommandLineArgs.h"
 #include "app/ManagerFactory.h"
@@ -114,13 +115,18 @@ TEST(HostileInput, CommandLines) {
         L"\"C:\\Program Files\\QM\\qm-overlay.exe\" --oopg \"--plugin=C:\\p p\\x.dll\" /QM-CLIENT=\"C:\\a b\\\\\" "
         L"-game-pid=1 --qm-pid=2 --uwp",
         L"x --goop --params=eyJnYW1lX2lkIjoxfQ== --oopo-type=2 pos -- --oopg \"\" \\\\\"",
+        L"qm-overlay.exe \"--diagnose=C:\\path with spaces\\r.json\" --game-pid=1 -DIAGNOSE",
     };
     const std::vector<std::wstring> pieces = {L" ", L"\"", L"\\", L"\\\"", L"=", L"--", L"-", L"/", L"\t",
                                               std::wstring(1, L'\0'), L"\xD800", L"\xDC00\xD800", L"--qm-pid=",
-                                              L"--game-pid=", L"--oopo-type=", L"99999999999", L"-2147483648"};
+                                              L"--game-pid=", L"--oopo-type=", L"99999999999", L"-2147483648",
+                                              L"--diagnose", L"/Diagnose="};
     Fuzz("command lines", 1, [&](Gen& g) {
         CommandLineArgs cmd;
-        cmd.Parse(g.OneIn(4) ? g.Random<std::wstring>() : g.Mutate(g.Pick(seeds), pieces));
+        const std::wstring text = g.OneIn(4) ? g.Random<std::wstring>() : g.Mutate(g.Pick(seeds), pieces);
+        cmd.Parse(text);
+        // The logger decides before the parser has run; both must see the same report run.
+        EXPECT_EQ(base::process::CommandLineHasSwitch(text, L"diagnose"), cmd.HasKey(L"diagnose"));
         const int type = SelectManagerType(cmd);
         EXPECT_TRUE(type >= kManagerD3D11 && type <= kManagerGoop) << type;
         // The logged text splits back into the same elements, unless a name (written as it is) is empty
