@@ -224,7 +224,13 @@ void OOPManager::PlaceOverlay(bool force) {
     host.lastForeground = foreground;
 
     if (gameIsForeground == host.gameWasForeground && !force && !newForeground) {
-        ::SetWindowPos(overlayWindow_, FindInsertAfter(), 0, 0, 0, 0, kZOrderOnly);
+        // Nothing to do when the overlay already lies directly below the window it belongs under:
+        // a pass costs a look, not a placement (top-most is asserted every time, as other top-most
+        // windows may have come above it).
+        HWND after = FindInsertAfter();
+        if (after == HWND_TOPMOST || ::GetWindow(after, GW_HWNDNEXT) != overlayWindow_) {
+            ::SetWindowPos(overlayWindow_, after, 0, 0, 0, 0, kZOrderOnly);
+        }
     } else {
         const RECT rect = gameRect_;
         int x = rect.left;

@@ -273,7 +273,7 @@ TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
         const char* name;
     } fatal[] = {{L"write", 0xC0000005u, "an Access Violation"}, {L"throw", FatalEnd::kUncaughtCxx, "a C++ Exception"}};
     for (const auto& f : fatal) {
-        const std::vector<std::wstring> before = crash.ReportFolders();
+        const Crash since;  // the report folders from here on
         const test::LogProfile profile;
         const test::ProcessResult logged = test::RunProcess(Overlay::Common::QuoteArgument(test::InExeDir(L"crash-child.exe")) +
                                                                 L" " + f.kind + L" logged",
@@ -288,10 +288,7 @@ TEST(CrashReport, HardFaultsStillLeaveTheirTrace) {
         std::snprintf(words, sizeof(words), "last words: 0x%x crash-child.exe caused %s", f.code, f.name);
         EXPECT_NE(html.find(words), std::string::npos) << html.substr(html.size() > 800 ? html.size() - 800 : 0);
         EXPECT_EQ(html.substr(html.size() - 5), "html>");
-        std::vector<std::wstring> added = crash.ReportFolders();
-        added.erase(std::remove_if(added.begin(), added.end(),
-                                   [&](const std::wstring& name) { return std::find(before.begin(), before.end(), name) != before.end(); }),
-                    added.end());
+        const std::vector<std::wstring> added = since.ReportFolders();
         ASSERT_EQ(added.size(), 1u);
         EXPECT_NE(test::ReadFileBytes(crash.crashes + L"\\" + added[0] + L"\\ERRORLOG.TXT").find("crash-child.exe (offset"),
                   std::string::npos);
@@ -311,7 +308,7 @@ TEST(CrashReport, AFaultInTheClientLibraryEndsTheHostWithItsReportAndAWholeLog) 
         const char* what;
     } faults[] = {{L"access", 0xC0000005u, "an Access Violation"}, {L"throw", FatalEnd::kAbortExit, "an Abort"}};
     for (const auto& f : faults) {
-        const std::vector<std::wstring> before = crash.ReportFolders();
+        const Crash since;  // the report folders from here on
         test::HostRun run(test::Environment{{L"QMSAMPLE_RENDER_FAULT", f.kind}});
         ASSERT_TRUE(run.host->Started());
         run.ExpectExit(60000, f.code);
@@ -319,10 +316,7 @@ TEST(CrashReport, AFaultInTheClientLibraryEndsTheHostWithItsReportAndAWholeLog) 
         EXPECT_NE(log.find(">FatalEnd<"), std::string::npos);
         EXPECT_NE(log.find("\\client\\QMClient.dll: ending with exit code"), std::string::npos) << f.code;
         EXPECT_EQ(log.substr(log.size() - 5), "html>");
-        std::vector<std::wstring> added = crash.ReportFolders();
-        added.erase(std::remove_if(added.begin(), added.end(),
-                                   [&](const std::wstring& name) { return std::find(before.begin(), before.end(), name) != before.end(); }),
-                    added.end());
+        const std::vector<std::wstring> added = since.ReportFolders();
         ASSERT_EQ(added.size(), 1u);
         const std::string report = test::ReadFileBytes(crash.crashes + L"\\" + added[0] + L"\\ERRORLOG.TXT");
         EXPECT_EQ(report.rfind(std::string("qm-overlay.exe caused ") + f.what, 0), 0u);
