@@ -23,16 +23,19 @@ constexpr int kTurns = 2;
 
 struct Use {
     double cpuSeconds = 0;
+    double serverSeconds = 0;  // the Wine server's and the X server's meanwhile
     double frames = 0;
     double ms = 0;
     bool valid = true;
     void Add(const Use& other) {
         cpuSeconds += other.cpuSeconds;
+        serverSeconds += other.serverSeconds;
         frames += other.frames;
         ms += other.ms;
         valid = valid && other.valid;
     }
     double CoreShare() const { return ms > 0 ? cpuSeconds * 1000.0 / ms : 0; }
+    double ServerShare() const { return ms > 0 ? serverSeconds * 1000.0 / ms : 0; }
     double Fps() const { return ms > 0 ? frames * 1000.0 / ms : 0; }
 };
 
@@ -42,14 +45,23 @@ int WaitUnixPid(const std::wstring& executable, const std::wstring& argument) {
     return pid;
 }
 
-// CPU and frames of a running program over kMeasureMs.
+// What the servers spent: the Wine server's and the X server's CPU, which a program's round trips cost.
+double ServerCpuSeconds() {
+    static const int wine = FindUnixPid(L"wineserver", L"");
+    static const int x = FindUnixPid(L"xvfb", L"");
+    return (wine ? UnixCpuSeconds(wine) : 0) + (x ? UnixCpuSeconds(x) : 0);
+}
+
+// CPU and frames of a running program over kMeasureMs, with the servers' CPU meanwhile.
 Use Measure(int unixPid, const FrameCounter* counter) {
     Use use;
     const double cpu = UnixCpuSeconds(unixPid);
+    const double server = ServerCpuSeconds();
     const long long frames = counter ? counter->Frames() : 0;
     const double start = NowMs();
     ::Sleep(kMeasureMs);
     const double cpuEnd = UnixCpuSeconds(unixPid);
+    use.serverSeconds = ServerCpuSeconds() - server;
     use.ms = NowMs() - start;
     use.frames = counter ? static_cast<double>(counter->Frames() - frames) : 0;
     use.cpuSeconds = cpuEnd - cpu;
@@ -176,8 +188,13 @@ int main() {
     Note("bare Direct3D 11 loop: frames per second", bare.Fps(), "fps");
     Note("host rendering, client drawing nothing: CPU", host.CoreShare() * 100.0, "% core");
     Note("host frames per second (frames asked of the client)", host.Fps(), "fps");
+    Note("Wine and X servers' CPU beside the bare loop", bare.ServerShare() * 100.0, "% core");
+    Note("Wine and X servers' CPU beside the host", host.ServerShare() * 100.0, "% core");
     const double ratio = host.cpuSeconds / bare.cpuSeconds;
-    Figure("host CPU / bare loop CPU", ratio, "x", "<= 1.10", ratio <= 1.10);
+    Note("host CPU / bare loop CPU, the programs alone", ratio, "x");
+    const double withServers = (host.cpuSeconds + host.serverSeconds) / (bare.cpuSeconds + bare.serverSeconds);
+    Figure("host CPU / bare loop CPU, each with the servers' CPU it causes", withServers, "x", "<= 1.10",
+           withServers <= 1.10);
     // Both aim at 90 frames per second; on a busy machine neither may reach it.
     const double fpsRatio = bare.Fps() > 0 ? host.Fps() / bare.Fps() : 0;
     Figure("host frames per second / bare loop's", fpsRatio, "x", "0.90 to 1.10", fpsRatio >= 0.9 && fpsRatio <= 1.1);
