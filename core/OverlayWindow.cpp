@@ -151,7 +151,7 @@ bool OOPManager::WaitRestore() {
 
 bool OOPManager::UpdateWindowState() {
     const RECT rect = gameRect_;
-    const bool now = rect.left == kMinimizedLeft || ::IsIconic(windowManager_.GetGameWindow());
+    const bool now = rect.left == kMinimizedLeft || ::IsIconic(windowManager_.GetCachedGameWindow());
     if (now == minimized_) return false;
     minimized_ = now;
     QM_LOG_INFO(L"OOPManager::UpdateWindowState", 1, L"window state changed: %s", now ? L"minimized" : L"restore");
@@ -239,7 +239,7 @@ void OOPManager::PlaceOverlay(bool force) {
             x = kMinimizedLeft;
             noMove = true;
         } else {
-            noMove = ::IsIconic(windowManager_.GetGameWindow()) != FALSE;
+            noMove = minimized_;
         }
         ::SetWindowPos(overlayWindow_, FindInsertAfter(), x, rect.top, static_cast<int>(backBufferWidth_),
                        static_cast<int>(backBufferHeight_), noMove ? kZOrderOnly : SWP_NOACTIVATE);
@@ -248,8 +248,9 @@ void OOPManager::PlaceOverlay(bool force) {
 }
 
 HWND OOPManager::FindInsertAfter() {
-    HWND game = windowManager_.GetGameWindow();
-    if (!game || ::IsHungAppWindow(game) || gameRect_.left == kMinimizedLeft || ::IsIconic(game)) return HWND_TOPMOST;
+    // The pass has just looked at the game's window and its state: no second look here.
+    HWND game = windowManager_.GetCachedGameWindow();
+    if (!game || gameRect_.left == kMinimizedLeft || minimized_ || ::IsHungAppWindow(game)) return HWND_TOPMOST;
     if (!windowManager_.FullScreenStateUpdated()) {
         // Unknown yet: the worker reads it, and meanwhile the overlay sits directly above the
         // game, where it covers no other application; the next placement follows the answer.

@@ -18,18 +18,15 @@ HWND WindowManager::Lookup(bool store) {
 
 HWND WindowManager::ChooseAgain(HWND cached) {
     // A launcher that hides for the game's window, or a game that hides its window for another:
-    // the choice is made again while the cached window is not shown (a few times a second), and
-    // whenever another window of the game that qualifies has the foreground.
-    constexpr uint64_t kHiddenLookEveryMs = 250;
-    if (!owner_ || !handler_) return cached;
+    // four times a second the choice is made again when the cached window is not shown, or when
+    // another window of the game that qualifies has the foreground.
+    constexpr uint64_t kLookEveryMs = 250;
+    if (!owner_ || !handler_ || !handler_->ChoosesAgain()) return cached;
+    const uint64_t now = ::GetTickCount64();
+    if (now - lastChoiceTick_ < kLookEveryMs) return cached;
+    lastChoiceTick_ = now;
     const uint32_t pid = owner_->GamePid();
-    if (::IsWindowVisible(cached)) {
-        if (!handler_->PrefersOther(cached, pid)) return cached;
-    } else {
-        const uint64_t now = ::GetTickCount64();
-        if (!handler_->ChoosesAgain() || now - lastChoiceTick_ < kHiddenLookEveryMs) return cached;
-        lastChoiceTick_ = now;
-    }
+    if (::IsWindowVisible(cached) && !handler_->PrefersOther(cached, pid)) return cached;
     HWND found = handler_->GetGameWindowHandle(pid);
     if (!found || found == cached) return cached;
     QM_LOG_INFO(L"WindowManager::ChooseAgain", 1, L"game window changed: 0x%x -> 0x%x",
