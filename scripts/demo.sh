@@ -66,7 +66,8 @@ pixel() { convert "$1" -format "%[pixel:p{$2,$3}]" info:; }
 sleep 4
 read -r _ left top right bottom < <(tr -d '\r' <"$out/game.txt")
 for i in $(seq 1 30); do
-  import -display "$DISPLAY" -window root "$out/screenshot.png"
+  # The first of the screen's two monitors, where the game is.
+  import -display "$DISPLAY" -window root -crop 1280x1024+0+0 +repage "$out/screenshot.png"
   panel=$(pixel "$out/screenshot.png" $((left + 176)) $((top + 64)))
   [ "$panel" = "srgb(32,80,176)" ] && break
   sleep 0.2
@@ -80,7 +81,7 @@ result=$(tr -d '\r' <"$out/host-result.txt")
 # the overlay's read-back content goes over that capture.
 clear_x=$(( (left + right) / 2 )) clear_y=$(( top + (bottom - top) * 3 / 4 ))
 for i in $(seq 1 50); do
-  import -display "$DISPLAY" -window root "$out/game.png"
+  import -display "$DISPLAY" -window root -crop 1280x1024+0+0 +repage "$out/game.png"
   under=$(pixel "$out/game.png" $((left + 176)) $((top + 64))):$(pixel "$out/game.png" "$clear_x" "$clear_y")
   case "$under" in *"$panel"* | *"srgb(0,0,0)"*) sleep 0.1 ;; *) break ;; esac
 done

@@ -11,7 +11,7 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake ninja-build
-          googletest imagemagick dpkg-dev xdotool x11-utils chromium
+          googletest imagemagick dpkg-dev xdotool x11-utils x11-xserver-utils chromium
           libspdlog-dev clang lld llvm)
 
 missing=()

@@ -21,7 +21,9 @@ qm_wine_up() {
 
   local display
   display=$(qm_free_display) || { echo "no free X display" >&2; return 1; }
-  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -ac >"$build_dir/xvfb.log" 2>&1 &
+  # One screen of two monitors side by side, 1280x1024 each, so that following a game onto the
+  # second monitor and across the boundary is tried too.
+  Xvfb ":$display" -screen 0 2560x1024x24 -noreset -nolisten tcp -ac >"$build_dir/xvfb.log" 2>&1 &
   QM_XVFB_PID=$!
   export DISPLAY=":$display"
   local i
@@ -35,15 +37,24 @@ qm_wine_up() {
     sleep 0.1
   done
 
+  xrandr --setmonitor qm-left 1280/338x1024/270+0+0 screen >/dev/null 2>&1 &&
+    xrandr --setmonitor qm-right 1280/338x1024/270+1280+0 none >/dev/null 2>&1 ||
+    echo "wine: the screen stays one monitor (xrandr --setmonitor failed)" >&2
+
   # A server left behind by an earlier run of this prefix would refuse to be made persistent.
   wineserver -k >/dev/null 2>&1 || true
 
-  if [ ! -f "$WINEPREFIX/.qm-initialised" ]; then
+  if [ ! -f "$WINEPREFIX/.qm-initialised-2" ]; then
     echo "wine: initialising $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     wineboot -i >"$build_dir/wineboot.log" 2>&1 || { cat "$build_dir/wineboot.log" >&2; return 1; }
     wineserver -w
-    touch "$WINEPREFIX/.qm-initialised"
+    # Monitors as X lays them out (the two above), not as RandR's outputs (one screen); read when
+    # the prefix's programs start, so the server goes and the next one reads it.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f </dev/null >/dev/null 2>&1 || true
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w
+    touch "$WINEPREFIX/.qm-initialised-2"
   fi
   # One server for the whole run: each program then starts in a fraction of a second.
   wineserver -p

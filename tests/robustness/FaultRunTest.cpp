@@ -176,3 +176,20 @@ TEST(FaultRun, ADelegateFloodNeitherStopsTheFramesNorMixesUpTheValues) {
     EXPECT_EQ(values.find("00"), std::string::npos);
     EXPECT_EQ(values.back(), '0');
 }
+
+// Two monitors side by side (the test bed's screen): a game on the second one, then across the
+// boundary, then back on the first, has its overlay over it all the way, on the game's monitor.
+TEST(FaultRun, TheOverlayFollowsTheGameOntoTheSecondMonitorAcrossTheBoundaryAndBack) {
+    ASSERT_GE(::GetSystemMetrics(SM_CMONITORS), 2);
+    test::HostRun run({}, true, L"--pos 1500,150 --size 640x480");
+    ASSERT_TRUE(run.Running());
+    const HWND game = run.game.Window();
+    for (const POINT at : {POINT{1500, 150}, POINT{1000, 200}, POINT{200, 150}}) {
+        ::SetWindowPos(game, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        EXPECT_TRUE(test::WaitUntil([&] { return run.Covers(game); }, 5000)) << at.x;
+        EXPECT_EQ(::MonitorFromWindow(run.overlay, MONITOR_DEFAULTTONULL), ::MonitorFromWindow(game, MONITOR_DEFAULTTONULL))
+            << at.x;
+    }
+    ASSERT_TRUE(Kill(run.client.Pid()));
+    run.ExpectCleanExit(kStopLimitMs);
+}
