@@ -195,7 +195,7 @@ void OOPManager::WaitForNextPass(int64_t now) {
     constexpr int64_t kStillPollUs = 4000;
     constexpr int64_t kMovingForUs = 500000;
     int64_t wait = pacer_.NextPassDue() - now;
-    const bool follow = HostState::Get().gameWindowSeen && windowManager_.GetCachedGameWindow();
+    const bool follow = gameWindowSeen_ && windowManager_.GetCachedGameWindow();
     const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
     if (follow && wait > poll) wait = poll;
     waiter_.Wait(wait);
@@ -204,7 +204,7 @@ void OOPManager::WaitForNextPass(int64_t now) {
 
 bool OOPManager::FollowGameNow() {
     HWND game = windowManager_.GetCachedGameWindow();
-    if (!game || !HostState::Get().gameWindowSeen) return false;
+    if (!game || !gameWindowSeen_) return false;
     // The window's outer rectangle is one cheap read and changes with every move, resize,
     // minimise and restore; what changes inside it alone is seen by the next frame.
     RECT window{};
@@ -280,8 +280,7 @@ bool OOPManager::Step(bool render) {
         DelayNextPass(kWaitForGameUs);
         return false;
     }
-    HostState& host = HostState::Get();
-    if (!host.gameWindowSeen) {
+    if (!gameWindowSeen_) {
         if (WaitRestore()) {
             DelayNextPass(kWaitForGameUs);
             return false;
@@ -313,8 +312,8 @@ bool OOPManager::Step(bool render) {
     }
 
     const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
-    if (host.previousSizeChanged && !sizeChanged) PostFullScreenCheck(true);
-    host.previousSizeChanged = sizeChanged;
+    if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck(true);
+    previousSizeChanged_ = sizeChanged;
     if (minimized_ || !gameShown_ || !render) return false;
 
     bool reset = sizeChanged;
@@ -328,10 +327,10 @@ bool OOPManager::Step(bool render) {
         reset = true;
     }
     if (!reset) {
-        if (!host.framePollingOff) {
-            host.framePollingOff = GetGameConfiguration()->Byte(qm::GameConfiguration::kFramePollingOff) != 0;
+        if (!framePollingOff_) {
+            framePollingOff_ = GetGameConfiguration()->Byte(qm::GameConfiguration::kFramePollingOff) != 0;
         }
-        const bool framePollingOff = *host.framePollingOff;
+        const bool framePollingOff = *framePollingOff_;
         qm::IOverlayManagerController* controller = hooksManager_.Controller();
         if (!resetDone_ && !framePollingOff && controller && !controller->IsFrameReady()) {
             DelayNextPass(1000);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/HangWatch.h"
@@ -218,6 +219,14 @@ protected:
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
     base::HangWatch hangWatch_;
+    // Window tracking, touched by the overlay's window thread only.
+    bool dwmFrameExtended_ = false;
+    bool gameWindowSeen_ = false;
+    HWND lastForeground_ = nullptr;
+    bool gameWasForeground_ = false;
+    bool previousSizeChanged_ = false;
+    // The configuration's "no frame polling" byte, read at the first frame that asks.
+    std::optional<bool> framePollingOff_;
     FrameStatistics statistics_;
     int64_t statisticsPeriodUs_ = kStatisticsPeriodUs;
     std::atomic<int> exitCode_{0};

@@ -52,7 +52,7 @@ bool OOPManager::InitWindow(HINSTANCE instance) {
 }
 
 bool OOPManager::InitDWM() {
-    bool& extended = HostState::Get().dwmFrameExtended;
+    bool& extended = dwmFrameExtended_;
     if (extended) return true;
     const MARGINS margins{-1, 0, 0, 0};
     const HRESULT hr = ::DwmExtendFrameIntoClientArea(overlayWindow_, &margins);
@@ -136,7 +136,7 @@ LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wPar
 }
 
 bool OOPManager::WaitRestore() {
-    bool& seen = HostState::Get().gameWindowSeen;
+    bool& seen = gameWindowSeen_;
     if (seen) return false;
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
@@ -219,11 +219,10 @@ void OOPManager::PlaceOverlay(bool force) {
     DWORD foregroundPid = 0;
     ::GetWindowThreadProcessId(foreground, &foregroundPid);
     const bool gameIsForeground = foreground && foregroundPid == gamePid_;
-    HostState& host = HostState::Get();
-    const bool newForeground = gameIsForeground && foreground != host.lastForeground;
-    host.lastForeground = foreground;
+    const bool newForeground = gameIsForeground && foreground != lastForeground_;
+    lastForeground_ = foreground;
 
-    if (gameIsForeground == host.gameWasForeground && !force && !newForeground) {
+    if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
         // Nothing to do when the overlay already lies directly below the window it belongs under:
         // a pass costs a look, not a placement (top-most is asserted every time, as other top-most
         // windows may have come above it).
@@ -244,7 +243,7 @@ void OOPManager::PlaceOverlay(bool force) {
         ::SetWindowPos(overlayWindow_, FindInsertAfter(), x, rect.top, static_cast<int>(backBufferWidth_),
                        static_cast<int>(backBufferHeight_), noMove ? kZOrderOnly : SWP_NOACTIVATE);
     }
-    host.gameWasForeground = gameIsForeground;
+    gameWasForeground_ = gameIsForeground;
 }
 
 HWND OOPManager::FindInsertAfter() {

@@ -95,9 +95,8 @@ int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
     }
     if (!ReadGameRect(game, rect)) return kUnchanged;
 
-    GameWindowState& shared = GameWindowState::Get();
-    RECT& lastClientRect = shared.lastClientRect;
-    RECT& lastScreenRect = shared.lastScreenRect;
+    RECT& lastClientRect = lastClientRect_;
+    RECT& lastScreenRect = lastScreenRect_;
     const LONG width = rect.right - rect.left;
     const LONG height = rect.bottom - rect.top;
     const bool sameSize = width == lastClientRect.right - lastClientRect.left &&

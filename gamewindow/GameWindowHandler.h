@@ -53,6 +53,9 @@ public:
 protected:
     Delegate* delegate_;
     RECT lastRead_{};
+    // The game's last client size (at 0,0) and client rectangle on the screen.
+    RECT lastClientRect_{};
+    RECT lastScreenRect_{};
 };
 
 // Classic desktop games: the process's own top-level window.

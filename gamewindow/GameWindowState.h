@@ -14,11 +14,8 @@ using NotificationStateQuery = HRESULT(WINAPI*)(QUERY_USER_NOTIFICATION_STATE* s
 
 }  // namespace Overlay::GameWindow
 
-// What the game-window side keeps once per process, shared by every handler. Reset only while no
-// handler is in use.
+// What the game-window side keeps once per process: the full-screen query's seam. Reset only while
+// no handler is in use.
 struct GameWindowState : base::ProcessWide<GameWindowState> {
-    // The game's last client size (at 0,0) and client rectangle on the screen.
-    RECT lastClientRect{};
-    RECT lastScreenRect{};
     std::atomic<Overlay::GameWindow::NotificationStateQuery> notificationQuery{nullptr};
 };
