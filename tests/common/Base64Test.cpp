@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Base64.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using Overlay::Common::DecodeBase64;
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/DllHelper.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using base::dll_helper::PDLL;
 

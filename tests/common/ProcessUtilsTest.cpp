@@ -6,7 +6,7 @@
 
 #include "common/ProcessUtils.h"
 #include "core/CommandLineArgs.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using base::process::FindProcessIdByName;
 

@@ -7,7 +7,7 @@
 
 #include "common/Event.h"
 #include "common/ProcessWatchDog.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using base::process::ProcessWatchDog;
 

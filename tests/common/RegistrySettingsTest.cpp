@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/RegistrySettings.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace Registry = Overlay::Common::Registry;
 

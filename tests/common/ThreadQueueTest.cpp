@@ -9,7 +9,7 @@
 #include "common/Event.h"
 #include "common/ThreadName.h"
 #include "common/ThreadQueue.h"
-#include "tests/common/RunnerTestSupport.h"
+#include "tests/support/RunnerTestSupport.h"
 #include "common/OverlayException.h"
 
 using Common::Utils::ThreadQueue;

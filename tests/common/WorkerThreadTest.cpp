@@ -6,7 +6,7 @@
 
 #include "common/Event.h"
 #include "common/WorkerThread.h"
-#include "tests/common/RunnerTestSupport.h"
+#include "tests/support/RunnerTestSupport.h"
 
 using Common::Utils::WorkerThread;
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLineArgs.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using Overlay::Common::ParseInt32;
 using Strings = std::vector<std::wstring>;

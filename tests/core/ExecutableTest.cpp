@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLineArgs.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 std::wstring Quoted(const std::wstring& s) { return Overlay::Common::QuoteArgument(s); }

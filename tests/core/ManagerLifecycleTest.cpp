@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLineArgs.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

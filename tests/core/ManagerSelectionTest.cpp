@@ -6,7 +6,7 @@
 #include "core/HostState.h"
 #include "app/ManagerFactory.h"
 #include "core/OOPManager.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 TEST(ManagerSelection, FollowsTheRuleTable) {
     struct Case {

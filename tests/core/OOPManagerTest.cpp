@@ -3,7 +3,7 @@
 #include "core/CommandLineArgs.h"
 #include "core/OOPManager.h"
 #include "logging/FlushLogger.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 // A manager whose steps the tests script: Init's result, and what Update does on its n-th pass.

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

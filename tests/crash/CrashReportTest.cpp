@@ -16,7 +16,7 @@
 #include "crash/CrashHandlerReport.h"
 #include "crash/FatalEnd.h"
 #include "common/GuardedStep.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

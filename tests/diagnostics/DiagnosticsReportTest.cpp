@@ -11,7 +11,7 @@
 #include "common/DllHelper.h"
 #include "common/StringUtils.h"
 #include "core/CommandLineArgs.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 using Overlay::Common::ToUtf8;

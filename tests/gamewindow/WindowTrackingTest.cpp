@@ -7,7 +7,7 @@
 #include "gamewindow/FullScreenDetector.h"
 #include "gamewindow/GameWindowHandler.h"
 #include "gamewindow/GameWindowState.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

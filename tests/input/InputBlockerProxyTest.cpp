@@ -10,7 +10,7 @@
 #include "common/UniqueHandle.h"
 #include "core/CommandLineArgs.h"
 #include "input/InputBlockerProxy.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 int ProcessesNamed(const wchar_t* name) {

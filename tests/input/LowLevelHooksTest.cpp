@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/UniqueHandle.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

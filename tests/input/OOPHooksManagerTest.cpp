@@ -10,7 +10,7 @@
 #include "app/ManagerFactory.h"
 #include "core/OOPManager.h"
 #include "input/OOPHooksManager.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

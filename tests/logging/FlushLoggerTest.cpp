@@ -10,7 +10,7 @@
 #include "common/StringUtils.h"
 #include "logging/FlushLogger.h"
 #include "logging/Log.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using Overlay::Common::ToUtf8;
 

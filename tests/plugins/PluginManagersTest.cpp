@@ -8,7 +8,7 @@
 
 #include "core/CommandLineArgs.h"
 #include "plugins/GoopOOPManager.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using Overlay::Common::QuoteArgument;
 

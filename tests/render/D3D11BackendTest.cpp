@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "render/D3D11OOPManager.h"
-#include "tests/render/RenderTestSupport.h"
+#include "tests/support/RenderTestSupport.h"
 
 namespace {
 

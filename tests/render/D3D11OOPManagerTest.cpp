@@ -13,9 +13,9 @@
 #include "common/MessageWait.h"
 #include "logging/FlushLogger.h"
 #include "render/D3D11OOPManager.h"
-#include "tests/TestSupport.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
-#include "tests/render/RenderTestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
+#include "tests/support/RenderTestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 

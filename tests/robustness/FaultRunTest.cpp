@@ -10,7 +10,7 @@
 #include "common/StringUtils.h"
 #include "common/UniqueHandle.h"
 #include "input/InputBlockerProxy.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "app/ManagerFactory.h"
 #include "logging/FlushLogger.h"
 #include "plugins/GoopOOPManager.h"
-#include "tests/TestSupport.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

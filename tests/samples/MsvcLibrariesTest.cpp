@@ -12,7 +12,7 @@
 
 #include "core/CommandLineArgs.h"
 #include "qm/ClientContract.h"
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 namespace {
 

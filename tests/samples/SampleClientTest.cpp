@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/DllHelper.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "common/Event.h"
 #include "common/TaskRunner.h"
 #include "common/UniqueHandle.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace test {
 

@@ -1,4 +1,4 @@
-#include "tests/gamewindow/OverlayTestSupport.h"
+#include "tests/support/OverlayTestSupport.h"
 
 #include <tlhelp32.h>
 

@@ -11,7 +11,7 @@
 #include "gamewindow/GameWindowState.h"
 #include "input/InputState.h"
 #include "qm/ClientContract.h"
-#include "tests/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace test {
 
