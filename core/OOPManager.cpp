@@ -432,21 +432,30 @@ void OOPManager::HandleExclusiveModeChanged(bool exclusive) {
 
 void OOPManager::ApplyExclusiveInputMode() {
     if (!OOPHooksManager::IsExclusive()) return;
+    QM_LOG_INFO(L"OOPManager::ApplyExclusiveInputMode", 1, L"exclusive mode over a %s game",
+                windowManager_.IsFullScreen() ? L"full-screen" : L"windowed");
+    ApplyExclusiveStyle(true);
+}
+
+void OOPManager::ApplyExclusiveStyle(bool again) {
     // Exclusive mode's rules for the state the game is in now: over a full-screen game the overlay
     // stays click-through and the game's input is blocked; over a window the overlay takes the
     // input itself and the game is free. Either way the player's input reaches one of the two.
     const bool fullScreen = windowManager_.IsFullScreen();
-    QM_LOG_INFO(L"OOPManager::ApplyExclusiveInputMode", 1, L"exclusive mode over a %s game",
-                fullScreen ? L"full-screen" : L"windowed");
     clickThrough_ = false;
     LONG style = ::GetWindowLongW(overlayWindow_, GWL_EXSTYLE);
-    style = fullScreen ? (style | WS_EX_TRANSPARENT) : (style & ~WS_EX_TRANSPARENT);
-    ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
-    inputProxy_.SetInputBlocking(fullScreen);
-    if (!fullScreen) {
+    if (fullScreen) {
+        // Entering, the style is the click-through one already.
+        if (again) style |= WS_EX_TRANSPARENT;
+        inputProxy_.SetInputBlocking(true);
+    } else {
+        style &= ~WS_EX_TRANSPARENT;
+        // Entering, the game was not blocked.
+        if (again) inputProxy_.SetInputBlocking(false);
         ForceForeground(overlayWindow_, true);
         if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
     }
+    ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
 }
 
 bool OOPManager::AssureFullScreenStateUpdated() {

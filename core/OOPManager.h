@@ -143,6 +143,7 @@ public:
     void HandleExclusiveModeChanged(bool exclusive) override;
     // On the window thread, after a full-screen change: exclusive mode's rules for the new state.
     void ApplyExclusiveInputMode();
+    void ApplyExclusiveStyle(bool again) override;
     bool AssureFullScreenStateUpdated();
     void ForceForeground(HWND window, bool flag) override;
     // At most one check queued, and at most one a second unless `now` asks for it regardless.

@@ -331,21 +331,9 @@ void OOPHooksManager::ApplyLatestExclusiveMode() {
 void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
     OverlayHost* manager = State().manager;
     if (!manager) return;
-    if (!exclusive) {
-        manager->HandleExclusiveModeChanged(false);
-        return;
-    }
-    HWND overlay = manager->OverlayWindow();
-    LONG style = ::GetWindowLongW(overlay, GWL_EXSTYLE);
-    if (!manager->IsGameFullScreen()) {
-        style &= ~WS_EX_TRANSPARENT;
-        manager->ForceForeground(overlay, true);
-        if (qm::IOverlayManagerController* controller = controller_.load()) controller->OnOverlayActivated();
-    } else {
-        manager->InputProxy().SetInputBlocking(true);
-    }
-    ::SetWindowLongW(overlay, GWL_EXSTYLE, style);
-    manager->HandleExclusiveModeChanged(true);
+    // The overlay's style is the overlay's own business: one policy, on its side.
+    if (exclusive) manager->ApplyExclusiveStyle(false);
+    manager->HandleExclusiveModeChanged(exclusive);
 }
 
 bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {

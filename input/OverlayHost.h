@@ -43,6 +43,9 @@ public:
     virtual bool OnWindowThread() const = 0;
     // Exclusive mode became `exclusive`: the click-through style, the log and the client hear that value.
     virtual void HandleExclusiveModeChanged(bool exclusive) = 0;
+    // On the overlay's thread: exclusive mode's style, blocking and foreground for the game's state
+    // now; `again` when it was on before and the game's full-screen state changed.
+    virtual void ApplyExclusiveStyle(bool again) = 0;
     virtual void ForceForeground(HWND window, bool flag) = 0;
     virtual void SelectCursor(int32_t type, HCURSOR cursor) = 0;
     virtual void RequestStop() = 0;
