@@ -75,8 +75,18 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
                                                            200, nullptr, nullptr, nullptr, nullptr));
     const HWND other = otherWindow.Get();
     ::SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SetForegroundWindow(game.Window());
+    // Taking the foreground raises the game under Wine, a moment later: it is put back below the
+    // other window until it stays there.
+    const auto belowOther = [&] {
+        return test::WaitUntil([&] {
+            ::SetWindowPos(game.Window(), other, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            test::PumpFor(50);
+            return VisibleAbove(game.Window()) == other || VisibleAbove(VisibleAbove(game.Window())) == other;
+        }, 3000);
+    };
+    test::WaitUntil([&] { return ::GetForegroundWindow() == game.Window(); }, 2000);
+    ASSERT_TRUE(belowOther());
 
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
     HWND overlay = m.OverlayWindow();
@@ -85,6 +95,11 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     // hand it to the window below it when it is hidden.
     EXPECT_NE(::GetForegroundWindow(), overlay);
     EXPECT_NE(::GetForegroundWindow(), other);
+    EXPECT_EQ(VisibleAbove(game.Window()), overlay);
+    // Should the overlay have been made active at its creation, handing the foreground back raises
+    // the game under Wine: the scene is set again before the placement is looked at.
+    ASSERT_TRUE(belowOther());
+    m.PlaceOverlay(true);
     EXPECT_EQ(m.FindInsertAfter(), other);
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);
     EXPECT_EQ(VisibleAbove(overlay), other);
