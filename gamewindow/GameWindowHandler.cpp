@@ -7,7 +7,7 @@
 
 namespace {
 
-unsigned Hex(HWND window) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(window)); }
+unsigned WindowId(HWND window) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(window)); }
 
 bool BelongsTo(HWND window, uint32_t processId) {
     DWORD pid = 0;
@@ -27,7 +27,7 @@ void PrintGameWindowInfo(HWND window) {
     // The title the system keeps: no message to the game, which may be hung.
     if (::InternalGetWindowText(window, title, 1024) == 0) title[0] = L'\0';
     QM_LOG_INFO(L"`anonymous-namespace'::PrintGameWindowInfo", 1, L"Game window detect: 0x%x ({%d,%d,%d,%d}): %s",
-                Hex(window), static_cast<int>(client.left), static_cast<int>(client.top),
+                WindowId(window), static_cast<int>(client.left), static_cast<int>(client.top),
                 static_cast<int>(client.right), static_cast<int>(client.bottom), title);
 }
 
@@ -46,13 +46,13 @@ HWND Win32GameWindowHandler::GetGameWindowHandle(uint32_t processId) {
     constexpr const wchar_t* kFn = L"Win32GameWindowHandler::GetGameWindowHandle";
     HWND foreground = ::GetForegroundWindow();
     if (foreground && BelongsTo(foreground, processId) && IsLargeEnough(foreground)) {
-        QM_LOG_INFO(kFn, 1, L"Game is windows foreground window 0x%x", Hex(foreground));
+        QM_LOG_INFO(kFn, 1, L"Game is windows foreground window 0x%x", WindowId(foreground));
         PrintGameWindowInfo(foreground);
         return foreground;
     }
     for (HWND w = ::GetTopWindow(nullptr); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
         if (BelongsTo(w, processId) && IsLargeEnough(w) && ::IsWindowVisible(w)) {
-            QM_LOG_INFO(kFn, 1, L"Found game window 0x%x ", Hex(w));
+            QM_LOG_INFO(kFn, 1, L"Found game window 0x%x ", WindowId(w));
             PrintGameWindowInfo(w);
             return w;
         }
@@ -129,8 +129,8 @@ void Win32GameWindowHandler::ForceForegroundWindow(HWND target, bool cancelMode)
         wchar_t foregroundTitle[260] = {};
         ::GetWindowTextW(game, gameTitle, 260);
         ::GetWindowTextW(foreground, foregroundTitle, 260);
-        QM_LOG_INFO(kFn, 1, L"ForceForegroundWindowImp Invalid foreground 0x%x %s => 0x%x %s", Hex(game), gameTitle,
-                    Hex(foreground), foregroundTitle);
+        QM_LOG_INFO(kFn, 1, L"ForceForegroundWindowImp Invalid foreground 0x%x %s => 0x%x %s", WindowId(game), gameTitle,
+                    WindowId(foreground), foregroundTitle);
         return;
     }
     const DWORD foregroundThread = ::GetWindowThreadProcessId(foreground, nullptr);

@@ -13,6 +13,7 @@
 #include "logging/Log.h"
 #include "logging/LogConfig.h"
 #include "logging/LogFile.h"
+#include "logging/LogWriter.h"
 #include "logging/RowClock.h"
 #include "logging/RowFormat.h"
 #include "logging/RowRing.h"
@@ -297,6 +298,27 @@ bool FlushLogger::ReportDrops() {
         FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"", static_cast<uint32_t>(-1), kDropNotice, dropped);
     Publish(slot, position);
     return true;
+}
+
+void FlushLogger::Publish(RowSlot* slot, uint64_t position) { PublishRow(*ring_, slot, position, *wakeUp_); }
+
+size_t FlushLogger::DrainRing(OutputFile* file, bool waitForCallers) {
+    return Overlay::Logging::DrainRing(*ring_, *file, waitForCallers);
+}
+
+void FlushLogger::WriteQueuedLines() {
+    struct Done {
+        HANDLE event;
+        ~Done() { ::SetEvent(event); }
+    } done{writerDone_.Get()};
+    OutputFile* file = file_.load();
+    if (!file || !wakeUp_) return;
+    WriteRows(*ring_, *file, *wakeUp_, stopping_);
+}
+
+void FlushLogger::Flush() {
+    if (!IsRunning()) return;
+    if (wakeUp_) wakeUp_->Signal();
 }
 
 void FlushLogger::Stop() {

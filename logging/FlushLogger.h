@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/UniqueHandle.h"
+#include "logging/LogLimits.h"
 
 namespace base {
 class Event;
@@ -63,14 +64,13 @@ struct LogFolderState {
 // what is logged.
 class FlushLogger {
 public:
-    static constexpr size_t kScratchChars = 2048;
-    static constexpr size_t kMessageChars = 2048;
-    static constexpr size_t kRowChars = 2308;
-    static constexpr size_t kConfigLineChars = 128;
-    static constexpr size_t kMaxKeyChars = 64;
-    static constexpr size_t kMaxValueChars = 1024;
-    // Rows that may wait for the writer; beyond them rows are dropped and counted.
-    static constexpr size_t kRingSlots = 256;
+    static constexpr size_t kScratchChars = Overlay::Logging::kScratchChars;
+    static constexpr size_t kMessageChars = Overlay::Logging::kMessageChars;
+    static constexpr size_t kRowChars = Overlay::Logging::kRowChars;
+    static constexpr size_t kConfigLineChars = Overlay::Logging::kConfigLineChars;
+    static constexpr size_t kMaxKeyChars = Overlay::Logging::kMaxKeyChars;
+    static constexpr size_t kMaxValueChars = Overlay::Logging::kMaxValueChars;
+    static constexpr size_t kRingSlots = Overlay::Logging::kRingSlots;
 
     FlushLogger();
     explicit FlushLogger(const LoggerOptions& options);

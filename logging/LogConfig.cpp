@@ -5,7 +5,7 @@
 
 #include "common/StringUtils.h"
 #include "common/UniqueHandle.h"
-#include "logging/FlushLogger.h"
+#include "logging/LogLimits.h"
 
 namespace Overlay::Logging {
 namespace {
@@ -45,7 +45,7 @@ public:
     bool Next(const wchar_t** line, size_t* length) {
         if (!file_) return false;
         size_t n = 0;
-        while (n < FlushLogger::kConfigLineChars - 1) {
+        while (n < kConfigLineChars - 1) {
             if (pos_ == end_ && !(utf8_ ? FillUtf8() : Fill())) break;
             const wchar_t c = buffer_[pos_++];
             line_[n++] = c;
@@ -108,7 +108,7 @@ private:
     base::UniqueHandle file_;
     bool utf8_ = false;
     wchar_t buffer_[16384];
-    wchar_t line_[FlushLogger::kConfigLineChars];
+    wchar_t line_[kConfigLineChars];
     size_t pos_ = 0;
     size_t end_ = 0;
     bool carry_ = false;
@@ -134,13 +134,13 @@ bool FindConfigValue(const std::wstring& path, const wchar_t* key, wchar_t* out,
         const size_t keyStart = i;
         while (i < n && static_cast<uint16_t>(line[i]) > 32) ++i;
         const size_t lineKeyLength = i - keyStart;
-        if (lineKeyLength == 0 || lineKeyLength >= FlushLogger::kMaxKeyChars) continue;
+        if (lineKeyLength == 0 || lineKeyLength >= kMaxKeyChars) continue;
         if (!EqualsNoCase(line + keyStart, lineKeyLength, key, keyLength)) continue;
         while (i < n && static_cast<uint16_t>(line[i]) <= 32) ++i;
         const size_t valueStart = i;
         while (i < n && static_cast<uint16_t>(line[i]) >= 32) ++i;
         size_t valueLength = i - valueStart;
-        if (valueLength >= FlushLogger::kMaxValueChars) valueLength = 0;
+        if (valueLength >= kMaxValueChars) valueLength = 0;
         if (out && valueLength < outChars) {
             wmemcpy(out, line + valueStart, valueLength);
             out[valueLength] = L'\0';

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "logging/FlushLogger.h"
+#include "logging/LogLimits.h"
 
 namespace Overlay::Logging {
 namespace {
@@ -279,7 +279,7 @@ size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint
     w.Text(L"</td><td>");
     // However long the function text, the row keeps room for the markup up to the message and for
     // its closing markup.
-    EscapingWriter fn(row + w.n, FlushLogger::kRowChars - w.n - kMessageCellChars - kRowEndChars - 1, SIZE_MAX);
+    EscapingWriter fn(row + w.n, kRowChars - w.n - kMessageCellChars - kRowEndChars - 1, SIZE_MAX);
     if (function) fn.Text(function, wcslen(function));
     w.n += fn.Finish();
     w.Text(kMessageCellStart);
@@ -287,15 +287,15 @@ size_t FormatRow(wchar_t* row, const RowClock::Reading& now, int32_t level, uint
     w.Text(L"\">");
     size_t n = w.n;
     // The message goes straight into the row, cut to the room that the row's closing markup leaves.
-    const size_t room = FlushLogger::kRowChars - n - kRowEndChars - 1;
+    const size_t room = kRowChars - n - kRowEndChars - 1;
     if (!format) format = L"";
-    EscapingWriter message(row + n, room, FlushLogger::kMessageChars - 1);
+    EscapingWriter message(row + n, room, kMessageChars - 1);
     va_list simple;
     va_copy(simple, args);
     if (FormatSimple(message, format, simple)) {
         n += message.Finish();
     } else {
-        const size_t raw = FormatInto(row + n, room + 1 < FlushLogger::kMessageChars ? room + 1 : FlushLogger::kMessageChars,
+        const size_t raw = FormatInto(row + n, room + 1 < kMessageChars ? room + 1 : kMessageChars,
                                       format, args);
         n += EscapeInPlace(row + n, raw, room);
     }

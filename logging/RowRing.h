@@ -5,7 +5,7 @@
 #include <memory>
 #include <xmmintrin.h>
 
-#include "logging/FlushLogger.h"
+#include "logging/LogLimits.h"
 
 #if defined(_MSC_VER)
 // The ring's shared counters are padded to lines of their own on purpose.
@@ -28,25 +28,25 @@ inline constexpr int32_t kWriterSleeping = 2;
 struct alignas(64) RowSlot {
     std::atomic<uint64_t> sequence;  // position + 1: published; position + kRingSlots: free again
     size_t length;
-    wchar_t text[FlushLogger::kRowChars];
+    wchar_t text[kRowChars];
 };
 
 class RowRing {
 public:
-    RowRing() : slots_(std::make_unique_for_overwrite<RowSlot[]>(FlushLogger::kRingSlots)) {
-        for (size_t i = 0; i < FlushLogger::kRingSlots; ++i) slots_[i].sequence.store(i, std::memory_order_relaxed);
+    RowRing() : slots_(std::make_unique_for_overwrite<RowSlot[]>(kRingSlots)) {
+        for (size_t i = 0; i < kRingSlots; ++i) slots_[i].sequence.store(i, std::memory_order_relaxed);
     }
 
     // Null when the ring is full.
     RowSlot* Claim(uint64_t* position) {
         uint64_t at = head_.load(std::memory_order_relaxed);
         for (;;) {
-            RowSlot& slot = slots_[at % FlushLogger::kRingSlots];
+            RowSlot& slot = slots_[at % kRingSlots];
             const auto lag = static_cast<int64_t>(slot.sequence.load(std::memory_order_acquire) - at);
             if (lag == 0) {
                 if (head_.compare_exchange_weak(at, at + 1, std::memory_order_relaxed)) {
                     *position = at;
-                    Prefetch(slots_[(at + 1) % FlushLogger::kRingSlots]);
+                    Prefetch(slots_[(at + 1) % kRingSlots]);
                     return &slot;
                 }
             } else if (lag < 0) {
@@ -71,12 +71,12 @@ public:
     // The consumer's side: one consumer at a time.
     RowSlot* Next() {
         const uint64_t at = tail_.load(std::memory_order_relaxed);
-        RowSlot& slot = slots_[at % FlushLogger::kRingSlots];
+        RowSlot& slot = slots_[at % kRingSlots];
         return slot.sequence.load(std::memory_order_seq_cst) == at + 1 ? &slot : nullptr;
     }
     void Release(RowSlot* slot) {
         const uint64_t at = tail_.load(std::memory_order_relaxed);
-        slot->sequence.store(at + FlushLogger::kRingSlots, std::memory_order_release);
+        slot->sequence.store(at + kRingSlots, std::memory_order_release);
         tail_.store(at + 1, std::memory_order_relaxed);
     }
     uint64_t Taken() const { return tail_.load(std::memory_order_relaxed); }

@@ -1,12 +1,15 @@
 // The writer thread's side of the logger: callers hand rows over through the ring, the "Logger"
 // thread writes them to the file in batches.
-#include "logging/FlushLogger.h"
+#include "logging/LogWriter.h"
+
+#include <windows.h>
 
 #include "common/Event.h"
 #include "logging/LogFile.h"
+#include "logging/LogLimits.h"
 #include "logging/RowRing.h"
 
-using namespace Overlay::Logging;
+namespace Overlay::Logging {
 
 namespace {
 
@@ -18,67 +21,58 @@ constexpr int kCallerWaits = 20;
 
 }  // namespace
 
-void FlushLogger::Publish(RowSlot* slot, uint64_t position) {
-    ring_->Publish(slot, position);
+void PublishRow(RowRing& ring, RowSlot* slot, uint64_t position, base::Event& wakeUp) {
+    ring.Publish(slot, position);
     // A writer that polls finds the row by itself unless the ring is filling up (looked at every
     // kFillCheckRows rows: the writer's position is on a line that it keeps writing); one asleep
     // needs a wake-up. Either way only one caller makes the system call.
-    const int32_t state = ring_->WriterState();
+    const int32_t state = ring.WriterState();
     if (state == kWriterAwake) return;
     if (state == kWriterPolling &&
-        (position % kFillCheckRows != 0 || ring_->Used(position) < static_cast<int64_t>(kRingSlots / 2))) {
+        (position % kFillCheckRows != 0 || ring.Used(position) < static_cast<int64_t>(kRingSlots / 2))) {
         return;
     }
-    if (ring_->TakeWakeUp()) wakeUp_->Signal();
+    if (ring.TakeWakeUp()) wakeUp.Signal();
 }
 
-size_t FlushLogger::DrainRing(OutputFile* file, bool waitForCallers) {
+size_t DrainRing(RowRing& ring, OutputFile& file, bool waitForCallers) {
     // Only up to the rows claimed by now: callers that keep logging cannot hold the writer here.
-    const uint64_t end = ring_->Claimed();
+    const uint64_t end = ring.Claimed();
     size_t written = 0;
     int waits = 0;
-    while (ring_->Taken() < end) {
-        RowSlot* slot = ring_->Next();
+    while (ring.Taken() < end) {
+        RowSlot* slot = ring.Next();
         if (!slot) {
             // A caller that claimed a slot publishes it within microseconds, unless it was suspended.
             if (!waitForCallers || ++waits > kCallerWaits) break;
             ::Sleep(1);
             continue;
         }
-        file->Write(slot->text, slot->length);
-        ring_->Release(slot);
+        file.Write(slot->text, slot->length);
+        ring.Release(slot);
         ++written;
     }
     return written;
 }
 
-void FlushLogger::WriteQueuedLines() {
-    struct Done {
-        HANDLE event;
-        ~Done() { ::SetEvent(event); }
-    } done{writerDone_.Get()};
-    OutputFile* file = file_.load();
-    if (!file || !wakeUp_) return;
+void WriteRows(RowRing& ring, OutputFile& file, base::Event& wakeUp, const std::atomic<bool>& stopping) {
     for (;;) {
-        const size_t written = DrainRing(file, false);
-        if (written) file->Flush();
-        if (stopping_) break;
+        const size_t written = DrainRing(ring, file, false);
+        if (written) file.Flush();
+        if (stopping) break;
         // Announce the wait, then look once more: a caller that published before the announcement
         // is seen here, one that published after it sees the announcement.
         const int32_t state = written ? kWriterPolling : kWriterSleeping;
-        ring_->SetWriterState(state);
-        if (ring_->Next() || stopping_) {
-            ring_->SetWriterState(kWriterAwake);
+        ring.SetWriterState(state);
+        if (ring.Next() || stopping) {
+            ring.SetWriterState(kWriterAwake);
             continue;
         }
-        wakeUp_->Wait(state == kWriterPolling ? kWriterPollMs : INFINITE);
-        ring_->SetWriterState(kWriterAwake);
+        wakeUp.Wait(state == kWriterPolling ? kWriterPollMs : INFINITE);
+        ring.SetWriterState(kWriterAwake);
     }
-    DrainRing(file, true);
-    file->Flush();
+    DrainRing(ring, file, true);
+    file.Flush();
 }
 
-void FlushLogger::Flush() {
-    if (!IsRunning()) return;
-    if (wakeUp_) wakeUp_->Signal();
-}
+}  // namespace Overlay::Logging
