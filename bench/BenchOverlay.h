@@ -3,7 +3,7 @@
 // game, and an overlay manager set up over it in this process.
 #include <windows.h>
 
-#include "core/CommandLineArgs.h"
+#include "core/OOPManager.h"
 #include "qm/ClientContract.h"
 
 // A controller that handles nothing and draws nothing, counting the frames it is asked for.
@@ -36,20 +36,13 @@ inline HWND CreateBenchGame() {
                              nullptr, nullptr, nullptr, nullptr);
 }
 
-// An overlay manager of type `Manager` whose game is this process, with `controller` in place of a
-// client library and the full-screen state marked read (so that placement does not wait for it).
-template <class Manager>
-class BenchOverlay : public Manager {
-public:
-    bool Attach(QuietController* controller) {
-        this->gamePid_ = ::GetCurrentProcessId();
-        this->instance_ = ::GetModuleHandleW(nullptr);
-        CommandLineArgs args;
-        args.Parse(L"bench.exe");
-        this->ChooseGameWindowHandler(&args);
-        if (!this->InitWindow(this->instance_)) return false;
-        this->hooksManager_.SetControllerForTesting(controller, this);
-        this->windowManager_.SetFullScreenStateUpdated(true);
-        return true;
-    }
-};
+// Puts `manager` over this process's game window with `controller` in place of a client library and
+// the full-screen state marked read (so that placement does not wait for it).
+inline bool AttachToBenchGame(OOPManager& manager, QuietController* controller, bool worker) {
+    OOPManager::InProcessSetup setup;
+    setup.gamePid = ::GetCurrentProcessId();
+    setup.controller = controller;
+    setup.worker = worker;
+    setup.fullScreenStateKnown = true;
+    return manager.AttachInProcess(::GetModuleHandleW(nullptr), setup);
+}

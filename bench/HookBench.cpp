@@ -32,30 +32,22 @@ public:
     std::atomic<bool> panel{false};
 };
 
-class BenchManager : public BenchOverlay<OOPManager> {
-public:
-    int GetManagerType() override { return kManagerGep; }
-    bool InitD3D() override { return true; }
-    void ShutdownD3D() override {}
-    bool ResetD3D(uint32_t, uint32_t) override { return true; }
-    bool Render() override { return true; }
-
-    bool Follow(QuietController* controller) {
-        if (!Attach(controller)) return false;
-        for (int i = 0; i < 2000 && minimized_; ++i) {
-            MSG msg;
-            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-            Update();
-        }
-        return !minimized_;
+// Over the bench window, drawing nothing, until it follows it.
+bool Follow(OOPManager* manager, QuietController* controller) {
+    if (!AttachToBenchGame(*manager, controller, false)) return false;
+    for (int i = 0; i < 2000 && manager->Minimized(); ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        manager->Update();
     }
-};
+    return !manager->Minimized();
+}
 
 // The thread that owns the overlay window: it waits for messages and, when told, stays inside one
 // long step without looking at its queue.
 class WindowThread {
 public:
-    bool Start(BenchManager* manager, QuietController* controller) {
+    bool Start(OOPManager* manager, QuietController* controller) {
         wake_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         inside_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!wake_ || !inside_) return false;
@@ -79,8 +71,8 @@ public:
     bool Busy() const { return busy_.load(); }
 
 private:
-    void Run(BenchManager* manager, QuietController* controller) {
-        followed_ = CreateBenchGame() && manager->Follow(controller);
+    void Run(OOPManager* manager, QuietController* controller) {
+        followed_ = CreateBenchGame() && Follow(manager, controller);
         ready_ = true;
         HANDLE wake = wake_.Get();
         while (!quit_.load()) {
@@ -159,7 +151,7 @@ void PrintSwitches(const char* name, std::vector<double> times) {
 
 int main() {
     PanelController controller;
-    BenchManager manager;
+    OOPManager manager(kManagerGep, 60);
     WindowThread windowThread;
     if (!windowThread.Start(&manager, &controller)) {
         std::printf("the overlay did not follow the bench window\n");

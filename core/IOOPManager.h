@@ -20,11 +20,6 @@ class IOOPManager {
 public:
     virtual int Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) = 0;
     virtual int GetManagerType() = 0;
-    virtual bool InitD3D() = 0;
-    virtual void ShutdownD3D() = 0;
-    virtual bool ResetD3D(uint32_t width, uint32_t height) = 0;
-    virtual bool Render() = 0;
-    virtual bool IsAdapterChanged() { return false; }
 
 protected:
     ~IOOPManager() = default;

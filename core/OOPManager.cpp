@@ -21,9 +21,14 @@ void SetDpiAwareness() {
 
 OOPManager* OOPManager::Current() { return HostState::Get().currentManager; }
 
-OOPManager::OOPManager() { HostState::Get().currentManager = this; }
+OOPManager::OOPManager(ManagerType type, uint32_t targetFrameRate) : type_(type) {
+    pacer_.SetTargetRate(targetFrameRate);
+    HostState::Get().currentManager = this;
+}
 
 OOPManager::~OOPManager() {
+    // The renderer may still hold the window's swap chain; it goes before what it asks of.
+    renderer_.reset();
     windowManager_.ReleaseHandler();
     inputProxy_.Reset();
     fullScreenDetector_.reset();
@@ -118,6 +123,29 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     }
 
     QM_LOG_INFO(kFn, 1, L"Starting");
+    return RunStarted(logger);
+}
+
+bool OOPManager::AttachInProcess(HINSTANCE instance, const InProcessSetup& setup) {
+    instance_ = instance;
+    gamePid_ = setup.gamePid;
+    CommandLineArgs args;
+    args.Parse(setup.uwp ? L"host.exe --uwp" : L"host.exe");
+    ChooseGameWindowHandler(&args);
+    if (setup.worker) {
+        worker_ = std::make_unique<Common::Utils::WorkerThread>();
+        worker_->Start("worker thread");
+    }
+    if (!InitWindow(instance_)) return false;
+    fullScreenRenderingOff_ = GetGameConfiguration()->Byte(qm::GameConfiguration::kFullScreenRenderingOff) != 0;
+    if (setup.fullScreenStateKnown) windowManager_.SetFullScreenStateUpdated(true);
+    if (!setup.controller) return true;
+    hooksManager_.SetControllerForTesting(setup.controller, this);
+    return !setup.hooksThread || hooksManager_.Start(instance_);
+}
+
+int OOPManager::RunStarted(FlushLogger* logger) {
+    constexpr const wchar_t* kFn = L"OOPManager::Run";
     int exitCode = 0;
     MSG msg{};
     base::HangWatch* watch = hangWatch_.Running() ? &hangWatch_ : nullptr;
@@ -336,7 +364,7 @@ bool OOPManager::Step(bool render) {
             DelayNextPass(1000);
             return true;
         }
-        if (!renderSuspended_) {
+        if (!renderer_ || !renderer_->Suspended()) {
             resetDone_ = false;
             if (Render()) {
                 const int64_t presented = base::NowMicroseconds();
@@ -415,7 +443,7 @@ void OOPManager::HandleFullScreenModeChanged() {
     // Run by the window manager's UpdateFullScreenState whenever the state changes.
     const bool fullScreen = windowManager_.IsFullScreen();
     ::ShowWindow(overlayWindow_, fullScreen && fullScreenRenderingOff_ ? SW_HIDE : SW_SHOWNA);
-    if (!fullScreen && !firstFrameRendered_) {
+    if (!fullScreen && !FirstFrameRendered()) {
         QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
     }
     ::PostMessageW(overlayWindow_, qm::overlay::kMsgBringToForeground, 1, 1);
@@ -523,6 +551,36 @@ void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
         cursorChanged_ = true;
     }
 }
+
+const CursorImage* OOPManager::CursorToDraw(bool* changed) {
+    *changed = cursorChanged_;
+    cursorChanged_ = false;
+    return CurrentCursorImage();
+}
+
+bool OOPManager::GameClientSize(uint32_t* width, uint32_t* height) {
+    RECT rect{};
+    if (windowManager_.UpdateGameWindowRect(rect, true) == 0) return false;
+    *width = static_cast<uint32_t>(rect.right - rect.left);
+    *height = static_cast<uint32_t>(rect.bottom - rect.top);
+    return true;
+}
+
+bool OOPManager::InitD3D() {
+    if (!renderer_) return true;
+    // Chosen for the game's monitor as it is now: a check queued for that monitor has nothing left
+    // to find.
+    if (windowManager_.Monitor()) adapterCheckPending_ = false;
+    return renderer_->Create();
+}
+
+void OOPManager::ShutdownD3D() {
+    if (renderer_) renderer_->Release();
+}
+
+bool OOPManager::ResetD3D(uint32_t width, uint32_t height) { return !renderer_ || renderer_->Resize(width, height); }
+
+bool OOPManager::Render() { return !renderer_ || renderer_->RenderAndPresent(); }
 
 const CursorImage* OOPManager::CurrentCursorImage() const {
     if (cursorIndex_ < 0 || cursorIndex_ >= kCursorSlots || !cursorImages_[cursorIndex_].valid) return nullptr;

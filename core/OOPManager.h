@@ -21,6 +21,7 @@
 #include "core/CursorImage.h"
 #include "core/FramePacer.h"
 #include "core/FrameStatistics.h"
+#include "core/Renderer.h"
 
 // Exit codes of Init's steps.
 enum InitResult : int {
@@ -36,27 +37,56 @@ enum InitResult : int {
 // ends rather than leave a frozen overlay over the game (the system's "possible deadlock" status).
 constexpr int kExitHung = static_cast<int>(0xC0000194);
 
-// The overlay manager base: Init, the main loop and Shutdown shared by every manager. Its parts
-// (the input side, the game-window side, the client watchdog) reach it through their own interfaces.
+// The overlay manager: Init, the main loop and Shutdown shared by every manager type. Its parts (the
+// renderer, the input side, the game-window side, the client watchdog) reach it through their own
+// interfaces.
 class OOPManager : public IOOPManager,
                    public base::process::ProcessWatchDog::Delegate,
                    public OverlayHost,
-                   public WindowManager::Owner {
+                   public WindowManager::Owner,
+                   public RenderHost {
 public:
-    OOPManager();
+    // `type` and its frame rate; a manager without a renderer (the plug-in hosts) draws nothing.
+    OOPManager(ManagerType type, uint32_t targetFrameRate);
     virtual ~OOPManager();
     OOPManager(const OOPManager&) = delete;
     OOPManager& operator=(const OOPManager&) = delete;
 
     int Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
+    // The main loop and the stop, once the manager has started; Run's second half.
+    int RunStarted(FlushLogger* logger);
+
+    // How a program drives the manager in its own process (tests, benchmarks): over the game of
+    // `gamePid`, with `controller` in place of a client library.
+    struct InProcessSetup {
+        uint32_t gamePid = 0;
+        bool uwp = false;
+        qm::IOverlayManagerController* controller = nullptr;
+        bool hooksThread = false;  // with a controller: the low-level hooks as well
+        bool worker = true;
+        bool fullScreenStateKnown = false;  // placement then does not wait for the worker's answer
+    };
+    // The game window's handler, the worker, the overlay window and what the setup asks for; the
+    // configuration is read as Init reads it. False when the window or the hooks cannot be made.
+    bool AttachInProcess(HINSTANCE instance, const InProcessSetup& setup);
     uint32_t RendererKind() override;
+    int GetManagerType() override { return type_; }
+    void SetRenderer(std::unique_ptr<Renderer> renderer) { renderer_ = std::move(renderer); }
+    Renderer* GetRenderer() const { return renderer_.get(); }
+
+    // The renderer's steps, as the manager takes them; without a renderer each succeeds.
+    bool InitD3D();
+    void ShutdownD3D();
+    bool ResetD3D(uint32_t width, uint32_t height);
+    bool Render();
+    bool IsAdapterChanged() { return renderer_ && renderer_->AdapterChanged(); }
 
     virtual int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd);
     virtual void Shutdown();
     virtual uint32_t GetWindowExStyle() { return qm::overlay::kManagerExStyle; }
     virtual bool ShouldRenderFrame();
     virtual bool Update();
-    virtual uint32_t GetTargetFrameRate() { return 60; }
+    uint32_t GetTargetFrameRate() const { return pacer_.TargetRate(); }
 
     void ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) override;
 
@@ -72,7 +102,7 @@ public:
     const std::wstring& GameProcessName() const override { return gameProcessName_; }
     Common::Utils::WorkerThread* Worker() const { return worker_.get(); }
     base::process::ProcessWatchDog* ClientWatchDog() const { return watchdog_.get(); }
-    uint32_t BackgroundColor() const { return backgroundColor_; }
+    uint32_t BackgroundColor() const override { return backgroundColor_; }
     OOPHooksManager& HooksManager() { return hooksManager_; }
     WindowManager& Windows() override { return windowManager_; }
     FullScreenDetector* Detector() const { return fullScreenDetector_.get(); }
@@ -81,16 +111,25 @@ public:
     HWND OverlayWindow() const override { return overlayWindow_; }
     bool IsGameFullScreen() override { return windowManager_.IsFullScreen(); }
     bool FullScreenRenderingOff() const override { return fullScreenRenderingOff_; }
-    bool FirstFrameRendered() const { return firstFrameRendered_; }
+    bool FirstFrameRendered() const { return renderer_ && renderer_->FirstFrameRendered(); }
     bool Minimized() const override { return minimized_; }
     RECT GameRect() const override { return gameRect_; }
     uint32_t BackBufferWidth() const { return backBufferWidth_; }
     uint32_t BackBufferHeight() const { return backBufferHeight_; }
     bool NeedsReset() const { return needsReset_; }
+    bool AdapterCheckPending() const { return adapterCheckPending_; }
     void SetAdapterCheckPending() override { adapterCheckPending_ = true; }
     void GameWindowFound(HWND window) override;
     bool TakesForegroundOnCancel() const override;
     HWND BlockerWindow() const override { return inputProxy_.BlockerWindow(); }
+
+    // What the renderer asks.
+    HMONITOR GameMonitor() override { return windowManager_.Monitor(); }
+    bool GameClientSize(uint32_t* width, uint32_t* height) override;
+    qm::IOverlayManagerController* Controller() override { return hooksManager_.Controller(); }
+    const CursorImage* CursorToDraw(bool* changed) override;
+    FramePacer& Pacer() override { return pacer_; }
+    void DeviceRecreated() override { statistics_.DeviceRecreated(); }
     InputBlockerProxy& InputProxy() override { return inputProxy_; }
 
     // The cursor cache: 7 pictures captured once each, the current one, and whether it changed
@@ -113,10 +152,10 @@ public:
 
     // The main loop runs the update step again no earlier than `microseconds` from now (messages
     // are answered meanwhile).
-    void DelayNextPass(int64_t microseconds) { pacer_.DelayNextPass(base::NowMicroseconds(), microseconds); }
+    void DelayNextPass(int64_t microseconds) override { pacer_.DelayNextPass(base::NowMicroseconds(), microseconds); }
     int64_t NextPassDue() const { return pacer_.NextPassDue(); }
     // One frame at the target rate.
-    int64_t FrameIntervalMicroseconds() { return 1000000 / static_cast<int64_t>(GetTargetFrameRate()); }
+    int64_t FrameIntervalMicroseconds() const { return pacer_.TargetIntervalUs(); }
     const FramePacer& Pacer() const { return pacer_; }
     // Between frames: when the game's window moved, changed size or was minimised or restored
     // since the last look, the overlay follows at once, without rendering. True when it followed.
@@ -176,6 +215,8 @@ protected:
     void WaitForNextPass(int64_t now);
     bool OverlayMatchesGame(const RECT& rect);
 
+    const ManagerType type_;
+    std::unique_ptr<Renderer> renderer_;
     HINSTANCE instance_ = nullptr;
     WNDCLASSEXW windowClass_{};
     std::atomic<bool> stopRequested_{false};
@@ -188,8 +229,6 @@ protected:
     uint32_t backBufferHeight_ = 0;
     uint32_t backgroundColor_ = 0;
     bool resetDone_ = false;
-    bool renderSuspended_ = false;
-    bool firstFrameRendered_ = false;
     bool gameShown_ = true;
 
     std::wstring gameProcessName_;

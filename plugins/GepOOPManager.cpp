@@ -11,7 +11,7 @@ constexpr int kGepPluginFailed = -991;
 #define PLUGIN_ERROR(function, ...) \
     QM_LOG(kSeverityHigh, kLogError, 0xFFFFFF, gLogger.ErrorFlags(), (function), __VA_ARGS__)
 
-GepOOPManager::GepOOPManager() : stopEvent_(std::make_unique<base::Event>()) { stopEvent_->Create(); }
+GepOOPManager::GepOOPManager(ManagerType type) : OOPManager(type, 60), stopEvent_(std::make_unique<base::Event>()) { stopEvent_->Create(); }
 
 GepOOPManager::~GepOOPManager() {
     gameWatchdog_.reset();

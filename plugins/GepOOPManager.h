@@ -10,14 +10,8 @@
 // waits until the game or the client ends.
 class GepOOPManager : public OOPManager {
 public:
-    GepOOPManager();
+    GepOOPManager() : GepOOPManager(kManagerGep) {}
     ~GepOOPManager() override;
-
-    int GetManagerType() override { return kManagerGep; }
-    bool InitD3D() override { return true; }
-    void ShutdownD3D() override {}
-    bool ResetD3D(uint32_t, uint32_t) override { return true; }
-    bool Render() override { return true; }
 
     int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
     bool Update() override;
@@ -26,6 +20,8 @@ public:
     GEPPluginDll& Plugin() { return plugin_; }
 
 protected:
+    explicit GepOOPManager(ManagerType type);
+
     // The "plugin" value must name an existing file; else "file not found: %s" under `function`.
     bool FindPlugin(const CommandLineArgs* cmd, const wchar_t* function);
     // The game's end signals the stop event a second after it happened.

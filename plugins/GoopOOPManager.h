@@ -17,10 +17,9 @@ struct GoopStrings {
 // rate while answering window messages, and tells it to shut down.
 class GoopOOPManager : public GepOOPManager {
 public:
-    GoopOOPManager() = default;
+    GoopOOPManager() : GepOOPManager(kManagerGoop) {}
     ~GoopOOPManager() override;
 
-    int GetManagerType() override { return kManagerGoop; }
     int Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd) override;
     void Shutdown() override;
     bool Update() override;

@@ -7,6 +7,8 @@
 #include "common/DllHelper.h"
 #include "logging/Log.h"
 
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_0};
@@ -107,6 +109,18 @@ HRESULT D3D11Backend::CreateDevice(IDXGIAdapter1* adapter, ID3D11Device** device
 HRESULT D3D11Backend::CreateDeviceAndSwapChain(IDXGIAdapter1* adapter, const DXGI_SWAP_CHAIN_DESC& desc,
                                                IDXGISwapChain** swapChain, ID3D11Device** device,
                                                ID3D11DeviceContext** context) {
+    if (*device) {
+        // The device exists: only its swap chain, from the factory that made its adapter.
+        ComPtr<IDXGIDevice> dxgiDevice;
+        ComPtr<IDXGIAdapter> deviceAdapter;
+        ComPtr<IDXGIFactory> factory;
+        HRESULT hr = (*device)->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.GetAddressOf()));
+        if (SUCCEEDED(hr)) hr = dxgiDevice->GetAdapter(&deviceAdapter);
+        if (SUCCEEDED(hr)) hr = deviceAdapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(factory.GetAddressOf()));
+        if (SUCCEEDED(hr)) hr = factory->CreateSwapChain(*device, const_cast<DXGI_SWAP_CHAIN_DESC*>(&desc), swapChain);
+        if (SUCCEEDED(hr) && !*context) (*device)->GetImmediateContext(context);
+        return hr;
+    }
     D3D_FEATURE_LEVEL achieved{};
     return ::D3D11CreateDeviceAndSwapChain(adapter, DriverTypeFor(adapter), nullptr, 0, kFeatureLevels, 2,
                                            D3D11_SDK_VERSION, &desc, swapChain, device, &achieved, context);

@@ -19,6 +19,7 @@ class D3D11Backend {
 public:
     virtual HRESULT CreateFactory(IDXGIFactory2** factory);
     virtual HRESULT CreateDevice(IDXGIAdapter1* adapter, ID3D11Device** device, ID3D11DeviceContext** context);
+    // The window's swap chain; with no device in *device, a device and its context are made with it.
     virtual HRESULT CreateDeviceAndSwapChain(IDXGIAdapter1* adapter, const DXGI_SWAP_CHAIN_DESC& desc,
                                              IDXGISwapChain** swapChain, ID3D11Device** device,
                                              ID3D11DeviceContext** context);

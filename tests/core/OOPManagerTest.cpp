@@ -3,53 +3,26 @@
 #include "core/CommandLineArgs.h"
 #include "core/OOPManager.h"
 #include "logging/FlushLogger.h"
+#include "tests/support/OverlayTestSupport.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
-// A manager whose steps the tests script: Init's result, and what Update does on its n-th pass.
-class ScriptedManager : public OOPManager {
-public:
-    int initResult = 0;
-    int quitOnPass = -1;     // post WM_QUIT with quitCode on this pass
-    int quitCode = 0;
-    int stopOnPass = -1;     // set the stop flag on this pass
-    int passes = 0;
-    int shutdowns = 0;
-
-    int GetManagerType() override { return kManagerD3D11; }
-    bool InitD3D() override { return true; }
-    void ShutdownD3D() override { ++shutdowns; }
-    bool ResetD3D(uint32_t, uint32_t) override { return true; }
-    bool Render() override { return true; }
-    int Init(HINSTANCE, FlushLogger*, CommandLineArgs*) override { return initResult; }
-    bool Update() override {
-        ++passes;
-        if (passes == quitOnPass) ::PostQuitMessage(quitCode);
-        if (passes == stopOnPass) RequestStop();
-        return true;
-    }
-};
-
-}  // namespace
-
 TEST(OOPManagerRun, EndsByWmQuitStopRequestOrFailingInit) {
-    const struct {
-        int initResult, quitOnPass, stopOnPass, code, passes, shutdowns;
-    } cases[] = {
-        {0, 3, -1, -12345, 3, 1},  // WM_QUIT's code, signed
-        {0, -1, 5, 0, 5, 1},       // a stop request ends with zero
-        {-998, 1, 1, -998, 0, 0},  // a failed start skips the loop and the shutdown
-    };
-    for (const auto& c : cases) {
-        ScriptedManager m;
-        m.initResult = c.initResult;
-        m.quitOnPass = c.quitOnPass;
-        m.quitCode = c.code;
-        m.stopOnPass = c.stopOnPass;
-        EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), c.code);
-        EXPECT_EQ(m.passes, c.passes) << c.code;
-        EXPECT_EQ(m.shutdowns, c.shutdowns) << c.code;
+    {
+        test::TestManager m;
+        ::PostQuitMessage(-12345);
+        EXPECT_EQ(m->RunStarted(&gLogger), -12345);  // WM_QUIT's code, signed
+        EXPECT_EQ(m.renderer.releases, 1);
     }
+    {
+        test::TestManager m;
+        m->RequestStop();
+        EXPECT_EQ(m->RunStarted(&gLogger), 0);  // a stop request ends with zero
+        EXPECT_EQ(m.renderer.renders, 0);
+        EXPECT_EQ(m.renderer.releases, 1);
+    }
+    test::TestManager m;
+    EXPECT_EQ(m->Run(nullptr, &gLogger, nullptr), -999);  // a failed start skips the loop and the shutdown
+    EXPECT_EQ(m.renderer.releases, 0);
 }
 
 TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
@@ -66,17 +39,17 @@ TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
         {L"x", false},
     };
     for (const Case& c : cases) {
-        ScriptedManager m;
+        OOPManager m(kManagerD3D11, 90);
         CommandLineArgs cmd = test::Parsed(c.line);
         EXPECT_EQ(m.ProcessCommandLine(&cmd), c.ok) << std::string(c.line, c.line + wcslen(c.line));
         EXPECT_EQ(m.Worker() != nullptr, c.ok);
     }
-    ScriptedManager m;
+    OOPManager m(kManagerD3D11, 90);
     EXPECT_FALSE(m.ProcessCommandLine(nullptr));
 }
 
 TEST(ProcessCommandLine, StoresTheFieldsAndStartsTheWorker) {
-    ScriptedManager m;
+    OOPManager m(kManagerD3D11, 90);
     CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm \"--game-pid= 12 34\" --qm-pid=-2 \"--game-process=My Game.exe\"");
     ASSERT_TRUE(m.ProcessCommandLine(&cmd));
     EXPECT_EQ(m.GamePid(), 12u);
@@ -98,7 +71,7 @@ TEST(ProcessCommandLine, StoresTheFieldsAndStartsTheWorker) {
 }
 
 TEST(FrameGate, SpacesFramesByTheTargetRate) {
-    ScriptedManager m;  // 60 per second: one frame every 16 ms at most
+    OOPManager m(kManagerGep, 60);  // one frame every 16 ms at most
     int frames = 0;
     LARGE_INTEGER frequency, start, now;
     ::QueryPerformanceFrequency(&frequency);
@@ -115,29 +88,29 @@ TEST(FrameGate, SpacesFramesByTheTargetRate) {
 TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
     test::ChildProcess client(test::ChildCommand(L"sleep 300"));
     ASSERT_TRUE(client.Started());
-    ScriptedManager m;
+    test::TestManager m;
     CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=" + std::to_wstring(client.Pid()));
-    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
-    ASSERT_NE(m.ClientWatchDog(), nullptr);
-    EXPECT_TRUE(m.ClientWatchDog()->IsWatching());
-    m.ProcessClosed(nullptr, client.Pid() + 4, 0);  // another process's end
-    EXPECT_FALSE(m.StopRequested());
+    ASSERT_TRUE(m->ProcessCommandLine(&cmd));
+    ASSERT_NE(m->ClientWatchDog(), nullptr);
+    EXPECT_TRUE(m->ClientWatchDog()->IsWatching());
+    m->ProcessClosed(nullptr, client.Pid() + 4, 0);  // another process's end
+    EXPECT_FALSE(m->StopRequested());
     ASSERT_TRUE(client.WaitExit(20000));
-    EXPECT_TRUE(test::WaitUntil([&m] { return m.StopRequested(); }, 5000));
-    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
-    EXPECT_EQ(m.passes, 0);
-    EXPECT_EQ(m.shutdowns, 1);
+    EXPECT_TRUE(test::WaitUntil([&m] { return m->StopRequested(); }, 5000));
+    EXPECT_EQ(m->RunStarted(&gLogger), 0);
+    EXPECT_EQ(m.renderer.renders, 0);
+    EXPECT_EQ(m.renderer.releases, 1);
 }
 
 TEST(ProcessCommandLine, AClientThatCannotBeWatchedCountsAsEndedWithoutFailingTheStep) {
-    ScriptedManager m;
+    test::TestManager m;
     CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=4294967280");
-    EXPECT_FALSE(m.ProcessCommandLine(&cmd));  // out of range: missing
+    EXPECT_FALSE(m->ProcessCommandLine(&cmd));  // out of range: missing
     cmd.Parse(L"x --qm-client=C:\\qm --game-pid=10 --qm-pid=-16");
-    EXPECT_TRUE(m.ProcessCommandLine(&cmd));
-    EXPECT_FALSE(m.ClientWatchDog()->IsWatching());
-    EXPECT_TRUE(m.StopRequested());
-    EXPECT_EQ(m.Run(nullptr, &gLogger, nullptr), 0);
-    EXPECT_EQ(m.passes, 0);
-    EXPECT_EQ(m.shutdowns, 1);
+    EXPECT_TRUE(m->ProcessCommandLine(&cmd));
+    EXPECT_FALSE(m->ClientWatchDog()->IsWatching());
+    EXPECT_TRUE(m->StopRequested());
+    EXPECT_EQ(m->RunStarted(&gLogger), 0);
+    EXPECT_EQ(m.renderer.renders, 0);
+    EXPECT_EQ(m.renderer.releases, 1);
 }

@@ -23,7 +23,7 @@ TEST(OverlayWindow, HiddenAtTheOriginUntilTheGameIsSeenThenOverItsClientArea) {
     test::SampleGame game(L"--hidden --pos 120,80 --size 640x480");
     ASSERT_NE(game.Window(), nullptr);
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m.OverlayWindow();
+    HWND overlay = m->OverlayWindow();
     EXPECT_TRUE(test::SameRect(test::WindowRect(overlay), RECT{0, 0, 10, 10}));
     EXPECT_FALSE(Visible(overlay));
     const LONG ex = ::GetWindowLongW(overlay, GWL_EXSTYLE);
@@ -31,36 +31,36 @@ TEST(OverlayWindow, HiddenAtTheOriginUntilTheGameIsSeenThenOverItsClientArea) {
     EXPECT_EQ(static_cast<DWORD>(::GetWindowLongW(overlay, GWL_STYLE)) & WS_POPUP, static_cast<DWORD>(WS_POPUP));
 
     // A hidden game keeps the overlay waiting (and hidden).
-    for (int i = 0; i < 3; ++i) m.Update();
+    for (int i = 0; i < 3; ++i) m->Update();
     EXPECT_FALSE(Visible(overlay));
 
     ::ShowWindow(game.Window(), SW_SHOWNA);
     ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); }, 10000));
-    EXPECT_EQ(m.BackBufferWidth(), static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left));
-    EXPECT_GT(m.renders, 0);
+    EXPECT_EQ(m->BackBufferWidth(), static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left));
+    EXPECT_GT(m.renderer.renders, 0);
 }
 
 TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m.OverlayWindow();
+    HWND overlay = m->OverlayWindow();
     const auto over = [&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); };
     ASSERT_TRUE(m.UpdateUntil(over, 10000));
 
     ::SetWindowPos(game.Window(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ASSERT_TRUE(m.UpdateUntil(over, 5000));
-    const int resetsBefore = m.resets;
+    const int resetsBefore = m.renderer.resets;
     ::SetWindowPos(game.Window(), nullptr, 0, 0, 800, 500, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ASSERT_TRUE(m.UpdateUntil(over, 5000));
-    ASSERT_TRUE(m.UpdateUntil([&] { return m.BackBufferWidth() == static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left); }, 5000));
-    EXPECT_GT(m.resets, resetsBefore);
+    ASSERT_TRUE(m.UpdateUntil([&] { return m->BackBufferWidth() == static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left); }, 5000));
+    EXPECT_GT(m.renderer.resets, resetsBefore);
 
     ::ShowWindow(game.Window(), SW_MINIMIZE);
-    ASSERT_TRUE(m.UpdateUntil([&] { return !Visible(overlay) && m.Minimized(); }, 5000));
-    const int rendersWhileMinimised = m.renders;
-    for (int i = 0; i < 5; ++i) m.Update();
-    EXPECT_EQ(m.renders, rendersWhileMinimised);
+    ASSERT_TRUE(m.UpdateUntil([&] { return !Visible(overlay) && m->Minimized(); }, 5000));
+    const int rendersWhileMinimised = m.renderer.renders;
+    for (int i = 0; i < 5; ++i) m->Update();
+    EXPECT_EQ(m.renderer.renders, rendersWhileMinimised);
 
     ::ShowWindow(game.Window(), SW_RESTORE);
     EXPECT_TRUE(m.UpdateUntil(over, 5000));
@@ -89,7 +89,7 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     ASSERT_TRUE(belowOther());
 
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m.OverlayWindow();
+    HWND overlay = m->OverlayWindow();
     ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay); }, 10000));
     // Other tests' windows may take the foreground meanwhile; the overlay must never have it, nor
     // hand it to the window below it when it is hidden.
@@ -99,58 +99,61 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     // Should the overlay have been made active at its creation, handing the foreground back raises
     // the game under Wine: the scene is set again before the placement is looked at.
     ASSERT_TRUE(belowOther());
-    m.PlaceOverlay(true);
-    EXPECT_EQ(m.FindInsertAfter(), other);
+    m->PlaceOverlay(true);
+    EXPECT_EQ(m->FindInsertAfter(), other);
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);
     EXPECT_EQ(VisibleAbove(overlay), other);
 
-    m.Windows().SetFullScreenStateUpdated(true);
-    EXPECT_EQ(m.FindInsertAfter(), other);
-    m.PlaceOverlay(true);
+    m->Windows().SetFullScreenStateUpdated(true);
+    EXPECT_EQ(m->FindInsertAfter(), other);
+    m->PlaceOverlay(true);
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);
     EXPECT_EQ(VisibleAbove(overlay), other);
 
     // Minimised: top-most whatever lies above.
-    m.Rect().left = OOPManager::kMinimizedLeft;
-    EXPECT_EQ(m.FindInsertAfter(), HWND_TOPMOST);
+    ::ShowWindow(game.Window(), SW_MINIMIZE);
+    ASSERT_TRUE(m.UpdateUntil([&] { return m->Minimized(); }, 5000));
+    EXPECT_EQ(m->FindInsertAfter(), HWND_TOPMOST);
 }
 
 TEST(OverlayWindow, ClickThroughDecidesHitTestingAndTheTransparentStyle) {
     test::TestManager m;
-    ASSERT_TRUE(m.Prepare(1, false, nullptr));
-    HWND overlay = m.OverlayWindow();
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    HWND overlay = m->OverlayWindow();
     EXPECT_EQ(::SendMessageW(overlay, WM_NCHITTEST, 0, 0), HTTRANSPARENT);
     EXPECT_EQ(::SendMessageW(overlay, WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
 
-    EXPECT_TRUE(m.SetClickThrough(false, false));
-    EXPECT_FALSE(m.SetClickThrough(false, false));
+    EXPECT_TRUE(m->SetClickThrough(false, false));
+    EXPECT_FALSE(m->SetClickThrough(false, false));
     EXPECT_EQ(::SendMessageW(overlay, WM_NCHITTEST, 0, 0), HTCLIENT);
     EXPECT_EQ(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
-    EXPECT_TRUE(m.SetClickThrough(true, false));
+    EXPECT_TRUE(m->SetClickThrough(true, false));
     EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
 
     // Full screen: the style stays as it is when the overlay turns interactive.
-    m.Windows().UpdateFullScreenState(true);
-    EXPECT_TRUE(m.SetClickThrough(false, false));
+    m->Windows().UpdateFullScreenState(true);
+    EXPECT_TRUE(m->SetClickThrough(false, false));
     EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
 
     // Mouse messages without a controller are the window's default; WM_SIZE minimised resets nothing.
     EXPECT_EQ(::SendMessageW(overlay, WM_MOUSEMOVE, 0, 0), 0);
-    m.SetMinimized(false);
+    ASSERT_TRUE(m.UpdateUntil([&] { return !m->Minimized(); }, 10000));
+    const int resets = m.renderer.resets;
     ::SendMessageW(overlay, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(300, 200));
-    EXPECT_EQ(m.resets, 0);
+    EXPECT_EQ(m.renderer.resets, resets);
     ::SendMessageW(overlay, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 200));
-    EXPECT_EQ(m.resets, 1);
-    EXPECT_EQ(m.lastResetWidth, 300u);
+    EXPECT_EQ(m.renderer.resets, resets + 1);
+    EXPECT_EQ(m.renderer.lastResetWidth, 300u);
 }
 
 TEST(OverlayWindow, RenderFailureResetsAtTheGameSizeAndFailedResetsKeepTheFlag) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    ASSERT_TRUE(m.UpdateUntil([&] { return m.renders > 0; }, 10000));
-    m.renderResult = false;
-    const int resets = m.resets;
-    ASSERT_TRUE(m.UpdateUntil([&] { return m.resets > resets; }, 3000));
-    EXPECT_EQ(m.lastResetWidth, m.BackBufferWidth());
+    ASSERT_TRUE(m.UpdateUntil([&] { return m.renderer.renders > 0; }, 10000));
+    m.renderer.renderResult = false;
+    const int resets = m.renderer.resets;
+    ASSERT_TRUE(m.UpdateUntil([&] { return m.renderer.resets > resets; }, 3000));
+    EXPECT_EQ(m.renderer.lastResetWidth, m->BackBufferWidth());
 }

@@ -191,17 +191,17 @@ TEST(WindowManager, FullScreenChangesAreReportedOnceWithTheirMessages) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, nullptr));
-    m.HooksManager().SetControllerForTesting(&controller, &m);
-    WindowManager& w = m.Windows();
+    m->HooksManager().SetControllerForTesting(&controller, &m.Manager());
+    WindowManager& w = m->Windows();
     MSG msg;
-    while (::PeekMessageW(&msg, m.OverlayWindow(), 0, 0, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, m->OverlayWindow(), 0, 0, PM_REMOVE)) {
     }
     EXPECT_TRUE(w.UpdateFullScreenState(true));
     EXPECT_FALSE(w.UpdateFullScreenState(true));
     EXPECT_TRUE(w.FullScreenStateUpdated());
     EXPECT_TRUE(w.IsFullScreen());
     std::vector<UINT> posted;
-    while (::PeekMessageW(&msg, m.OverlayWindow(), WM_USER, WM_USER + 100, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, m->OverlayWindow(), WM_USER, WM_USER + 100, PM_REMOVE)) {
         posted.push_back(msg.message);
         EXPECT_EQ(msg.wParam, 1u);
         EXPECT_EQ(msg.lParam, 1);
@@ -209,12 +209,19 @@ TEST(WindowManager, FullScreenChangesAreReportedOnceWithTheirMessages) {
     EXPECT_EQ(posted, (std::vector<UINT>{1032, 1033}));
     EXPECT_EQ(controller.windowModeRestored.load(), 1);
     // Full-screen rendering on: the overlay stays shown.
-    EXPECT_TRUE(::IsWindowVisible(m.OverlayWindow()));
+    EXPECT_TRUE(::IsWindowVisible(m->OverlayWindow()));
 
-    m.SetFullScreenRenderingOff(true);
-    EXPECT_TRUE(w.UpdateFullScreenState(false));
+}
+
+TEST(WindowManager, FullScreenRenderingOffHidesTheOverlayOverAFullScreenGame) {
+    test::TestManager m;  // the configuration is fresh from here on, and once it is gone
+    GetGameConfiguration()->SetByte(qm::GameConfiguration::kFullScreenRenderingOff, 1);
+    ASSERT_TRUE(m.Prepare(1, false, nullptr));
+    WindowManager& w = m->Windows();
     EXPECT_TRUE(w.UpdateFullScreenState(true));
-    EXPECT_FALSE(::IsWindowVisible(m.OverlayWindow()));
+    EXPECT_FALSE(::IsWindowVisible(m->OverlayWindow()));
+    EXPECT_TRUE(w.UpdateFullScreenState(false));
+    EXPECT_TRUE(::IsWindowVisible(m->OverlayWindow()));
 }
 
 TEST(WindowManager, MonitorChangesAndTheGameWindowCache) {
@@ -222,16 +229,16 @@ TEST(WindowManager, MonitorChangesAndTheGameWindowCache) {
     test::TestManager m;
     test::SampleGame game;
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    m.HooksManager().SetControllerForTesting(&controller, &m);
-    WindowManager& w = m.Windows();
+    m->HooksManager().SetControllerForTesting(&controller, &m.Manager());
+    WindowManager& w = m->Windows();
 
     HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     w.SetMonitor(monitor);
-    EXPECT_TRUE(m.AdapterCheckPending());
-    EXPECT_FALSE(m.VerifyAdapterUpdated(10, 10));  // checked: the adapter is the same
-    EXPECT_FALSE(m.AdapterCheckPending());
+    EXPECT_TRUE(m->AdapterCheckPending());
+    EXPECT_FALSE(m->VerifyAdapterUpdated(10, 10));  // checked: the adapter is the same
+    EXPECT_FALSE(m->AdapterCheckPending());
     w.SetMonitor(monitor);
-    EXPECT_FALSE(m.AdapterCheckPending());
+    EXPECT_FALSE(m->AdapterCheckPending());
 
     // GetGameWindow looks up without keeping; FindGameWindow keeps; both tell the controller.
     w.SetCachedGameWindow(nullptr);

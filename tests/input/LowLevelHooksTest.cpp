@@ -51,9 +51,9 @@ struct HookedOverlay {
 
     bool Ready() {
         if (!m.Prepare(game.Pid(), false, &controller)) return false;
-        m.Windows().SetFullScreenStateUpdated(true);
-        if (!m.UpdateUntil([&] { return ::IsWindowVisible(m.OverlayWindow()) && !m.Minimized(); }, 10000)) return false;
-        client = test::WindowRect(m.OverlayWindow());
+        m->Windows().SetFullScreenStateUpdated(true);
+        if (!m.UpdateUntil([&] { return ::IsWindowVisible(m->OverlayWindow()) && !m->Minimized(); }, 10000)) return false;
+        client = test::WindowRect(m->OverlayWindow());
         // The cursor must have been showing for 500 ms before the overlay may take the mouse:
         // moves go on until the controller hears of one.
         return test::WaitUntil([&] {
@@ -71,7 +71,8 @@ struct HookedOverlay {
 TEST(LowLevelHooks, ClicksWhileTheGameIsMinimisedGoOutsideOnce) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
-    o.m.SetMinimized(true);
+    ::ShowWindow(o.game.Window(), SW_MINIMIZE);
+    ASSERT_TRUE(o.m.UpdateUntil([&] { return o.m->Minimized(); }, 5000));
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 20, o.client.top + 20);
     test::PumpFor(200);
@@ -82,7 +83,7 @@ TEST(LowLevelHooks, ClicksWhileTheGameIsMinimisedGoOutsideOnce) {
     EXPECT_EQ(o.controller.clicksOutside.load(), 1);
     Button(MOUSEEVENTF_LEFTUP);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
-    EXPECT_TRUE(o.m.ClickThrough());
+    EXPECT_TRUE(o.m->ClickThrough());
 }
 
 TEST(LowLevelHooks, TheAreaReachesThirtyPixelsAboveTheClientTop) {
@@ -115,14 +116,14 @@ TEST(LowLevelHooks, HandledEventsMakeTheOverlayInteractive) {
     MSLLHOOKSTRUCT click{};
     click.pt = POINT{o.client.left + 40, o.client.top + 40};
     EXPECT_EQ(OOPHooksManager::MouseHookProc(HC_ACTION, WM_LBUTTONDOWN, reinterpret_cast<LPARAM>(&click)), 1);
-    o.m.SetClickThrough(true, true);
+    o.m->SetClickThrough(true, true);
     // Repeated: under load the first move may still fall in the cursor's first half second.
     ASSERT_TRUE(o.Settle([&] {
         Move(o.client.left + 50, o.client.top + 50);
         test::PumpFor(50);
-        return !o.m.ClickThrough();
+        return !o.m->ClickThrough();
     }));
-    EXPECT_EQ(::GetWindowLongW(o.m.OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+    EXPECT_EQ(::GetWindowLongW(o.m->OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
     // Interactive: the hook leaves the mouse to the overlay's window procedure.
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 60, o.client.top + 60);
@@ -135,16 +136,16 @@ TEST(LowLevelHooks, ForHalfASecondAfterExclusiveModeEveryEventPassesThrough) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
     o.controller.handleMouse = true;
-    o.m.HooksManager().OnExclusiveModeChanged(true);
-    EXPECT_FALSE(o.m.ClickThrough());
-    o.m.HooksManager().OnExclusiveModeChanged(false);
+    o.m->HooksManager().OnExclusiveModeChanged(true);
+    EXPECT_FALSE(o.m->ClickThrough());
+    o.m->HooksManager().OnExclusiveModeChanged(false);
     test::PumpFor(50);
-    EXPECT_TRUE(o.m.ClickThrough());
+    EXPECT_TRUE(o.m->ClickThrough());
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 70, o.client.top + 70);
     test::PumpFor(150);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
-    EXPECT_TRUE(o.m.ClickThrough());
+    EXPECT_TRUE(o.m->ClickThrough());
     test::PumpFor(500);
     Move(o.client.left + 80, o.client.top + 80);
     EXPECT_TRUE(o.Settle([&] { return o.controller.mouseHooks.load() > hooks; }));
@@ -212,26 +213,26 @@ TEST(LowLevelHooks, AFullScreenChangeDuringExclusiveModeAppliesItsRulesAgain) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
     RecordingBlocker blocker;
-    o.m.InputProxy().MarkLaunched(::GetCurrentProcessId());
-    const auto transparent = [&] { return (::GetWindowLongW(o.m.OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; };
+    o.m->InputProxy().MarkLaunched(::GetCurrentProcessId());
+    const auto transparent = [&] { return (::GetWindowLongW(o.m->OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; };
 
-    o.m.Windows().UpdateFullScreenState(true);
-    o.m.HooksManager().OnExclusiveModeChanged(true);
+    o.m->Windows().UpdateFullScreenState(true);
+    o.m->HooksManager().OnExclusiveModeChanged(true);
     test::PumpFor(100);
     EXPECT_TRUE(transparent());
     EXPECT_EQ(RecordingBlocker::last, 1u);
 
-    o.m.Windows().UpdateFullScreenState(false);
+    o.m->Windows().UpdateFullScreenState(false);
     test::PumpFor(100);
     EXPECT_FALSE(transparent());
     EXPECT_EQ(RecordingBlocker::last, 0u);
-    EXPECT_EQ(::SendMessageW(o.m.OverlayWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
+    EXPECT_EQ(::SendMessageW(o.m->OverlayWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
 
-    o.m.Windows().UpdateFullScreenState(true);
+    o.m->Windows().UpdateFullScreenState(true);
     test::PumpFor(100);
     EXPECT_TRUE(transparent());
     EXPECT_EQ(RecordingBlocker::last, 1u);
-    o.m.HooksManager().OnExclusiveModeChanged(false);
+    o.m->HooksManager().OnExclusiveModeChanged(false);
     test::PumpFor(100);
 }
 
@@ -239,9 +240,9 @@ TEST(LowLevelHooks, TheThreadStopsAndLeavesNoHooks) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    ASSERT_TRUE(test::WaitUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
-    m.HooksManager().StopHooksThread();
-    EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
+    ASSERT_TRUE(test::WaitUntil([&] { return m->HooksManager().HooksThreadId() != 0; }, 3000));
+    m->HooksManager().StopHooksThread();
+    EXPECT_EQ(m->HooksManager().HooksThreadId(), 0u);
     EXPECT_EQ(controller.hooksFailed.load(), 0);
     const int keys = controller.keys.load();
     Key(VK_SHIFT, false);
@@ -254,16 +255,16 @@ TEST(LowLevelHooks, HookEventsAndControllerCallsNeverWaitOnTheBusyWindowThreadAn
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    HWND overlay = m.OverlayWindow();
-    ASSERT_TRUE(m.SetClickThrough(false, false));
+    HWND overlay = m->OverlayWindow();
+    ASSERT_TRUE(m->SetClickThrough(false, false));
 
     // This thread, the overlay's, takes no message until the other thread is done.
     base::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread other([&] {
-        m.HooksManager().OnExclusiveModeChanged(true);
+        m->HooksManager().OnExclusiveModeChanged(true);
         MSLLHOOKSTRUCT event{};  // the game is minimised: the overlay lets the mouse through
         OOPHooksManager::MouseHookProc(HC_ACTION, WM_MOUSEMOVE, reinterpret_cast<LPARAM>(&event));
-        m.HooksManager().OnExclusiveModeChanged(false);
+        m->HooksManager().OnExclusiveModeChanged(false);
         ::SetEvent(done.Get());
     });
     const bool returned = ::WaitForSingleObject(done.Get(), 10000) == WAIT_OBJECT_0;
@@ -272,7 +273,7 @@ TEST(LowLevelHooks, HookEventsAndControllerCallsNeverWaitOnTheBusyWindowThreadAn
     other.join();
     test::PumpMessages();
     EXPECT_FALSE(OOPHooksManager::IsExclusive());
-    EXPECT_TRUE(m.ClickThrough());
+    EXPECT_TRUE(m->ClickThrough());
     EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
 }
 
@@ -295,18 +296,18 @@ TEST(LowLevelHooks, ShutdownEndsAHooksThreadThatWaitsOnTheWindowThread) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    ASSERT_TRUE(test::WaitUntil([&] { return m.HooksManager().HooksThreadId() != 0; }, 3000));
+    ASSERT_TRUE(test::WaitUntil([&] { return m->HooksManager().HooksThreadId() != 0; }, 3000));
     base::UniqueHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     gHookEntered = entered.Get();
-    gWaitOn = m.OverlayWindow();
-    const DWORD hooksThread = m.HooksManager().HooksThreadId();
+    gWaitOn = m->OverlayWindow();
+    const DWORD hooksThread = m->HooksManager().HooksThreadId();
     HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, &WaitOnWindowThread, nullptr, hooksThread);
     ASSERT_NE(hook, nullptr);
     const test::ScopeExit unhook([hook] { ::UnhookWindowsHookEx(hook); });
     ::PostThreadMessageW(hooksThread, kWaitOnWindowThread, 0, 0);
     // Not pumping: the hooks thread now waits on this one.
     ASSERT_EQ(::WaitForSingleObject(entered.Get(), 10000), WAIT_OBJECT_0);
-    m.Shutdown();
-    EXPECT_EQ(m.HooksManager().HooksThreadId(), 0u);
+    m->Shutdown();
+    EXPECT_EQ(m->HooksManager().HooksThreadId(), 0u);
     EXPECT_EQ(controller.stops.load(), 1);
 }

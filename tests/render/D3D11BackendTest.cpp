@@ -1,4 +1,4 @@
-// The Direct3D 11 manager over a stand-in backend: the composition path where Wine has none, the
+// The Direct3D 11 renderer over a stand-in backend: the composition path where Wine has none, the
 // adapter rule over adapters this machine does not have.
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "render/D3D11OOPManager.h"
+#include "render/D3D11Renderer.h"
 #include "tests/support/RenderTestSupport.h"
 
 namespace {
@@ -32,18 +32,16 @@ UINT Chosen(const Adapters& adapters, HMONITOR gameMonitor) {
 TEST(CompositionPath, TheWholePathSetsTheFlagTheStyleAndTheCursor) {
     test::StandInBackend backend;
     backend.composition = true;
-    test::TestD3D11 m;
-    ASSERT_TRUE(m.InitD3D());
-    EXPECT_TRUE(m.UsesComposition());
-    EXPECT_EQ(m.GetWindowExStyle(), static_cast<uint32_t>(WS_EX_NOREDIRECTIONBITMAP));
-    EXPECT_TRUE(m.CursorRenderingReady());
-    EXPECT_EQ(backend.composedWindow, m.OverlayWindow());
-    EXPECT_EQ(backend.composedContent, m.SwapChain());
+    test::TestD3D11 r;
+    ASSERT_TRUE(r->Create());
+    EXPECT_TRUE(r->UsesComposition());
+    EXPECT_TRUE(r->CursorRenderingReady());
+    EXPECT_EQ(backend.composedWindow, r.host.OverlayWindow());
+    EXPECT_EQ(backend.composedContent, r->SwapChain());
     // What keeps the undrawn parts of the overlay see-through.
     EXPECT_EQ(backend.compositionDesc.SwapEffect, DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL);
     EXPECT_EQ(backend.compositionDesc.AlphaMode, DXGI_ALPHA_MODE_PREMULTIPLIED);
-    m.SetAdapterCheckPending();
-    EXPECT_FALSE(m.IsAdapterChanged());
+    EXPECT_FALSE(r->AdapterChanged());
 }
 
 TEST(CompositionPath, EachFailureFallsBackToTheRegularSwapChain) {
@@ -56,15 +54,14 @@ TEST(CompositionPath, EachFailureFallsBackToTheRegularSwapChain) {
         test::StandInBackend backend;
         backend.composition = c.composition;
         backend.composeFailsAt = c.composeFailsAt;
-        test::TestD3D11 m;
-        ASSERT_TRUE(m.InitD3D());
-        EXPECT_FALSE(m.UsesComposition());
-        EXPECT_EQ(m.GetWindowExStyle(), 0u);
-        EXPECT_FALSE(m.CursorRenderingReady());
+        test::TestD3D11 r;
+        ASSERT_TRUE(r->Create());
+        EXPECT_FALSE(r->UsesComposition());
+        EXPECT_FALSE(r->CursorRenderingReady());
         DXGI_SWAP_CHAIN_DESC d{};
-        m.SwapChain()->GetDesc(&d);
+        r->SwapChain()->GetDesc(&d);
         EXPECT_EQ(d.SwapEffect, DXGI_SWAP_EFFECT_DISCARD);
-        EXPECT_EQ(d.OutputWindow, m.OverlayWindow());
+        EXPECT_EQ(d.OutputWindow, r.host.OverlayWindow());
     }
 }
 

@@ -39,9 +39,20 @@ SampleGame::SampleGame(const std::wstring& arguments)
     }
 }
 
+namespace {
+CountingRenderer* MadeRenderer(OOPManager& manager) {
+    auto renderer = std::make_unique<CountingRenderer>();
+    CountingRenderer* made = renderer.get();
+    manager.SetRenderer(std::move(renderer));
+    return made;
+}
+}  // namespace
+
+TestManager::TestManager() : manager_(kManagerGep, 60), renderer(*MadeRenderer(manager_)) {}
+
 TestManager::~TestManager() {
-    hooksManager_.StopHooksThread();
-    if (overlayWindow_) ::DestroyWindow(overlayWindow_);
+    manager_.HooksManager().StopHooksThread();
+    if (HWND overlay = manager_.OverlayWindow()) ::DestroyWindow(overlay);
     ::UnregisterClassW(qm::overlay::kWindowClass, ::GetModuleHandleW(nullptr));
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -49,26 +60,19 @@ TestManager::~TestManager() {
 }
 
 bool TestManager::Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller) {
-    gamePid_ = gamePid;
-    instance_ = ::GetModuleHandleW(nullptr);
-    CommandLineArgs args;
-    args.Parse(uwp ? L"host.exe --uwp" : L"host.exe");
-    ChooseGameWindowHandler(&args);
-    worker_ = std::make_unique<Common::Utils::WorkerThread>();
-    worker_->Start("worker thread");
-    if (!InitWindow(instance_)) return false;
-    if (controller) {
-        hooksManager_.SetControllerForTesting(controller, this);
-        if (!hooksManager_.Start(instance_)) return false;
-    }
-    return true;
+    OOPManager::InProcessSetup setup;
+    setup.gamePid = gamePid;
+    setup.uwp = uwp;
+    setup.controller = controller;
+    setup.hooksThread = controller != nullptr;
+    return manager_.AttachInProcess(::GetModuleHandleW(nullptr), setup);
 }
 
 bool TestManager::UpdateUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     for (;;) {
         PumpMessages();
-        Update();
+        manager_.Update();
         if (done()) return true;
         if (::GetTickCount() - start >= timeoutMs) return false;
     }

@@ -8,6 +8,7 @@
 
 #include "core/HostState.h"
 #include "core/OOPManager.h"
+#include "core/Renderer.h"
 #include "gamewindow/GameWindowState.h"
 #include "input/InputState.h"
 #include "qm/ClientContract.h"
@@ -94,41 +95,50 @@ struct FreshProcessState {
     }
 };
 
-// An overlay manager whose renderer does nothing but count, with its state open to the tests.
-class TestManager : private FreshProcessState, public OOPManager {
+// A renderer that does nothing but count, answering as told.
+class CountingRenderer : public Renderer {
 public:
-    TestManager() = default;
-    ~TestManager() override;
-    int GetManagerType() override { return kManagerGep; }
-    bool InitD3D() override { return initD3DResult; }
-    void ShutdownD3D() override { ++shutdowns; }
-    bool ResetD3D(uint32_t width, uint32_t height) override {
+    bool Create() override { return createResult; }
+    void Release() override { ++releases; }
+    bool Resize(uint32_t width, uint32_t height) override {
         lastResetWidth = width;
         lastResetHeight = height;
         ++resets;
         return resetResult;
     }
-    bool Render() override {
+    bool RenderAndPresent() override {
         ++renders;
         return renderResult;
     }
 
-    // The pieces of Init that the window tests need, without a client library: the handler, the
-    // window and, when a controller is given, the hooks thread.
+    bool createResult = true;
+    bool resetResult = true;
+    bool renderResult = true;
+    int resets = 0, renders = 0, releases = 0;
+    uint32_t lastResetWidth = 0, lastResetHeight = 0;
+};
+
+// An overlay manager in this process over a counting renderer, with the process-wide state fresh
+// before it is made and after it is gone.
+class TestManager : private FreshProcessState {
+    OOPManager manager_;  // made before the renderer that it owns
+
+public:
+    TestManager();
+    ~TestManager();
+    TestManager(const TestManager&) = delete;
+    TestManager& operator=(const TestManager&) = delete;
+
+    OOPManager* operator->() { return &manager_; }
+    OOPManager& Manager() { return manager_; }
+
+    // Over the game of `gamePid`: the handler, the worker, the window and, when a controller is
+    // given, the hooks thread.
     bool Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller);
     // Runs Update until `done` holds (messages pumped in between).
     bool UpdateUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
-    RECT& Rect() { return gameRect_; }
-    void SetMinimized(bool minimized) { minimized_ = minimized; }
-    void SetFullScreenRenderingOff(bool off) { fullScreenRenderingOff_ = off; }
-    bool AdapterCheckPending() const { return adapterCheckPending_; }
-
-    bool initD3DResult = true;
-    bool resetResult = true;
-    bool renderResult = true;
-    int resets = 0, renders = 0, shutdowns = 0;
-    uint32_t lastResetWidth = 0, lastResetHeight = 0;
+    CountingRenderer& renderer;
 };
 
 RECT WindowRect(HWND window);

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the renderer tests: the manager over a window of its own, a stand-in for the system's
+// Helpers of the renderer tests: a host that answers the renderer, a stand-in for the system's
 // backend, and reading a swap chain's back buffer.
 #include <windows.h>
 
@@ -8,34 +8,69 @@
 #include <wrl/client.h>
 
 #include "render/D3D11Backend.h"
-#include "render/D3D11OOPManager.h"
+#include "common/MessageWait.h"
+#include "core/Renderer.h"
+#include "render/D3D11Renderer.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace test {
 
-// The manager over a window of its own, shown and not minimised, as the update step leaves it.
-class TestD3D11 : public D3D11OOPManager {
+// What a renderer asks, answered by the test: a window of its own, shown, and whatever the test
+// sets below.
+class TestRenderHost : public RenderHost {
 public:
-    TestD3D11() {
-        overlayWindow_ = ::CreateWindowExW(0, L"STATIC", L"qm d3d11 test", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr,
-                                           nullptr, nullptr, nullptr);
-        minimized_ = false;
+    TestRenderHost() {
+        window_ = ::CreateWindowExW(0, L"STATIC", L"qm render test", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr,
+                                    nullptr, nullptr, nullptr);
+        pacer.SetTargetRate(90);
     }
-    ~TestD3D11() override {
-        ShutdownD3D();
-        ::DestroyWindow(overlayWindow_);
+    ~TestRenderHost() { ::DestroyWindow(window_); }
+    TestRenderHost(const TestRenderHost&) = delete;
+    TestRenderHost& operator=(const TestRenderHost&) = delete;
+
+    HWND OverlayWindow() const override { return window_; }
+    HMONITOR GameMonitor() override { return nullptr; }
+    bool GameClientSize(uint32_t* width, uint32_t* height) override {
+        if (!gameShown) return false;
+        *width = gameWidth;
+        *height = gameHeight;
+        return true;
     }
-    void SetBackground(uint32_t colour) { backgroundColor_ = colour; }
-    void SetStoredSize(uint32_t width, uint32_t height) {
-        backBufferWidth_ = width;
-        backBufferHeight_ = height;
+    qm::IOverlayManagerController* Controller() override { return controller; }
+    uint32_t BackgroundColor() const override { return background; }
+    bool ClickThrough() const override { return clickThrough; }
+    bool Minimized() const override { return minimized; }
+    const CursorImage* CursorToDraw(bool* changed) override {
+        *changed = cursorChanged;
+        cursorChanged = false;
+        return cursor.valid ? &cursor : nullptr;
     }
-    void SetMinimized(bool minimized) { minimized_ = minimized; }
-    bool& RenderSuspended() { return renderSuspended_; }
-    bool FirstFrame() const { return firstFrameRendered_; }
-    const CursorImage& Slot(int i) const { return cursorImages_[i]; }
+    FramePacer& Pacer() override { return pacer; }
+    void DelayNextPass(int64_t microseconds) override { pacer.DelayNextPass(base::NowMicroseconds(), microseconds); }
+    void DeviceRecreated() override { ++recreated; }
+
+    qm::IOverlayManagerController* controller = nullptr;
+    uint32_t background = 0;
+    bool clickThrough = true;
+    bool minimized = false;
+    bool gameShown = false;  // a game window of gameWidth x gameHeight
+    uint32_t gameWidth = 0, gameHeight = 0;
+    CursorImage cursor{};
+    bool cursorChanged = false;
+    FramePacer pacer;
+    int recreated = 0;
+
+private:
+    HWND window_ = nullptr;
+};
+
+// A Direct3D 11 renderer over a host of its own.
+struct TestD3D11 {
+    TestRenderHost host;
+    D3D11Renderer renderer{host};
+    D3D11Renderer* operator->() { return &renderer; }
 };
 
 // Buffer 0 of the swap chain copied through its own device, row by row, one 32-bit value per pixel
@@ -80,7 +115,9 @@ public:
     StandInBackend(const StandInBackend&) = delete;
     StandInBackend& operator=(const StandInBackend&) = delete;
 
+    // Called on the renderer's device thread.
     HRESULT CreateDevice(IDXGIAdapter1* adapter, ID3D11Device** device, ID3D11DeviceContext** context) override {
+        if (deviceDelayMs > 0) ::Sleep(deviceDelayMs);
         return noDevice ? E_FAIL : D3D11Backend::CreateDevice(adapter, device, context);
     }
     HRESULT CreateDeviceAndSwapChain(IDXGIAdapter1* adapter, const DXGI_SWAP_CHAIN_DESC& desc,
@@ -113,6 +150,7 @@ public:
     }
 
     bool noDevice = false;                    // the composition path fails at its first step
+    DWORD deviceDelayMs = 0;                  // a device takes this long to make
     bool composition = false;                 // the composition swap chain can be made
     const wchar_t* composeFailsAt = nullptr;  // that composition step fails ("": the library is missing)
     int swapChainFailures = 0;                // the regular swap chain fails this often, device removed

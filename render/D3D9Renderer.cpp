@@ -1,13 +1,13 @@
-#include "render/D3D9OOPManager.h"
+#include "render/D3D9Renderer.h"
 
 #include <cstdio>
 
 #include "logging/Log.h"
 
 // Defined values before the first fill: all zero.
-D3D9OOPManager::D3D9OOPManager() : present_{} {}
+D3D9Renderer::D3D9Renderer(RenderHost& host) : host_(host), present_{} {}
 
-void D3D9OOPManager::FillPresentParameters(uint32_t width, uint32_t height) {
+void D3D9Renderer::FillPresentParameters(uint32_t width, uint32_t height) {
     if (width < 320 || height < 240) return;
     present_.BackBufferWidth = width;
     present_.BackBufferHeight = height;
@@ -16,7 +16,7 @@ void D3D9OOPManager::FillPresentParameters(uint32_t width, uint32_t height) {
     present_.MultiSampleType = D3DMULTISAMPLE_NONE;
     present_.MultiSampleQuality = 0;
     present_.SwapEffect = D3DSWAPEFFECT_COPY;
-    present_.hDeviceWindow = overlayWindow_;
+    present_.hDeviceWindow = host_.OverlayWindow();
     present_.Windowed = TRUE;
     present_.EnableAutoDepthStencil = TRUE;
     present_.AutoDepthStencilFormat = D3DFMT_D16;
@@ -25,7 +25,7 @@ void D3D9OOPManager::FillPresentParameters(uint32_t width, uint32_t height) {
     present_.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
 }
 
-bool D3D9OOPManager::InitD3D() {
+bool D3D9Renderer::Create() {
     constexpr const wchar_t* kFn = L"D3D9OOPManager::InitD3D";
     d3d_.Attach(::Direct3DCreate9(D3D_SDK_VERSION));
     if (!d3d_) {
@@ -34,29 +34,26 @@ bool D3D9OOPManager::InitD3D() {
     }
     uint32_t width = 10;
     uint32_t height = 10;
-    RECT rect{};
-    if (windowManager_.UpdateGameWindowRect(rect, true) != 0) {
-        width = static_cast<uint32_t>(rect.right - rect.left);
-        height = static_cast<uint32_t>(rect.bottom - rect.top);
+    if (host_.GameClientSize(&width, &height)) {
         if (width == 0 && height == 0) {
             width = height = 10;
             ::OutputDebugStringA("Zero Size Window -> Reset to default size !!!\n");
         }
     }
     FillPresentParameters(width, height);
-    const HRESULT hr = d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, overlayWindow_,
+    const HRESULT hr = d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, host_.OverlayWindow(),
                                           D3DCREATE_SOFTWARE_VERTEXPROCESSING, &present_, device_.ReleaseAndGetAddressOf());
     if (device_) return true;
     QM_LOG_ERROR(kFn, L"Create device error 0x%x", static_cast<unsigned>(hr));
     return false;
 }
 
-void D3D9OOPManager::ShutdownD3D() {
+void D3D9Renderer::Release() {
     device_.Reset();
     d3d_.Reset();
 }
 
-bool D3D9OOPManager::ResetD3D(uint32_t width, uint32_t height) {
+bool D3D9Renderer::Resize(uint32_t width, uint32_t height) {
     char text[1024];
     std::snprintf(text, sizeof(text), "ResetD3D width=%d - height=%d\n", static_cast<int>(width),
                   static_cast<int>(height));
@@ -72,9 +69,9 @@ bool D3D9OOPManager::ResetD3D(uint32_t width, uint32_t height) {
     return false;
 }
 
-bool D3D9OOPManager::Render() {
+bool D3D9Renderer::RenderAndPresent() {
     if (!device_ || device_->TestCooperativeLevel() != D3D_OK) return false;
-    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, static_cast<D3DCOLOR>(backgroundColor_), 1.0f, 0);
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, static_cast<D3DCOLOR>(host_.BackgroundColor()), 1.0f, 0);
     device_->BeginScene();
     device_->EndScene();
     device_->Present(nullptr, nullptr, nullptr, nullptr);

@@ -12,7 +12,10 @@
 
 #include "common/MessageWait.h"
 #include "logging/FlushLogger.h"
-#include "render/D3D11OOPManager.h"
+#include <algorithm>
+
+#include "core/OOPManager.h"
+#include "render/D3D11Renderer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/OverlayTestSupport.h"
 #include "tests/support/RenderTestSupport.h"
@@ -70,103 +73,97 @@ DXGI_SWAP_CHAIN_DESC Describe(IDXGISwapChain* swapChain) {
 
 }  // namespace
 
-TEST(D3D11Manager, FailingSystemCallsFallBackOrFailTheStep) {
+TEST(D3D11Renderer, FailingSystemCallsFallBackOrFailTheStep) {
     test::StandInBackend backend;
     backend.noDevice = true;
     {
-        test::TestD3D11 m;
-        EXPECT_TRUE(m.InitD3D());  // the composition path fails at its first step
-        EXPECT_FALSE(m.UsesComposition());
-        EXPECT_NE(m.SwapChain(), nullptr);
+        test::TestD3D11 r;
+        EXPECT_TRUE(r->Create());  // the composition path fails at its first step
+        EXPECT_FALSE(r->UsesComposition());
+        EXPECT_NE(r->SwapChain(), nullptr);
     }
     backend.swapChainFailures = 1;
-    test::TestD3D11 m;
-    EXPECT_FALSE(m.InitD3D());
-    EXPECT_FALSE(m.ResetD3D(800, 600));
-    EXPECT_FALSE(m.Render());
+    test::TestD3D11 r;
+    EXPECT_FALSE(r->Create());
+    EXPECT_FALSE(r->Resize(800, 600));
+    EXPECT_FALSE(r->RenderAndPresent());
 }
 
-TEST(D3D11Manager, ResetsFollowTheSizeRules) {
-    test::TestD3D11 m;
-    ASSERT_TRUE(m.InitD3D());
-    EXPECT_FALSE(m.ResetD3D(0, 600));
-    EXPECT_FALSE(m.ResetD3D(800, 0));
-    m.SetMinimized(true);
-    EXPECT_FALSE(m.ResetD3D(800, 600));
-    m.SetMinimized(false);
-    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Width, 10u);
+TEST(D3D11Renderer, ResetsFollowTheSizeRules) {
+    test::TestD3D11 r;
+    ASSERT_TRUE(r->Create());
+    EXPECT_FALSE(r->Resize(0, 600));
+    EXPECT_FALSE(r->Resize(800, 0));
+    r.host.minimized = true;
+    EXPECT_FALSE(r->Resize(800, 600));
+    r.host.minimized = false;
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 10u);
 
-    m.SetStoredSize(800, 600);
-    ASSERT_TRUE(m.ResetD3D(800, 600));  // the height is compared with the stored width
-    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Width, 800u);
-    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Height, 600u);
-
-    m.SetStoredSize(600, 600);
-    EXPECT_TRUE(m.ResetD3D(600, 600));  // skipped: no update
-    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Width, 800u);
-    m.RenderSuspended() = true;
-    EXPECT_TRUE(m.ResetD3D(600, 600));
-    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Width, 600u);
-    EXPECT_FALSE(m.RenderSuspended());
+    ASSERT_TRUE(r->Resize(800, 600));
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 800u);
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Height, 600u);
+    // The height is compared with the stored width: 800 x 800 after 800 x 600 counts as no update.
+    EXPECT_TRUE(r->Resize(800, 800));
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Height, 600u);
+    ASSERT_TRUE(r->Resize(640, 480));
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 640u);
 }
 
-TEST(D3D11Manager, RendersTheBackgroundAndTheControllersContentThenPresents) {
+TEST(D3D11Renderer, RendersTheBackgroundAndTheControllersContentThenPresents) {
     PixelController controller;
-    test::TestD3D11 m;
-    m.HooksManager().SetControllerForTesting(&controller, &m);
-    ASSERT_TRUE(m.InitD3D());
-    m.SetStoredSize(0, 0);
-    ASSERT_TRUE(m.ResetD3D(320, 200));
-    m.SetBackground(0x0F7F0000);
-    EXPECT_TRUE(m.Render());
+    test::TestD3D11 r;
+    r.host.controller = &controller;
+    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r->Resize(320, 200));
+    r.host.background = 0x0F7F0000;
+    EXPECT_TRUE(r->RenderAndPresent());
     EXPECT_EQ(controller.frames, 1);
     // R8G8B8A8 in memory: red 127, green 0, blue 0, alpha 15.
     EXPECT_EQ(controller.pixel, 0x0F00007Fu);
-    EXPECT_TRUE(m.FirstFrame());
+    EXPECT_TRUE(r->FirstFrameRendered());
 
-    m.SetMinimized(true);
-    EXPECT_FALSE(m.Render());
+    r.host.minimized = true;
+    EXPECT_FALSE(r->RenderAndPresent());
     EXPECT_EQ(controller.frames, 1);
-    m.ShutdownD3D();
-    m.SetMinimized(false);
-    EXPECT_FALSE(m.Render());  // nothing to render into
+    r->Release();
+    r.host.minimized = false;
+    EXPECT_FALSE(r->RenderAndPresent());  // nothing to render into
 }
 
-TEST(D3D11Manager, FramesKeepToTheTargetRateWhenPresentReturnsAtOnce) {
+TEST(D3D11Renderer, FramesKeepToTheTargetRateWhenPresentReturnsAtOnce) {
     // Present here returns without waiting for a vertical blank, as it does with sync interval 0.
-    test::TestD3D11 m;
-    ASSERT_TRUE(m.InitD3D());
-    ASSERT_TRUE(m.ResetD3D(320, 200));
-    m.SetStoredSize(320, 200);
+    test::TestD3D11 r;
+    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r->Resize(320, 200));
     constexpr int kFrames = 30;
     int frames = 0;
     const int64_t start = base::NowMicroseconds();
     while (frames < kFrames) {
-        if (m.ShouldRenderFrame()) {
-            ASSERT_TRUE(m.Render());
+        if (r.host.pacer.FrameDue(base::NowMicroseconds())) {
+            ASSERT_TRUE(r->RenderAndPresent());
             ++frames;
         } else {
-            const int64_t wait = m.NextPassDue() - base::NowMicroseconds();
+            const int64_t wait = r.host.pacer.NextPassDue() - base::NowMicroseconds();
             if (wait > 0) ::Sleep(static_cast<DWORD>(wait / 1000));
         }
     }
     EXPECT_GE(base::NowMicroseconds() - start, (kFrames - 1) * (1000000 / 90));
 }
 
-TEST(D3D11Manager, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
-    test::TestD3D11 m;
-    EXPECT_NE(m.GetAdapter(), nullptr);  // the adapter driving the screen
+TEST(D3D11Renderer, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
+    test::TestD3D11 r;
+    EXPECT_NE(r->GetAdapter(), nullptr);  // the adapter driving the screen
     qm::GameConfiguration* config = GetGameConfiguration();
     const uint8_t saved = config->Byte(qm::GameConfiguration::kAdapterChoice);
     const test::ScopeExit restore([config, saved] { config->SetByte(qm::GameConfiguration::kAdapterChoice, saved); });
     config->SetByte(qm::GameConfiguration::kAdapterChoice, 1);
-    EXPECT_EQ(m.GetAdapter(), nullptr);
-    EXPECT_FALSE(m.IsAdapterChanged());
-    EXPECT_TRUE(m.InitD3D());  // on the device's own adapter
+    EXPECT_EQ(r->GetAdapter(), nullptr);
+    EXPECT_FALSE(r->AdapterChanged());
+    EXPECT_TRUE(r->Create());  // on the device's own adapter
 }
 
 TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
-    test::TestD3D11 m;
+    OOPManager m(kManagerD3D11, 90);
     const UniqueCursor half = SolidCursor(128, 255);
     const UniqueCursor opaque = SolidCursor(255, 255);
     m.SelectCursor(3, half.get());
@@ -191,7 +188,7 @@ TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
     EXPECT_EQ(m.CurrentCursorImage(), nullptr);  // nothing captured for kind 0 yet
     m.SelectCursor(-1, opaque.get());
     EXPECT_EQ(m.CursorIndex(), 0);
-    EXPECT_TRUE(m.Slot(0).valid);
+    EXPECT_NE(m.CurrentCursorImage(), nullptr);
 }
 
 TEST(CursorCache, PremultipliesOnlyPartlyTransparentPixels) {
@@ -202,33 +199,33 @@ TEST(CursorCache, PremultipliesOnlyPartlyTransparentPixels) {
 }
 
 TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied) {
-    test::TestD3D11 m;
-    ASSERT_TRUE(m.InitD3D());
-    m.SetStoredSize(0, 0);
-    ASSERT_TRUE(m.ResetD3D(200, 120));
-    m.SetStoredSize(200, 120);
-    EXPECT_FALSE(m.RenderCursor());  // not set up yet
-    ASSERT_TRUE(m.InitCursorRendering());
-    EXPECT_TRUE(m.CursorRenderingReady());
-    EXPECT_FALSE(m.RenderCursor());  // no picture yet
+    test::StandInBackend backend;
+    backend.composition = true;  // the cursor is drawn on the composition path only
+    test::TestD3D11 r;
+    EXPECT_FALSE(r->RenderCursor());  // not set up yet
+    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r->Resize(200, 120));
+    EXPECT_TRUE(r->CursorRenderingReady());
+    EXPECT_FALSE(r->RenderCursor());  // no picture yet
 
     const UniqueCursor half = SolidCursor(128, 255);
-    m.SelectCursor(2, half.get());
+    ASSERT_TRUE(CaptureCursorImage(half.get(), &r.host.cursor));
+    r.host.cursorChanged = true;
     OOPHooksManager::RememberMousePosition(POINT{100, 50});
     const float clear[4] = {0, 0, 1.0f, 1.0f};  // opaque blue underneath
     ComPtr<ID3D11RenderTargetView> view;
-    m.Context()->OMGetRenderTargets(1, &view, nullptr);
+    r->Context()->OMGetRenderTargets(1, &view, nullptr);
     ASSERT_NE(view, nullptr);
-    m.Context()->ClearRenderTargetView(view.Get(), clear);
-    ASSERT_TRUE(m.RenderCursor());
-    EXPECT_FALSE(m.CursorChanged());
+    r->Context()->ClearRenderTargetView(view.Get(), clear);
+    ASSERT_TRUE(r->RenderCursor());
+    EXPECT_FALSE(r.host.cursorChanged);
 
-    const std::vector<uint32_t> px = test::ReadBackBuffer(m.SwapChain());
+    const std::vector<uint32_t> px = test::ReadBackBuffer(r->SwapChain());
     ASSERT_EQ(px.size(), 200u * 120u);
     const auto at = [&](int x, int y) { return px[static_cast<size_t>(y) * 200 + static_cast<size_t>(x)]; };
     // The premultiplied picture over opaque blue: its red, blue 255 x (1 - 128/255) = 127, alpha 255.
     const uint32_t blended = at(110, 60);
-    EXPECT_NEAR(static_cast<int>(blended & 0xFF), m.CurrentCursorImage()->pixels[2], 1);
+    EXPECT_NEAR(static_cast<int>(blended & 0xFF), r.host.cursor.pixels[2], 1);
     EXPECT_NEAR(static_cast<int>((blended >> 16) & 0xFF), 127, 1);
     EXPECT_EQ(blended >> 24, 255u);
     // Mouse (100, 50) less hot spot (5, 3): x 95 to 127, y 47 to 79.
@@ -242,45 +239,69 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
 
 // The real device is given up and made again after the backend reports it removed, while the
 // backend keeps failing the first tries: tries are a second apart, and the new device draws.
-TEST(D3D11Manager, ALostDeviceIsMadeAgainOnceASecondUntilItWorks) {
+TEST(D3D11Renderer, ALostDeviceIsMadeAgainOnceASecondUntilItWorks) {
     test::StandInBackend backend;
     backend.noDevice = true;
     PixelController controller;
-    test::TestD3D11 m;
-    m.HooksManager().SetControllerForTesting(&controller, &m);
-    ASSERT_TRUE(m.InitD3D());
-    m.SetStoredSize(320, 200);
-    ASSERT_TRUE(m.ResetD3D(320, 240));
-    m.SetStoredSize(320, 240);
-    ASSERT_TRUE(m.Render());
+    test::TestD3D11 r;
+    r.host.controller = &controller;
+    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r->Resize(320, 240));
+    ASSERT_TRUE(r->RenderAndPresent());
     // Other present results are only reported.
     backend.presentResult = DXGI_STATUS_OCCLUDED;
-    EXPECT_TRUE(m.Render());
-    EXPECT_FALSE(m.RenderSuspended());
+    EXPECT_TRUE(r->RenderAndPresent());
+    EXPECT_FALSE(r->Suspended());
 
-    const ComPtr<ID3D11Device> lost = m.Device();
+    const ComPtr<ID3D11Device> lost = r->Device();
     backend.presentResult = DXGI_ERROR_DEVICE_REMOVED;
-    EXPECT_FALSE(m.Render());
-    EXPECT_TRUE(m.RenderSuspended());
+    EXPECT_FALSE(r->RenderAndPresent());
+    EXPECT_TRUE(r->Suspended());
     backend.presentResult = S_OK;
     backend.swapChainFailures = 2;
     const int asked = backend.swapChainsAsked;
     const int64_t start = base::NowMicroseconds();
     int passes = 0;
-    for (; !m.ResetD3D(320, 240) && base::NowMicroseconds() - start < 10000000; ++passes) ::Sleep(20);
+    for (; !r->Resize(320, 240) && base::NowMicroseconds() - start < 10000000; ++passes) ::Sleep(20);
     const int64_t took = base::NowMicroseconds() - start;
     EXPECT_EQ(backend.swapChainsAsked - asked, 3);  // two failed tries and the one that worked
     EXPECT_GE(took, 2000000);
     EXPECT_LT(took, 4000000);
     EXPECT_GT(passes, 10);  // asked every pass, tried once a second
+    EXPECT_EQ(r.host.recreated, 1);
 
-    EXPECT_FALSE(m.RenderSuspended());
-    ASSERT_NE(m.Device(), nullptr);
-    EXPECT_NE(m.Device(), lost.Get());
-    m.SetBackground(0xFF00FF00);
-    ASSERT_TRUE(m.Render());
+    EXPECT_FALSE(r->Suspended());
+    ASSERT_NE(r->Device(), nullptr);
+    EXPECT_NE(r->Device(), lost.Get());
+    r.host.background = 0xFF00FF00;
+    ASSERT_TRUE(r->RenderAndPresent());
     EXPECT_EQ(controller.pixel, 0xFF00FF00u);  // R8G8B8A8: green 255, alpha 255
-    EXPECT_EQ(Describe(m.SwapChain()).BufferDesc.Width, 320u);
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 320u);
+}
+
+// While the device thread makes the new device, the window's thread is never held: each pass
+// comes back at once, and sent messages are answered.
+TEST(D3D11Renderer, AReCreationLeavesTheWindowsThreadFree) {
+    test::StandInBackend backend;
+    test::TestD3D11 r;
+    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r->Resize(320, 240));
+    backend.presentResult = DXGI_ERROR_DEVICE_REMOVED;
+    EXPECT_FALSE(r->RenderAndPresent());
+    backend.presentResult = S_OK;
+    backend.deviceDelayMs = 300;
+    int64_t longest = 0;
+    const int64_t start = base::NowMicroseconds();
+    bool made = false;
+    while (!made && base::NowMicroseconds() - start < 10000000) {
+        const int64_t before = base::NowMicroseconds();
+        made = r->Resize(320, 240);
+        longest = std::max(longest, base::NowMicroseconds() - before);
+        ::Sleep(5);
+    }
+    EXPECT_TRUE(made);
+    EXPECT_GE(base::NowMicroseconds() - start, 300000);
+    EXPECT_LT(longest, 50000);
 }
 
 namespace {
@@ -293,18 +314,16 @@ void RunPresentsAndRecreate() {
     backend.noDevice = true;
     gLogger.Start(L"_present");
     for (int device = 0; device < 2; ++device) {
-        test::TestD3D11 m;
-        if (!m.InitD3D()) break;
-        m.SetStoredSize(0, 0);
-        m.ResetD3D(320, 200);
-        m.SetStoredSize(320, 200);
-        m.Render();
+        test::TestD3D11 r;
+        if (!r->Create()) break;
+        r->Resize(320, 200);
+        r->RenderAndPresent();
         backend.presentResult = DXGI_STATUS_OCCLUDED;
-        for (int i = 0; i < 10; ++i) m.Render();
+        for (int i = 0; i < 10; ++i) r->RenderAndPresent();
         backend.presentResult = S_OK;
-        m.Render();
+        r->RenderAndPresent();
         backend.presentResult = DXGI_STATUS_OCCLUDED;
-        m.Render();
+        r->RenderAndPresent();
         backend.presentResult = S_OK;
     }
     gLogger.Stop();
@@ -312,7 +331,7 @@ void RunPresentsAndRecreate() {
 
 }  // namespace
 
-TEST(D3D11ManagerLog, PresentErrorsAreLoggedOncePerFailingRun) {
+TEST(D3D11RendererLog, PresentErrorsAreLoggedOncePerFailingRun) {
     if (::GetEnvironmentVariableW(kLogChildVariable, nullptr, 0) != 0) {
         RunPresentsAndRecreate();
         return;
@@ -322,7 +341,7 @@ TEST(D3D11ManagerLog, PresentErrorsAreLoggedOncePerFailingRun) {
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     const test::ProcessResult child = test::RunProcess(
         L"\"" + std::wstring(self) +
-            L"\" --gtest_filter=D3D11ManagerLog.PresentErrorsAreLoggedOncePerFailingRun",
+            L"\" --gtest_filter=D3D11RendererLog.PresentErrorsAreLoggedOncePerFailingRun",
         60000, profile.Env({{kLogChildVariable, L"1"}}));
     ASSERT_TRUE(child.finished) << child.output;
     EXPECT_EQ(child.exitCode, 0u) << child.output;

@@ -1,0 +1,361 @@
+#include "render/D3D11Renderer.h"
+
+#include <utility>
+
+#include "common/MessageWait.h"
+#include "input/OOPHooksManager.h"
+#include "logging/Log.h"
+#include "render/D3D11Steps.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Rows logged once per run of failures, or once per process, whichever renderer is current.
+struct RenderLogState {
+    bool lastPresentSucceeded = true;
+    bool lastResizeSucceeded = true;
+    bool resetLoggingArmed = true;
+    bool firstRenderPending = true;
+};
+RenderLogState gRenderLog;
+
+constexpr bool IsDeviceLoss(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET; }
+
+}  // namespace
+
+D3D11Renderer::~D3D11Renderer() = default;
+
+ComPtr<IDXGIAdapter1> D3D11Renderer::GetAdapter() {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::GetAdapter";
+    if (GetGameConfiguration()->Byte(qm::GameConfiguration::kAdapterChoice) != 0) {
+        QM_LOG_WARNING(kFn, L"Use default adapter");
+        return nullptr;
+    }
+    if (!factory_ && FAILED(D3D11Backend::Current().CreateFactory(factory_.ReleaseAndGetAddressOf()))) {
+        QM_LOG_WARNING(kFn, L"OOPO CreateDXGIFactory2 failed");
+        return nullptr;
+    }
+    return ChooseAdapter(factory_.Get(), host_.GameMonitor());
+}
+
+bool D3D11Renderer::AdapterChanged() {
+    ComPtr<IDXGIAdapter1> wanted = GetAdapter();
+    if (!wanted) return false;
+    if (!adapter_) return true;
+    DXGI_ADAPTER_DESC1 a{}, b{};
+    wanted->GetDesc1(&a);
+    adapter_->GetDesc1(&b);
+    return a.AdapterLuid.LowPart != b.AdapterLuid.LowPart || a.AdapterLuid.HighPart != b.AdapterLuid.HighPart;
+}
+
+bool D3D11Renderer::Create() {
+    D3D11DeviceParts parts;
+    // The window keeps answering while the device thread works.
+    if (!maker_.Start(host_.GameMonitor()) || !maker_.Take(D3D11DeviceMaker::kMakeLimitMs, &parts)) {
+        QM_LOG_WARNING(L"D3D11OOPManager::InitD3D", L"the device was not made in %u ms",
+                       static_cast<unsigned>(D3D11DeviceMaker::kMakeLimitMs));
+        return false;
+    }
+    return Assemble(std::move(parts));
+}
+
+bool D3D11Renderer::Assemble(D3D11DeviceParts parts) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
+    if (parts.defaultAdapter) {
+        QM_LOG_WARNING(L"D3D11OOPManager::GetAdapter", L"Use default adapter");
+    } else if (FAILED(parts.factoryResult)) {
+        QM_LOG_WARNING(L"D3D11OOPManager::GetAdapter", L"OOPO CreateDXGIFactory2 failed");
+    }
+    adapter_ = parts.adapter;
+    factory_ = parts.factory;
+    ReadRefreshRate();
+    DXGI_ADAPTER_DESC1 desc{};
+    if (adapter_ && adapter_->GetDesc1(&desc) == S_OK) QM_LOG_INFO(kFn, 1, L"adapter info %s", desc.Description);
+    if (Compose(parts)) {
+        composition_ = true;
+        return true;
+    }
+    QM_LOG_WARNING(kFn, L"DirectComposition initialization failed, falling back to regular swap chain");
+    composition_ = false;
+    // What a part-way composition attempt left is released before the fallback replaces it; the
+    // device, when there is one, draws into the window's swap chain as well.
+    compositionObjects_ = CompositionObjects{};
+    cursor_.Release();
+    renderTarget_.Reset();
+    swapChain_.Reset();
+    device_ = parts.device;
+    context_ = parts.context;
+
+    DXGI_SWAP_CHAIN_DESC sd{};
+    sd.BufferDesc.Width = 10;
+    sd.BufferDesc.Height = 10;
+    sd.BufferDesc.RefreshRate = DXGI_RATIONAL{0, 1};
+    sd.BufferDesc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    sd.SampleDesc.Count = 1;
+    sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+    sd.BufferCount = 2;
+    sd.OutputWindow = host_.OverlayWindow();
+    sd.Windowed = TRUE;
+    sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+    sd.Flags = DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH;
+    if (!Succeeded(D3D11Backend::Current().CreateDeviceAndSwapChain(adapter_.Get(), sd, swapChain_.GetAddressOf(),
+                                                                     device_.GetAddressOf(), context_.GetAddressOf()),
+                   kFn, L"OOPO D3D11CreateDeviceAndSwapChain")) {
+        return false;
+    }
+    if (factory_) {
+        factory_->MakeWindowAssociation(host_.OverlayWindow(), DXGI_MWA_NO_ALT_ENTER);
+        factory_.Reset();
+    }
+    CreateRenderTarget(10, 10);
+    return true;
+}
+
+bool D3D11Renderer::Compose(D3D11DeviceParts& parts) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
+    QM_LOG_INFO(kFn, 1, L"Initializing D3DDComp overlay");
+    if (!Succeeded(parts.deviceResult, kFn, L"OOPO D3D11CreateDevice")) return false;
+    device_ = parts.device;
+    context_ = parts.context;
+    ComPtr<IDXGIDevice> dxgiDevice;
+    if (!Succeeded(device_.As(&dxgiDevice), kFn, L"QueryInterface IDXGIDevice")) return false;
+    HRESULT parent = S_OK;
+    if (!adapter_) {
+        ComPtr<IDXGIAdapter> deviceAdapter;
+        if (!Succeeded(dxgiDevice->GetAdapter(&deviceAdapter), kFn, L"GetAdapter")) return false;
+        factory_.Reset();
+        parent = deviceAdapter->GetParent(__uuidof(IDXGIFactory2), reinterpret_cast<void**>(factory_.GetAddressOf()));
+    }
+    dxgiDevice.Reset();
+    if (!Succeeded(FAILED(parent) || factory_ ? parent : E_NOINTERFACE, kFn, L"GetParent IDXGIFactory2")) return false;
+    DXGI_SWAP_CHAIN_DESC1 sd{};
+    sd.Width = 10;
+    sd.Height = 10;
+    sd.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    sd.SampleDesc.Count = 1;
+    sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
+    sd.BufferCount = 2;
+    sd.Scaling = DXGI_SCALING_STRETCH;
+    sd.SwapEffect = DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL;
+    sd.AlphaMode = DXGI_ALPHA_MODE_PREMULTIPLIED;
+    HWND window = host_.OverlayWindow();
+    D3D11Backend& backend = D3D11Backend::Current();
+    ComPtr<IDXGISwapChain1> swapChain;
+    if (!Succeeded(backend.CreateCompositionSwapChain(factory_.Get(), device_.Get(), window, sd, &swapChain), kFn,
+                   L"CreateSwapChainForComposition")) {
+        return false;
+    }
+    swapChain_ = swapChain;
+    factory_->MakeWindowAssociation(window, DXGI_MWA_NO_ALT_ENTER);
+
+    const wchar_t* failedStep = nullptr;
+    const HRESULT composed = backend.Compose(window, swapChain.Get(), &compositionObjects_, &failedStep);
+    if (FAILED(composed)) {
+        if (failedStep) Succeeded(composed, kFn, failedStep);
+        return false;
+    }
+    CreateRenderTarget(10, 10);
+    if (!cursor_.Init(device_.Get(), parts)) QM_LOG_WARNING(kFn, L"cursor rendering init failed");
+    return true;
+}
+
+bool D3D11Renderer::CreateRenderTarget(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::CreateRenderTarget";
+    ComPtr<ID3D11Texture2D> back;
+    const HRESULT hr = swapChain_->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(back.GetAddressOf()));
+    if (!back) {
+        QM_LOG_WARNING(kFn, L"get buffer error 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    const HRESULT created = device_->CreateRenderTargetView(back.Get(), nullptr, renderTarget_.ReleaseAndGetAddressOf());
+    if (FAILED(created)) {
+        QM_LOG_WARNING(kFn, L"create RTV error 0x%x", static_cast<unsigned>(created));
+        return false;
+    }
+    ID3D11RenderTargetView* views[] = {renderTarget_.Get()};
+    context_->OMSetRenderTargets(1, views, nullptr);
+    D3D11_VIEWPORT viewport{0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 0.0f};
+    context_->RSSetViewports(1, &viewport);
+    return true;
+}
+
+bool D3D11Renderer::DeviceLost() {
+    if (!device_ || !context_) return true;
+    if (lostReason_ == S_OK) lostReason_ = device_->GetDeviceRemovedReason();
+    return lostReason_ != S_OK;
+}
+
+bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::RecreateDevice";
+    constexpr int64_t kBackOffUs = 1000000;
+    // How often a pass looks whether the device thread has finished.
+    constexpr int64_t kLookAgainUs = 5000;
+    const int64_t now = base::NowMicroseconds();
+    if (maker_.Busy()) {
+        D3D11DeviceParts parts;
+        if (!maker_.Take(0, &parts)) {
+            host_.DelayNextPass(kLookAgainUs);
+            return false;
+        }
+        bool made;
+        {
+            // Every try would repeat the same rows: the run logs once when it starts and once when it ends.
+            LogMute mute;
+            made = Assemble(std::move(parts));
+            if (!made) Release();
+        }
+        if (!made) {
+            nextRecreateUs_ = now + kBackOffUs;
+            host_.DelayNextPass(kBackOffUs);
+            return false;
+        }
+        QM_LOG_INFO(kFn, 1, L"device re-created after %d tries", recreateTries_);
+        host_.DeviceRecreated();
+        lostReason_ = S_OK;
+        recreateTries_ = 0;
+        suspended_ = true;  // the new swap chain is 10 x 10: the reset below must not be skipped
+        return Resize(width, height);
+    }
+    if (recreateTries_ > 0 && now < nextRecreateUs_) {
+        host_.DelayNextPass(nextRecreateUs_ - now);
+        return false;
+    }
+    if (recreateTries_++ == 0) {
+        if (lostReason_ != S_OK) {
+            QM_LOG_WARNING(kFn, L"device lost 0x%x, re-creating it", static_cast<unsigned>(lostReason_));
+        } else {
+            QM_LOG_WARNING(kFn, L"no device, re-creating it");
+        }
+    }
+    {
+        LogMute mute;
+        Release();
+    }
+    if (!maker_.Start(host_.GameMonitor())) {
+        nextRecreateUs_ = now + kBackOffUs;
+        host_.DelayNextPass(kBackOffUs);
+        return false;
+    }
+    host_.DelayNextPass(kLookAgainUs);
+    return false;
+}
+
+bool D3D11Renderer::Resize(uint32_t width, uint32_t height) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::ResetD3D";
+    if (host_.Minimized() || width < 1 || height < 1) return false;
+    // A device made again needs a size to make it for; before the first one there is none to lose.
+    if ((width_ != 0 && DeviceLost()) || maker_.Busy()) return RecreateDevice(width, height);
+    if (!context_) return false;
+    // The height is compared with the stored width: resets at the stored size after an adapter or
+    // full-screen change then go ahead for any window that is not square.
+    if (!suspended_ && width == width_ && height == width_) {
+        QM_LOG_INFO(kFn, 1, L"skip reset device (%d %d) - no update", width, height);
+        height_ = height;
+        return true;
+    }
+    if (gRenderLog.resetLoggingArmed) {
+        QM_LOG_INFO(kFn, 1, L"Reset device (%d %d)", width, height);
+        gRenderLog.resetLoggingArmed = false;
+    }
+    context_->OMSetRenderTargets(0, nullptr, nullptr);
+    renderTarget_.Reset();
+    const HRESULT hr = swapChain_->ResizeBuffers(2, width, height, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
+    if (FAILED(hr)) {
+        if (gRenderLog.lastResizeSucceeded) {
+            QM_LOG_WARNING(kFn, L"Resize buffer error 0x%x (%d, %d)", static_cast<unsigned>(hr), width, height);
+        }
+        gRenderLog.lastResizeSucceeded = false;
+        if (IsDeviceLoss(hr)) lostReason_ = hr;
+        return false;
+    }
+    gRenderLog.lastResizeSucceeded = true;
+    if (!CreateRenderTarget(width, height)) return false;
+    gRenderLog.resetLoggingArmed = true;
+    suspended_ = false;
+    width_ = width;
+    height_ = height;
+    QM_LOG_INFO(kFn, 1, L"Reset device  complete (%d %d)", width, height);
+    return true;
+}
+
+bool D3D11Renderer::RenderAndPresent() {
+    if (!renderTarget_ || host_.Minimized()) return false;
+    const uint32_t c = host_.BackgroundColor();
+    constexpr float kScale = 0.003921569f;
+    const float colour[4] = {static_cast<float>((c >> 16) & 255) * kScale, static_cast<float>((c >> 8) & 255) * kScale,
+                             static_cast<float>(c & 255) * kScale, static_cast<float>(c >> 24) * kScale};
+    context_->ClearRenderTargetView(renderTarget_.Get(), colour);
+    HWND window = host_.OverlayWindow();
+    if (qm::IOverlayManagerController* controller = host_.Controller()) {
+        controller->RenderOverlay(window, swapChain_.Get());
+    }
+    bool cursorDrawn = false;
+    if (!host_.ClickThrough()) {
+        CURSORINFO cursor{};
+        cursor.cbSize = sizeof(cursor);
+        if (::GetCursorInfo(&cursor) && (cursor.flags & CURSOR_SHOWING) == 0) {
+            cursorDrawn = RenderCursor();
+        }
+    }
+    const UINT sync = cursorDrawn ? 0 : 1;
+    const int64_t presentStart = base::NowMicroseconds();
+    const HRESULT hr = D3D11Backend::Current().Present(swapChain_.Get(), sync);
+    host_.Pacer().Presented(presentStart, base::NowMicroseconds(), sync != 0);
+    if (hr == S_OK) {
+        gRenderLog.lastPresentSucceeded = true;
+        firstFrameRendered_ = true;
+        if (gRenderLog.firstRenderPending) {
+            QM_LOG_INFO(L"D3D11OOPManager::Render", 1, L"first render");
+            gRenderLog.firstRenderPending = false;
+        }
+        return true;
+    }
+    const bool visible = ::IsWindowVisible(window) != FALSE;
+    if (IsDeviceLoss(hr)) {
+        suspended_ = true;
+        lostReason_ = hr;
+    }
+    if (gRenderLog.lastPresentSucceeded) {
+        QM_LOG_WARNING(L"D3D11OOPManager::Render", L"Present error 0x%x (%d) (v:%d)", static_cast<unsigned>(hr),
+                       suspended_ ? 1 : 0, visible ? 1 : 0);
+        gRenderLog.lastPresentSucceeded = false;
+    }
+    return !suspended_;
+}
+
+bool D3D11Renderer::RenderCursor() {
+    bool changed = false;
+    const CursorImage* image = host_.CursorToDraw(&changed);
+    return cursor_.Draw(device_.Get(), context_.Get(), renderTarget_.Get(), image, changed,
+                        OOPHooksManager::LastMousePosition(), width_, height_);
+}
+
+void D3D11Renderer::ReadRefreshRate() {
+    HMONITOR monitor = host_.GameMonitor();
+    if (!monitor) monitor = ::MonitorFromWindow(host_.OverlayWindow(), MONITOR_DEFAULTTONEAREST);
+    MONITORINFOEXW info{};
+    info.cbSize = sizeof(info);
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    uint32_t rate = 60;
+    // 0 and 1 stand for the hardware's default rate.
+    if (monitor && ::GetMonitorInfoW(monitor, &info) &&
+        ::EnumDisplaySettingsW(info.szDevice, ENUM_CURRENT_SETTINGS, &mode) && mode.dmDisplayFrequency > 1) {
+        rate = mode.dmDisplayFrequency;
+    }
+    host_.Pacer().SetRefreshRate(rate);
+}
+
+void D3D11Renderer::Release() {
+    QM_LOG_INFO(L"D3D11OOPManager::ShutdownD3D", 1, L"releasing d3d11 device");
+    cursor_.Release();
+    compositionObjects_.visual.Reset();
+    compositionObjects_.target.Reset();
+    compositionObjects_.device.Reset();
+    adapter_.Reset();
+    swapChain_.Reset();
+    device_.Reset();
+    context_.Reset();
+    renderTarget_.Reset();
+}

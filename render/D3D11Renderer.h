@@ -1,0 +1,71 @@
+#pragma once
+#include <windows.h>
+
+#include <d3d11.h>
+#include <dcomp.h>
+#include <dxgi1_2.h>
+#include <wrl/client.h>
+
+#include "core/Renderer.h"
+#include "render/D3D11Backend.h"
+#include "render/D3D11Cursor.h"
+#include "render/D3D11DeviceMaker.h"
+
+// Draws the overlay with Direct3D 11: a composition swap chain when it can, a regular one else. The
+// device and the cursor's shader code are made on a thread of its own; the window's thread makes
+// only what belongs to its window (the swap chain and its composition).
+class D3D11Renderer : public Renderer {
+public:
+    explicit D3D11Renderer(RenderHost& host) : host_(host) {}
+    ~D3D11Renderer() override;
+
+    bool Create() override;
+    void Release() override;
+    bool Resize(uint32_t width, uint32_t height) override;
+    bool RenderAndPresent() override;
+    bool Suspended() const override { return suspended_; }
+    bool FirstFrameRendered() const override { return firstFrameRendered_; }
+    bool AdapterChanged() override;
+    bool UsesComposition() const override { return composition_; }
+
+    // The adapter for the game's monitor now; null for the system's default.
+    Microsoft::WRL::ComPtr<IDXGIAdapter1> GetAdapter();
+    bool CursorRenderingReady() const { return cursor_.Ready(); }
+    // Draws the current cursor picture at the mouse position; true when it was drawn.
+    bool RenderCursor();
+    IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
+    ID3D11Device* Device() const { return device_.Get(); }
+    ID3D11DeviceContext* Context() const { return context_.Get(); }
+
+private:
+    // The window's part of a start, with the device thread's parts taken over.
+    bool Assemble(D3D11DeviceParts parts);
+    bool Compose(D3D11DeviceParts& parts);
+    bool CreateRenderTarget(uint32_t width, uint32_t height);
+    void ReadRefreshRate();
+    bool DeviceLost();
+    // After device removal or a failed re-initialisation: device and swap chain made again, tried
+    // at once and then once a second, logging one row when a run of losses starts and one when it
+    // ends. The device thread makes the device while the window keeps answering.
+    bool RecreateDevice(uint32_t width, uint32_t height);
+
+    RenderHost& host_;
+    D3D11DeviceMaker maker_;
+    bool composition_ = false;
+    bool suspended_ = false;
+    bool firstFrameRendered_ = false;
+    // The size of the last resize that succeeded (0 before the first).
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    HRESULT lostReason_ = S_OK;
+    int64_t nextRecreateUs_ = 0;
+    int recreateTries_ = 0;
+    Microsoft::WRL::ComPtr<IDXGIAdapter1> adapter_;
+    Microsoft::WRL::ComPtr<IDXGISwapChain> swapChain_;
+    Microsoft::WRL::ComPtr<ID3D11Device> device_;
+    Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
+    Microsoft::WRL::ComPtr<ID3D11RenderTargetView> renderTarget_;
+    Microsoft::WRL::ComPtr<IDXGIFactory2> factory_;
+    CompositionObjects compositionObjects_;
+    D3D11Cursor cursor_;
+};

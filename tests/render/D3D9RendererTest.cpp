@@ -1,0 +1,78 @@
+#include <windows.h>
+#include <d3d9.h>
+#include <wrl/client.h>
+
+#include <cstring>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "render/D3D9Renderer.h"
+#include "tests/support/RenderTestSupport.h"
+
+namespace {
+
+// A Direct3D 9 renderer over a host of its own, the game window `width` x `height`.
+struct TestD3D9 {
+    TestD3D9(uint32_t width, uint32_t height) {
+        host.gameShown = true;
+        host.gameWidth = width;
+        host.gameHeight = height;
+    }
+    D3D9Renderer* operator->() { return &renderer; }
+    test::TestRenderHost host;
+    D3D9Renderer renderer{host};
+};
+
+uint32_t BackBufferPixel(IDirect3DDevice9* device, UINT x, UINT y) {
+    Microsoft::WRL::ComPtr<IDirect3DSurface9> back, copy;
+    D3DSURFACE_DESC desc{};
+    D3DLOCKED_RECT locked{};
+    if (FAILED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back)) || FAILED(back->GetDesc(&desc)) ||
+        FAILED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, desc.Format, D3DPOOL_SYSTEMMEM, &copy,
+                                                  nullptr)) ||
+        FAILED(device->GetRenderTargetData(back.Get(), copy.Get())) ||
+        FAILED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+        return 0xDEADBEEF;
+    }
+    const uint32_t pixel = static_cast<const uint32_t*>(locked.pBits)[y * (locked.Pitch / 4) + x];
+    copy->UnlockRect();
+    return pixel;
+}
+
+}  // namespace
+
+TEST(D3D9Renderer, AWindowedDeviceAtTheGamesSizeThatSmallSizesLeaveAlone) {
+    TestD3D9 zero(0, 0);  // asks for 10 x 10: nothing is filled
+    zero->Create();
+    D3DPRESENT_PARAMETERS empty{};
+    EXPECT_EQ(std::memcmp(&zero->PresentParameters(), &empty, sizeof(empty)), 0);
+    EXPECT_FALSE(zero->RenderAndPresent());  // no device: nothing renders or resets
+    EXPECT_FALSE(zero->Resize(640, 480));
+    zero->Release();
+    zero->Release();  // twice is harmless
+
+    TestD3D9 m(640, 480);
+    ASSERT_TRUE(m->Create());
+    EXPECT_EQ(m->PresentParameters().hDeviceWindow, m.host.OverlayWindow());
+    EXPECT_TRUE(m->PresentParameters().Windowed);
+    EXPECT_EQ(m->PresentParameters().BackBufferWidth, 640u);
+    EXPECT_FALSE(m->AdapterChanged());
+    EXPECT_TRUE(m->Resize(300, 200));  // still resets, at the size it had
+    EXPECT_EQ(m->PresentParameters().BackBufferWidth, 640u);
+    EXPECT_EQ(m->PresentParameters().BackBufferHeight, 480u);
+    EXPECT_TRUE(m->Resize(800, 600));
+    EXPECT_EQ(m->PresentParameters().BackBufferWidth, 800u);
+    EXPECT_EQ(m->PresentParameters().BackBufferHeight, 600u);
+}
+
+TEST(D3D9Renderer, ClearsToTheBackgroundColourUnchanged) {
+    TestD3D9 m(640, 480);
+    ASSERT_TRUE(m->Create());
+    m.host.background = 0x0F7F0000;
+    EXPECT_TRUE(m->RenderAndPresent());
+    EXPECT_EQ(BackBufferPixel(m->Device(), 10, 10), 0x0F7F0000u);
+    m.host.background = 0;
+    EXPECT_TRUE(m->RenderAndPresent());
+    EXPECT_EQ(BackBufferPixel(m->Device(), 600, 400), 0u);
+}
