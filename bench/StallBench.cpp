@@ -3,11 +3,13 @@
 // overlay window every 5 ms and times the round trip, which stands for the longest gap between two
 // passes of the host's main loop. The same thread pings a window of an idle thread of this
 // benchmark, whose figures show what the machine itself adds. The game is the foreground window and
-// the mouse stays over it.
+// the mouse stays over it. Before that, a host of its own is pinged from its window's creation on,
+// through its start and a device lost and made again.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,10 +55,69 @@ double Ping(HWND window) {
     return NowMs() - start;
 }
 
+// From the overlay window's creation through the host's start and one device re-creation: the
+// device is reported removed after kFramesBeforeLoss frames, and the first try to make it again
+// fails, so the overlay is without a device for a second. Pinged every 5 ms from the moment the
+// window exists; false when the run could not be set up.
+bool StartAndRecreation() {
+    constexpr int kFramesBeforeLoss = 180;
+    constexpr double kWatchMs = 6000;
+    FrameCounter frames;
+    ::SetEnvironmentVariableW(L"QM_TEST_DEVICE_REMOVED", (std::to_wstring(kFramesBeforeLoss) + L",1").c_str());
+    Scene scene;
+    const bool started = scene.StartGame(L"--pos 100,100 --size 640x480 --title bench-game") && scene.StartHost(&frames);
+    ::SetEnvironmentVariableW(L"QM_TEST_DEVICE_REMOVED", nullptr);
+    HWND overlay = nullptr;
+    if (!started || !WaitUntil([&] { return (overlay = WindowOf(L"OOPO_WINDOWS_CLASS", scene.Host().Id())) != nullptr; },
+                               10000)) {
+        std::printf("the host's window did not appear\n");
+        return false;
+    }
+    const double created = NowMs();
+    std::vector<double> trips;
+    double longestAt = 0, longest = 0;
+    double firstFrame = -1, lastFrameBeforeGap = 0, longestGap = 0;
+    long long seen = 0;
+    double seenAt = created;
+    while (NowMs() - created < kWatchMs) {
+        const double sent = NowMs() - created;
+        trips.push_back(Ping(overlay));
+        if (trips.back() > longest) {
+            longest = trips.back();
+            longestAt = sent;
+        }
+        const long long n = frames.Frames();
+        const double now = NowMs();
+        if (n > seen) {
+            if (firstFrame < 0) firstFrame = now - created;
+            if (seen > 0 && now - seenAt > longestGap) {
+                longestGap = now - seenAt;
+                lastFrameBeforeGap = seenAt - created;
+            }
+            seen = n;
+            seenAt = now;
+        }
+        ::Sleep(5);
+    }
+    scene.StopHost(5000);
+    const Spread h = Summarise(trips);
+    std::printf("start and device re-creation: %zu round trips over %.0f s from the window's creation; first frame "
+                "after %.0f ms; frames stopped at %.0f ms for %.0f ms (the device lost and made again)\n",
+                h.count, kWatchMs / 1000, firstFrame, lastFrameBeforeGap, longestGap);
+    Note("start and re-creation: median round trip", h.median, "ms");
+    std::printf("the longest round trip was sent %.0f ms after the window's creation\n", longestAt);
+    Figure("start and re-creation: longest round trip", h.max, "ms", "< 50", h.max < 50);
+    if (longestGap < 900) std::printf("the device was not lost and made again as planned\n");
+    return true;
+}
+
 }  // namespace
 
-int main() {
+// "start": the start and the re-creation alone.
+int main(int argc, char** argv) {
     ::SetEnvironmentVariableW(L"QMSAMPLE_DRAW_NOTHING", L"1");
+    if (!StartAndRecreation()) return 1;
+    if (argc > 1 && std::string(argv[1]) == "start") return 0;
     Scene scene;
     // Every place and size below keeps this point inside the game window.
     if (!scene.OpenOverFocusedGame(POINT{400, 400})) return 1;
