@@ -19,11 +19,8 @@ void SetDpiAwareness() {
 }
 }  // namespace
 
-OOPManager* OOPManager::Current() { return HostState::Get().currentManager; }
-
 OOPManager::OOPManager(ManagerType type, uint32_t targetFrameRate) : type_(type) {
     pacer_.SetTargetRate(targetFrameRate);
-    HostState::Get().currentManager = this;
 }
 
 OOPManager::~OOPManager() {
@@ -36,7 +33,6 @@ OOPManager::~OOPManager() {
     if (worker_ && !worker_->Stop(false, 1000)) worker_->Kill();
     worker_.reset();
     watchdog_.reset();
-    if (HostState& host = HostState::Get(); host.currentManager == this) host.currentManager = nullptr;
 }
 
 void OOPManager::StartLogging(FlushLogger* logger, const CommandLineArgs* cmd) {
@@ -393,7 +389,7 @@ void OOPManager::Shutdown() {
     if (overlayWindow_) ::ShowWindow(overlayWindow_, SW_HIDE);
     UndoFailedStart();
     ShutdownD3D();
-    ::UnregisterClassW(qm::overlay::kWindowClass, instance_);
+    window_.UnregisterClass();
 }
 
 void OOPManager::UndoFailedStart() {

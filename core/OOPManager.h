@@ -21,6 +21,7 @@
 #include "core/CursorImage.h"
 #include "core/FramePacer.h"
 #include "core/FrameStatistics.h"
+#include "core/OverlayWindow.h"
 #include "core/Renderer.h"
 
 // Exit codes of Init's steps.
@@ -44,7 +45,8 @@ class OOPManager : public IOOPManager,
                    public base::process::ProcessWatchDog::Delegate,
                    public OverlayHost,
                    public WindowManager::Owner,
-                   public RenderHost {
+                   public RenderHost,
+                   public OverlayWindow::Owner {
 public:
     // `type` and its frame rate; a manager without a renderer (the plug-in hosts) draws nothing.
     OOPManager(ManagerType type, uint32_t targetFrameRate);
@@ -163,8 +165,8 @@ public:
 
     // The overlay window.
     bool InitWindow(HINSTANCE instance);
-    bool InitDWM();
-    static LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // The overlay window's messages.
+    LRESULT OnOverlayMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
     bool WaitRestore();
     bool UpdateWindowState();
     // Shows or hides the overlay as the game's window and state ask; true when it changed.
@@ -193,9 +195,6 @@ public:
     // watchdog, controller): the first part of Shutdown, and all that a failed start undoes.
     void UndoFailedStart();
 
-    // The manager the overlay's window procedure serves (HostState).
-    static OOPManager* Current();
-
     // How long one pass of the main loop or one window message may take before the host counts as hung.
     static constexpr uint32_t kPassLimitMs = 10000;
     // How often the Direct3D 11 host logs its frame statistics while it renders (and once at its stop).
@@ -218,7 +217,6 @@ protected:
     const ManagerType type_;
     std::unique_ptr<Renderer> renderer_;
     HINSTANCE instance_ = nullptr;
-    WNDCLASSEXW windowClass_{};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> clickThrough_{true};
     std::atomic<bool> minimized_{true};
@@ -234,7 +232,8 @@ protected:
     std::wstring gameProcessName_;
     uint32_t gamePid_ = 0;
     uint32_t clientPid_ = 0;
-    HWND overlayWindow_ = nullptr;
+    ::OverlayWindow window_;
+    HWND overlayWindow_ = nullptr;  // window_'s handle
     // The game window's client area in screen coordinates; left -32000 means minimised.
     RECT gameRect_{};
     bool fullScreenRenderingOff_ = false;
@@ -260,7 +259,6 @@ protected:
     base::MessageWaiter waiter_;
     base::HangWatch hangWatch_;
     // Window tracking, touched by the overlay's window thread only.
-    bool dwmFrameExtended_ = false;
     bool gameWindowSeen_ = false;
     HWND lastForeground_ = nullptr;
     bool gameWasForeground_ = false;

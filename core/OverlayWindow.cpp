@@ -1,73 +1,102 @@
+#include "core/OverlayWindow.h"
+
 #include <dwmapi.h>
 
-#include "core/HostState.h"
 #include "core/OOPManager.h"
 #include "logging/Log.h"
+#include "qm/OverlayWindowContract.h"
 
-bool OOPManager::InitWindow(HINSTANCE instance) {
+OverlayWindow::~OverlayWindow() { Destroy(); }
+
+bool OverlayWindow::Create(HINSTANCE instance, DWORD exStyle, const RECT& at, Owner* owner) {
     constexpr const wchar_t* kFn = L"OOPManager::InitWindow";
-    windowClass_ = WNDCLASSEXW{};
     QM_LOG_INFO(kFn, 1, L"initilze window");
-    windowClass_.cbSize = sizeof(WNDCLASSEXW);
-    windowClass_.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass_.lpfnWndProc = &OOPManager::OverlayWndProc;
-    windowClass_.hInstance = instance;
-    windowClass_.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass_.lpszClassName = qm::overlay::kWindowClass;
-    if (!::RegisterClassExW(&windowClass_)) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(WNDCLASSEXW);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = &OverlayWindow::Procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = qm::overlay::kWindowClass;
+    if (!::RegisterClassExW(&windowClass)) {
         QM_LOG_ERROR(kFn, L"window register error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
     }
-
-    int x = 0, y = 0, width = 10, height = 10;
-    RECT rect{};
-    if (windowManager_.UpdateGameWindowRect(rect, false) != 0) {
-        x = rect.left;
-        y = rect.top;
-        width = rect.right - rect.left;
-        height = rect.bottom - rect.top;
-    }
+    instance_ = instance;
+    classRegistered_ = true;
+    owner_ = owner;
     // Made hidden (it is hidden right after anyway): a window shown at creation can take the
     // foreground from the game on systems that ignore WS_EX_NOACTIVATE there.
     HWND foreground = ::GetForegroundWindow();
-    overlayWindow_ = ::CreateWindowExW(GetWindowExStyle() | qm::overlay::kFixedExStyle, qm::overlay::kWindowClass,
-                                       qm::overlay::kWindowTitle, WS_POPUP, x, y, width, height, nullptr, nullptr,
-                                       instance, nullptr);
-    if (!overlayWindow_) {
+    window_ = ::CreateWindowExW(exStyle | qm::overlay::kFixedExStyle, qm::overlay::kWindowClass,
+                                qm::overlay::kWindowTitle, WS_POPUP, at.left, at.top, at.right - at.left,
+                                at.bottom - at.top, nullptr, nullptr, instance, this);
+    if (!window_) {
         QM_LOG_ERROR(kFn, L"window creation error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
     }
-    windowThreadId_ = ::GetCurrentThreadId();
-    if (foreground && foreground != overlayWindow_ && ::GetForegroundWindow() == overlayWindow_) {
-        ::SetForegroundWindow(foreground);
-    }
-    if (!::SetLayeredWindowAttributes(overlayWindow_, 0, 255, LWA_ALPHA)) {
+    if (foreground && foreground != window_ && ::GetForegroundWindow() == window_) ::SetForegroundWindow(foreground);
+    if (!::SetLayeredWindowAttributes(window_, 0, 255, LWA_ALPHA)) {
         QM_LOG_ERROR(kFn, L"layer window error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
     }
-    if (!InitDWM()) return false;
-    ::ShowWindow(overlayWindow_, SW_HIDE);
-    ::UpdateWindow(overlayWindow_);
-    return true;
-}
-
-bool OOPManager::InitDWM() {
-    bool& extended = dwmFrameExtended_;
-    if (extended) return true;
     const MARGINS margins{-1, 0, 0, 0};
-    const HRESULT hr = ::DwmExtendFrameIntoClientArea(overlayWindow_, &margins);
+    const HRESULT hr = ::DwmExtendFrameIntoClientArea(window_, &margins);
     if (FAILED(hr)) {
         QM_LOG_ERROR(L"OOPManager::InitDWM", L"window DWM error 0x%x", static_cast<unsigned>(hr));
-        extended = false;
         return false;
     }
-    extended = true;
+    ::ShowWindow(window_, SW_HIDE);
+    ::UpdateWindow(window_);
     return true;
 }
 
-LRESULT CALLBACK OOPManager::OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    OOPManager* manager = HostState::Get().currentManager;
-    if (!manager) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+void OverlayWindow::Destroy() {
+    owner_ = nullptr;
+    if (window_) ::DestroyWindow(window_);
+    window_ = nullptr;
+    UnregisterClass();
+}
+
+void OverlayWindow::UnregisterClass() {
+    if (classRegistered_) ::UnregisterClassW(qm::overlay::kWindowClass, instance_);
+    classRegistered_ = false;
+}
+
+void OverlayWindow::Show(bool shown) const {
+    if (window_) ::ShowWindow(window_, shown ? SW_SHOWNA : SW_HIDE);
+}
+
+bool OverlayWindow::Transparent() const { return (::GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; }
+
+void OverlayWindow::SetTransparent(bool transparent) const {
+    const LONG style = ::GetWindowLongW(window_, GWL_EXSTYLE);
+    ::SetWindowLongW(window_, GWL_EXSTYLE, transparent ? style | WS_EX_TRANSPARENT : style & ~WS_EX_TRANSPARENT);
+}
+
+LRESULT CALLBACK OverlayWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    const auto* self = reinterpret_cast<const OverlayWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self || !self->owner_) return ::DefWindowProcW(window, message, wParam, lParam);
+    return self->owner_->OnOverlayMessage(window, message, wParam, lParam);
+}
+
+
+bool OOPManager::InitWindow(HINSTANCE instance) {
+    RECT at{0, 0, 10, 10};
+    RECT rect{};
+    if (windowManager_.UpdateGameWindowRect(rect, false) != 0) at = rect;
+    if (!window_.Create(instance, GetWindowExStyle(), at, this)) return false;
+    overlayWindow_ = window_.Handle();
+    windowThreadId_ = ::GetCurrentThreadId();
+    return true;
+}
+
+LRESULT OOPManager::OnOverlayMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    OOPManager* manager = this;
     qm::IOverlayManagerController* controller = manager->hooksManager_.Controller();
     switch (message) {
         case WM_MOUSEACTIVATE:

@@ -52,11 +52,8 @@ TestManager::TestManager() : manager_(kManagerGep, 60), renderer(*MadeRenderer(m
 
 TestManager::~TestManager() {
     manager_.HooksManager().StopHooksThread();
-    if (HWND overlay = manager_.OverlayWindow()) ::DestroyWindow(overlay);
-    ::UnregisterClassW(qm::overlay::kWindowClass, ::GetModuleHandleW(nullptr));
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    // Dispatched, not dropped: the window still lives, and its paint requests stay until answered.
+    PumpMessages();
 }
 
 bool TestManager::Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller) {
