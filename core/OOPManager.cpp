@@ -467,19 +467,16 @@ void OOPManager::ApplyExclusiveStyle(bool again) {
     // input itself and the game is free. Either way the player's input reaches one of the two.
     const bool fullScreen = windowManager_.IsFullScreen();
     clickThrough_ = false;
-    LONG style = ::GetWindowLongW(overlayWindow_, GWL_EXSTYLE);
     if (fullScreen) {
-        // Entering, the style is the click-through one already.
-        if (again) style |= WS_EX_TRANSPARENT;
         inputProxy_.SetInputBlocking(true);
     } else {
-        style &= ~WS_EX_TRANSPARENT;
         // Entering, the game was not blocked.
         if (again) inputProxy_.SetInputBlocking(false);
         ForceForeground(overlayWindow_, true);
         if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
     }
-    ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
+    // Entering over a full-screen game, the style is the click-through one already.
+    window_.ApplyClickThroughStyle(false, fullScreen, again);
 }
 
 bool OOPManager::AssureFullScreenStateUpdated() {

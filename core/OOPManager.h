@@ -173,6 +173,8 @@ public:
     bool SyncOverlayShown(HWND game);
     bool VerifyAdapterUpdated(uint32_t width, uint32_t height);
     bool ResizeDevice(uint32_t width, uint32_t height);
+    // The game as placement needs it, from what the pass has read.
+    OverlayWindow::Game GameForPlacement();
     void PlaceOverlay(bool force);
     bool MoveOverlay(int x, int y, int width, int height);
     HWND FindInsertAfter();
@@ -260,8 +262,6 @@ protected:
     base::HangWatch hangWatch_;
     // Window tracking, touched by the overlay's window thread only.
     bool gameWindowSeen_ = false;
-    HWND lastForeground_ = nullptr;
-    bool gameWasForeground_ = false;
     bool previousSizeChanged_ = false;
     // The configuration's "no frame polling" byte, read at the first frame that asks.
     std::optional<bool> framePollingOff_;

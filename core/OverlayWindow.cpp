@@ -69,9 +69,61 @@ void OverlayWindow::Show(bool shown) const {
 
 bool OverlayWindow::Transparent() const { return (::GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; }
 
-void OverlayWindow::SetTransparent(bool transparent) const {
+void OverlayWindow::ApplyClickThroughStyle(bool clickThrough, bool fullScreen, bool again) const {
+    if (!clickThrough && fullScreen && !again) return;
     const LONG style = ::GetWindowLongW(window_, GWL_EXSTYLE);
+    const bool transparent = clickThrough || fullScreen;
     ::SetWindowLongW(window_, GWL_EXSTYLE, transparent ? style | WS_EX_TRANSPARENT : style & ~WS_EX_TRANSPARENT);
+}
+
+HWND OverlayWindow::InsertAfter(const Game& game) const {
+    if (!game.window || game.rect.left == kMinimizedLeft || game.minimized || ::IsHungAppWindow(game.window)) {
+        return HWND_TOPMOST;
+    }
+    // While the full-screen state is unknown the overlay sits directly above the game, where it
+    // covers no other application.
+    if (game.fullScreenKnown && game.fullScreen) return HWND_TOPMOST;
+    for (HWND w = ::GetWindow(game.window, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        if (pid != game.pid && ::IsWindowVisible(w) && w != window_) return w;
+    }
+    return HWND_TOPMOST;
+}
+
+bool OverlayWindow::Move(const RECT& rect) const {
+    if (rect.left == kMinimizedLeft) return false;
+    return ::SetWindowPos(window_, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                          SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER) != FALSE;
+}
+
+bool OverlayWindow::Matches(const RECT& rect) const {
+    RECT overlay{};
+    if (!::GetWindowRect(window_, &overlay)) return true;
+    return overlay.left == rect.left && overlay.top == rect.top && overlay.right == rect.right &&
+           overlay.bottom == rect.bottom;
+}
+
+void OverlayWindow::Place(const Game& game, bool force, uint32_t width, uint32_t height) {
+    constexpr UINT kZOrderOnly = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW | SWP_NOACTIVATE | SWP_NOSENDCHANGING;
+    HWND foreground = ::GetForegroundWindow();
+    DWORD foregroundPid = 0;
+    ::GetWindowThreadProcessId(foreground, &foregroundPid);
+    const bool gameIsForeground = foreground && foregroundPid == game.pid;
+    const bool newForeground = gameIsForeground && foreground != lastForeground_;
+    lastForeground_ = foreground;
+
+    if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
+        HWND after = InsertAfter(game);
+        if (after == HWND_TOPMOST || ::GetWindow(after, GW_HWNDNEXT) != window_) {
+            ::SetWindowPos(window_, after, 0, 0, 0, 0, kZOrderOnly);
+        }
+    } else {
+        const bool noMove = game.rect.left == kMinimizedLeft || game.minimized;
+        ::SetWindowPos(window_, InsertAfter(game), game.rect.left, game.rect.top, static_cast<int>(width),
+                       static_cast<int>(height), noMove ? kZOrderOnly : SWP_NOACTIVATE);
+    }
+    gameWasForeground_ = gameIsForeground;
 }
 
 LRESULT CALLBACK OverlayWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -242,64 +294,26 @@ bool OOPManager::ResizeDevice(uint32_t width, uint32_t height) {
     return true;
 }
 
-void OOPManager::PlaceOverlay(bool force) {
-    constexpr UINT kZOrderOnly = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW | SWP_NOACTIVATE | SWP_NOSENDCHANGING;
-    HWND foreground = ::GetForegroundWindow();
-    DWORD foregroundPid = 0;
-    ::GetWindowThreadProcessId(foreground, &foregroundPid);
-    const bool gameIsForeground = foreground && foregroundPid == gamePid_;
-    const bool newForeground = gameIsForeground && foreground != lastForeground_;
-    lastForeground_ = foreground;
-
-    if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
-        // Nothing to do when the overlay already lies directly below the window it belongs under:
-        // a pass costs a look, not a placement (top-most is asserted every time, as other top-most
-        // windows may have come above it).
-        HWND after = FindInsertAfter();
-        if (after == HWND_TOPMOST || ::GetWindow(after, GW_HWNDNEXT) != overlayWindow_) {
-            ::SetWindowPos(overlayWindow_, after, 0, 0, 0, 0, kZOrderOnly);
-        }
-    } else {
-        const RECT rect = gameRect_;
-        int x = rect.left;
-        bool noMove = false;
-        if (rect.left == kMinimizedLeft) {
-            x = kMinimizedLeft;
-            noMove = true;
-        } else {
-            noMove = minimized_;
-        }
-        ::SetWindowPos(overlayWindow_, FindInsertAfter(), x, rect.top, static_cast<int>(backBufferWidth_),
-                       static_cast<int>(backBufferHeight_), noMove ? kZOrderOnly : SWP_NOACTIVATE);
-    }
-    gameWasForeground_ = gameIsForeground;
-}
-
-HWND OOPManager::FindInsertAfter() {
+OverlayWindow::Game OOPManager::GameForPlacement() {
     // The pass has just looked at the game's window and its state: no second look here.
-    HWND game = windowManager_.GetCachedGameWindow();
-    if (!game || gameRect_.left == kMinimizedLeft || minimized_ || ::IsHungAppWindow(game)) return HWND_TOPMOST;
-    if (!windowManager_.FullScreenStateUpdated()) {
-        // Unknown yet: the worker reads it, and meanwhile the overlay sits directly above the
-        // game, where it covers no other application; the next placement follows the answer.
-        PostFullScreenCheck();
-    } else if (windowManager_.IsFullScreen()) {
-        return HWND_TOPMOST;
-    }
-    for (HWND w = ::GetWindow(game, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(w, &pid);
-        if (pid != gamePid_ && ::IsWindowVisible(w) && w != overlayWindow_) return w;
-    }
-    return HWND_TOPMOST;
+    OverlayWindow::Game game;
+    game.window = windowManager_.GetCachedGameWindow();
+    game.pid = gamePid_;
+    game.rect = gameRect_;
+    game.minimized = minimized_;
+    game.fullScreenKnown = windowManager_.FullScreenStateUpdated();
+    game.fullScreen = windowManager_.IsFullScreen();
+    // Unknown yet: the worker reads it, and the next placement follows its answer.
+    if (!game.fullScreenKnown && game.window && !game.minimized) PostFullScreenCheck();
+    return game;
 }
+
+void OOPManager::PlaceOverlay(bool force) { window_.Place(GameForPlacement(), force, backBufferWidth_, backBufferHeight_); }
+
+HWND OOPManager::FindInsertAfter() { return window_.InsertAfter(GameForPlacement()); }
 
 bool OOPManager::MoveOverlay(int x, int y, int width, int height) {
-    if (x == kMinimizedLeft) return false;
-    if (!::SetWindowPos(overlayWindow_, nullptr, x, y, width, height,
-                        SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER)) {
-        return false;
-    }
+    if (!window_.Move(RECT{x, y, x + width, y + height})) return false;
     PlaceOverlay(true);
     return true;
 }
@@ -307,22 +321,13 @@ bool OOPManager::MoveOverlay(int x, int y, int width, int height) {
 bool OOPManager::SetClickThrough(bool clickThrough, bool force) {
     if (clickThrough == clickThrough_.load() && !force) return false;
     clickThrough_ = clickThrough;
-    LONG style = ::GetWindowLongW(overlayWindow_, GWL_EXSTYLE);
     const bool fullScreen = windowManager_.IsFullScreen();
-    if (clickThrough) {
-        style |= WS_EX_TRANSPARENT;
-    } else if (!fullScreen) {
-        style &= ~WS_EX_TRANSPARENT;
-        if (OOPHooksManager::IsExclusive()) {
-            ForceForeground(overlayWindow_, true);
-            if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
-        }
+    if (!clickThrough && !fullScreen && OOPHooksManager::IsExclusive()) {
+        ForceForeground(overlayWindow_, true);
+        if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
     }
-    if (!clickThrough && !fullScreen) {
-        ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
-        return true;
-    }
-    inputProxy_.SetInputBlocking(!clickThrough);
-    ::SetWindowLongW(overlayWindow_, GWL_EXSTYLE, style);
+    // Over a window the game stays free; over a full-screen game, blocking follows the mode.
+    if (clickThrough || fullScreen) inputProxy_.SetInputBlocking(!clickThrough);
+    window_.ApplyClickThroughStyle(clickThrough, fullScreen, false);
     return true;
 }
