@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tests/support/WindowLookup.h"
+
 namespace bench {
 
 std::wstring Dir() {
@@ -60,24 +62,9 @@ void Process::End(DWORD waitMs) {
     id_ = 0;
 }
 
-HWND WindowOf(const wchar_t* windowClass, DWORD pid) {
-    for (HWND w = ::FindWindowExW(nullptr, nullptr, windowClass, nullptr); w;
-         w = ::FindWindowExW(nullptr, w, windowClass, nullptr)) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(w, &owner);
-        if (owner == pid) return w;
-    }
-    return nullptr;
-}
+HWND WindowOf(const wchar_t* windowClass, DWORD pid) { return test::FindWindowOfProcess(windowClass, pid); }
 
-RECT ClientOnScreen(HWND window) {
-    RECT r{};
-    ::GetClientRect(window, &r);
-    POINT a{r.left, r.top}, b{r.right, r.bottom};
-    ::ClientToScreen(window, &a);
-    ::ClientToScreen(window, &b);
-    return RECT{a.x, a.y, b.x, b.y};
-}
+RECT ClientOnScreen(HWND window) { return test::ClientOnScreen(window); }
 
 HWND CreatePlainWindow(const wchar_t* className, const wchar_t* title, DWORD exStyle, DWORD style, const RECT& at,
                        WNDPROC proc) {

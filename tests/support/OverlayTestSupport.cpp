@@ -11,25 +11,6 @@
 
 namespace test {
 
-HWND FindWindowOfProcess(const wchar_t* className, DWORD pid, bool shownOnly) {
-    for (HWND w = ::FindWindowExW(nullptr, nullptr, className, nullptr); w;
-         w = ::FindWindowExW(nullptr, w, className, nullptr)) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(w, &owner);
-        if (owner == pid && (!shownOnly || ::IsWindowVisible(w))) return w;
-    }
-    return nullptr;
-}
-
-RECT ClientOnScreen(HWND window) {
-    RECT r{};
-    ::GetClientRect(window, &r);
-    POINT a{r.left, r.top}, b{r.right, r.bottom};
-    ::ClientToScreen(window, &a);
-    ::ClientToScreen(window, &b);
-    return RECT{a.x, a.y, b.x, b.y};
-}
-
 SampleGame::SampleGame(const std::wstring& arguments)
     : process_(L"\"" + InExeDir(L"sample-game.exe") + L"\" " + arguments) {
     WaitUntil([this] { return (window_ = FindWindowOfProcess(L"QMSampleGame", Pid())) != nullptr; }, 10000);

@@ -13,13 +13,9 @@
 #include "input/InputState.h"
 #include "qm/ClientContract.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WindowLookup.h"
 
 namespace test {
-
-// The first top-level window of `className` that belongs to process `pid` (and is shown, when asked).
-HWND FindWindowOfProcess(const wchar_t* className, DWORD pid, bool shownOnly = false);
-// A window's client area in screen coordinates.
-RECT ClientOnScreen(HWND window);
 
 // sample-game.exe as a separate process, with its window found.
 class SampleGame {
