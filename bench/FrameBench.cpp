@@ -40,7 +40,7 @@ double CpuSeconds() {
     return static_cast<double>(v(k) + v(u)) / 1e7;
 }
 
-double Run(D3D11OOPManager& m, QuietController& controller, const char* name) {
+double Run(D3D11OOPManager& m, test::QuietController& controller, const char* name) {
     // Warm-up: first frames create the render target views and the worker's first task.
     for (int i = 0; i < 30; ++i) m.Update();
     const long long frames = controller.frames;
@@ -90,7 +90,7 @@ void StatisticsCost(double frameCpuUs) {
 
 int main() {
     HWND game = CreateBenchGame();
-    QuietController controller;
+    test::QuietController controller;
     test::StandInBackend backend;  // the system's own until the cursor run
     D3D11OOPManager m;
     if (!game || !AttachToBenchGame(m, &controller, true) || !m.InitD3D()) {

@@ -23,7 +23,7 @@
 namespace {
 
 // Takes the mouse over a panel in the overlay's top-left corner, once asked to.
-class PanelController : public QuietController {
+class PanelController : public test::QuietController {
 public:
     bool OnMouseHook(uint32_t, uint64_t, int64_t position) override {
         const int x = static_cast<int16_t>(position & 0xFFFF), y = static_cast<int16_t>((position >> 16) & 0xFFFF);
@@ -33,7 +33,7 @@ public:
 };
 
 // Over the bench window, drawing nothing, until it follows it.
-bool Follow(OOPManager* manager, QuietController* controller) {
+bool Follow(OOPManager* manager, test::QuietController* controller) {
     if (!AttachToBenchGame(*manager, controller, false)) return false;
     for (int i = 0; i < 2000 && manager->Minimized(); ++i) {
         MSG msg;
@@ -47,7 +47,7 @@ bool Follow(OOPManager* manager, QuietController* controller) {
 // long step without looking at its queue.
 class WindowThread {
 public:
-    bool Start(OOPManager* manager, QuietController* controller) {
+    bool Start(OOPManager* manager, test::QuietController* controller) {
         wake_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         inside_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!wake_ || !inside_) return false;
@@ -71,7 +71,7 @@ public:
     bool Busy() const { return busy_.load(); }
 
 private:
-    void Run(OOPManager* manager, QuietController* controller) {
+    void Run(OOPManager* manager, test::QuietController* controller) {
         followed_ = CreateBenchGame() && Follow(manager, controller);
         ready_ = true;
         HANDLE wake = wake_.Get();

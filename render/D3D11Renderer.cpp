@@ -26,7 +26,7 @@ constexpr bool IsDeviceLoss(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED
 
 D3D11Renderer::~D3D11Renderer() = default;
 
-ComPtr<IDXGIAdapter1> D3D11Renderer::GetAdapter() {
+ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::GetAdapter";
     if (GetGameConfiguration()->Byte(qm::GameConfiguration::kAdapterChoice) != 0) {
         QM_LOG_WARNING(kFn, L"Use default adapter");
@@ -40,7 +40,7 @@ ComPtr<IDXGIAdapter1> D3D11Renderer::GetAdapter() {
 }
 
 bool D3D11Renderer::AdapterChanged() {
-    ComPtr<IDXGIAdapter1> wanted = GetAdapter();
+    ComPtr<IDXGIAdapter1> wanted = AdapterForGame();
     if (!wanted) return false;
     if (!adapter_) return true;
     DXGI_ADAPTER_DESC1 a{}, b{};

@@ -29,7 +29,7 @@ public:
     bool UsesComposition() const override { return composition_; }
 
     // The adapter for the game's monitor now; null for the system's default.
-    Microsoft::WRL::ComPtr<IDXGIAdapter1> GetAdapter();
+    Microsoft::WRL::ComPtr<IDXGIAdapter1> AdapterForGame();
     bool CursorRenderingReady() const { return cursor_.Ready(); }
     // Draws the current cursor picture at the mouse position; true when it was drawn.
     bool RenderCursor();

@@ -152,12 +152,12 @@ TEST(D3D11Renderer, FramesKeepToTheTargetRateWhenPresentReturnsAtOnce) {
 
 TEST(D3D11Renderer, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
     test::TestD3D11 r;
-    EXPECT_NE(r->GetAdapter(), nullptr);  // the adapter driving the screen
+    EXPECT_NE(r->AdapterForGame(), nullptr);  // the adapter driving the screen
     qm::GameConfiguration* config = GetGameConfiguration();
     const uint8_t saved = config->Byte(qm::GameConfiguration::kAdapterChoice);
     const test::ScopeExit restore([config, saved] { config->SetByte(qm::GameConfiguration::kAdapterChoice, saved); });
     config->SetByte(qm::GameConfiguration::kAdapterChoice, 1);
-    EXPECT_EQ(r->GetAdapter(), nullptr);
+    EXPECT_EQ(r->AdapterForGame(), nullptr);
     EXPECT_FALSE(r->AdapterChanged());
     EXPECT_TRUE(r->Create());  // on the device's own adapter
 }
