@@ -1,11 +1,57 @@
 #include "render/D3D11Cursor.h"
 
+#include "common/DllHelper.h"
 #include "logging/Log.h"
 #include "render/D3D11Steps.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+constexpr char kCursorShader[] =
+    "cbuffer CB : register(b0) {\n"
+    "  float screen_width;\n"
+    "  float screen_height;\n"
+    "  float cursor_x;\n"
+    "  float cursor_y;\n"
+    "};\n"
+    "struct VS_IN  { float2 pos : POSITION; float2 uv : TEXCOORD0; };\n"
+    "struct PS_IN  { float4 pos : SV_POSITION; float2 uv : TEXCOORD0; };\n"
+    "PS_IN VS(VS_IN i) {\n"
+    "  PS_IN o;\n"
+    "  float2 px = float2(cursor_x + i.pos.x, cursor_y + i.pos.y);\n"
+    "  o.pos = float4(px.x / screen_width * 2.0 - 1.0,\n"
+    "                 1.0 - px.y / screen_height * 2.0, 0, 1);\n"
+    "  o.uv = i.uv;\n"
+    "  return o;\n"
+    "}\n"
+    "Texture2D tex : register(t0);\n"
+    "SamplerState smp : register(s0);\n"
+    "float4 PS(PS_IN i) : SV_TARGET { return tex.Sample(smp, i.uv); }\n";
+static_assert(sizeof(kCursorShader) - 1 == 603, "the cursor shader's text");
+
+using CompileFn = HRESULT(WINAPI*)(const void*, SIZE_T, const char*, const void*, void*, const char*, const char*, UINT,
+                                   UINT, ID3DBlob**, ID3DBlob**);
+
+// The shader compiler, loaded once: version 47 ships with the system since Windows 8.1; version 43
+// only with the DirectX redistributable.
+CompileFn Compiler() {
+    static CompileFn compile = [] {
+        HMODULE library = base::dll_helper::LoadSystemLibrary(L"d3dcompiler_47.dll");
+        if (!library) library = base::dll_helper::LoadSystemLibrary(L"d3dcompiler_43.dll");
+        return library ? reinterpret_cast<CompileFn>(reinterpret_cast<void*>(::GetProcAddress(library, "D3DCompile")))
+                       : nullptr;
+    }();
+    return compile;
+}
+
+HRESULT CompileCursorShader(const char* entry, const char* target, ComPtr<ID3DBlob>* code) {
+    CompileFn compile = Compiler();
+    if (!compile) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    ComPtr<ID3DBlob> errors;
+    return compile(kCursorShader, sizeof(kCursorShader) - 1, "CursorShader", nullptr, nullptr, entry, target, 0, 0,
+                   code->ReleaseAndGetAddressOf(), &errors);
+}
 
 struct CursorVertex {
     float x, y, u, v;
@@ -14,19 +60,22 @@ static_assert(sizeof(CursorVertex) == 16, "the vertex stride");
 
 }  // namespace
 
-bool D3D11Cursor::Init(ID3D11Device* device, const D3D11DeviceParts& parts) {
+bool D3D11Cursor::Init(ID3D11Device* device) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitCursorRendering";
     if (!device) return false;
-    if (FAILED(parts.vertexShaderResult)) {
-        QM_LOG_WARNING(kFn, L"cursor VS compile error 0x%x", static_cast<unsigned>(parts.vertexShaderResult));
+    ComPtr<ID3DBlob> vs, ps;
+    HRESULT hr = CompileCursorShader("VS", "vs_4_0", &vs);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"cursor VS compile error 0x%x", static_cast<unsigned>(hr));
         return false;
     }
-    if (FAILED(parts.pixelShaderResult)) {
-        QM_LOG_WARNING(kFn, L"cursor PS compile error 0x%x", static_cast<unsigned>(parts.pixelShaderResult));
+    hr = CompileCursorShader("PS", "ps_4_0", &ps);
+    if (FAILED(hr)) {
+        QM_LOG_WARNING(kFn, L"cursor PS compile error 0x%x", static_cast<unsigned>(hr));
         return false;
     }
-    ID3DBlob* vsCode = parts.vertexShader.Get();
-    ID3DBlob* psCode = parts.pixelShader.Get();
+    ID3DBlob* vsCode = vs.Get();
+    ID3DBlob* psCode = ps.Get();
     if (!Succeeded(device->CreateVertexShader(vsCode->GetBufferPointer(), vsCode->GetBufferSize(), nullptr,
                                               vertexShader_.ReleaseAndGetAddressOf()),
                    kFn, L"cursor CreateVertexShader") ||

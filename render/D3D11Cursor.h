@@ -5,15 +5,13 @@
 #include <wrl/client.h>
 
 #include "core/CursorImage.h"
-#include "render/D3D11DeviceMaker.h"
 
 // Draws the cursor picture at the mouse while the overlay takes the input and the system shows no
 // cursor of its own: a 32 x 32 quad, premultiplied alpha over what is drawn already.
 class D3D11Cursor {
 public:
-    // The shaders, buffers and states from the device thread's compiled code; false (with its row)
-    // when one cannot be made.
-    bool Init(ID3D11Device* device, const D3D11DeviceParts& parts);
+    // The shaders (compiled here), buffers and states; false (with its row) when one cannot be made.
+    bool Init(ID3D11Device* device);
     void Release();
     bool Ready() const { return ready_; }
 

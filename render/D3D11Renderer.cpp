@@ -5,6 +5,7 @@
 #include "common/MessageWait.h"
 #include "input/OOPHooksManager.h"
 #include "logging/Log.h"
+#include "render/D3D11Adapter.h"
 #include "render/D3D11Steps.h"
 
 using Microsoft::WRL::ComPtr;
@@ -24,7 +25,10 @@ constexpr bool IsDeviceLoss(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED
 
 }  // namespace
 
-D3D11Renderer::~D3D11Renderer() = default;
+D3D11Renderer::~D3D11Renderer() {
+    // What the device thread is making belongs to this object: it finishes first.
+    deviceThread_.Finish(DeviceThread::kJobLimitMs);
+}
 
 ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::GetAdapter";
@@ -40,6 +44,7 @@ ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame() {
 }
 
 bool D3D11Renderer::AdapterChanged() {
+    if (deviceThread_.Busy()) return false;
     ComPtr<IDXGIAdapter1> wanted = AdapterForGame();
     if (!wanted) return false;
     if (!adapter_) return true;
@@ -50,42 +55,40 @@ bool D3D11Renderer::AdapterChanged() {
 }
 
 bool D3D11Renderer::Create() {
-    D3D11DeviceParts parts;
-    // The window keeps answering while the device thread works.
-    if (!maker_.Start(host_.GameMonitor()) || !maker_.Take(D3D11DeviceMaker::kMakeLimitMs, &parts)) {
+    // The window keeps answering while the device thread works; what its messages ask of the
+    // renderer meanwhile is refused.
+    creating_ = true;
+    const bool finished =
+        deviceThread_.Start([this] { built_ = Build(); }) && deviceThread_.Finish(DeviceThread::kJobLimitMs);
+    creating_ = false;
+    if (!finished) {
         QM_LOG_WARNING(L"D3D11OOPManager::InitD3D", L"the device was not made in %u ms",
-                       static_cast<unsigned>(D3D11DeviceMaker::kMakeLimitMs));
+                       static_cast<unsigned>(DeviceThread::kJobLimitMs));
         return false;
     }
-    return Assemble(std::move(parts));
+    ReadRefreshRate();
+    return built_;
 }
 
-bool D3D11Renderer::Assemble(D3D11DeviceParts parts) {
+bool D3D11Renderer::Build() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
-    if (parts.defaultAdapter) {
-        QM_LOG_WARNING(L"D3D11OOPManager::GetAdapter", L"Use default adapter");
-    } else if (FAILED(parts.factoryResult)) {
-        QM_LOG_WARNING(L"D3D11OOPManager::GetAdapter", L"OOPO CreateDXGIFactory2 failed");
-    }
-    adapter_ = parts.adapter;
-    factory_ = parts.factory;
-    ReadRefreshRate();
+    adapter_.Reset();
+    adapter_ = AdapterForGame();
     DXGI_ADAPTER_DESC1 desc{};
     if (adapter_ && adapter_->GetDesc1(&desc) == S_OK) QM_LOG_INFO(kFn, 1, L"adapter info %s", desc.Description);
-    if (Compose(parts)) {
+    if (BuildComposition()) {
         composition_ = true;
+        WarmUp();
         return true;
     }
     QM_LOG_WARNING(kFn, L"DirectComposition initialization failed, falling back to regular swap chain");
     composition_ = false;
     // What a part-way composition attempt left is released before the fallback replaces it; the
-    // device, when there is one, draws into the window's swap chain as well.
+    // device, when there is one, draws into the window's swap chain instead.
     compositionObjects_ = CompositionObjects{};
     cursor_.Release();
     renderTarget_.Reset();
     swapChain_.Reset();
-    device_ = parts.device;
-    context_ = parts.context;
 
     DXGI_SWAP_CHAIN_DESC sd{};
     sd.BufferDesc.Width = 10;
@@ -109,15 +112,19 @@ bool D3D11Renderer::Assemble(D3D11DeviceParts parts) {
         factory_.Reset();
     }
     CreateRenderTarget(10, 10);
+    WarmUp();
     return true;
 }
 
-bool D3D11Renderer::Compose(D3D11DeviceParts& parts) {
+bool D3D11Renderer::BuildComposition() {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3DDComp";
     QM_LOG_INFO(kFn, 1, L"Initializing D3DDComp overlay");
-    if (!Succeeded(parts.deviceResult, kFn, L"OOPO D3D11CreateDevice")) return false;
-    device_ = parts.device;
-    context_ = parts.context;
+    D3D11Backend& backend = D3D11Backend::Current();
+    if (!Succeeded(backend.CreateDevice(adapter_.Get(), device_.ReleaseAndGetAddressOf(),
+                                        context_.ReleaseAndGetAddressOf()),
+                   kFn, L"OOPO D3D11CreateDevice")) {
+        return false;
+    }
     ComPtr<IDXGIDevice> dxgiDevice;
     if (!Succeeded(device_.As(&dxgiDevice), kFn, L"QueryInterface IDXGIDevice")) return false;
     HRESULT parent = S_OK;
@@ -140,7 +147,6 @@ bool D3D11Renderer::Compose(D3D11DeviceParts& parts) {
     sd.SwapEffect = DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL;
     sd.AlphaMode = DXGI_ALPHA_MODE_PREMULTIPLIED;
     HWND window = host_.OverlayWindow();
-    D3D11Backend& backend = D3D11Backend::Current();
     ComPtr<IDXGISwapChain1> swapChain;
     if (!Succeeded(backend.CreateCompositionSwapChain(factory_.Get(), device_.Get(), window, sd, &swapChain), kFn,
                    L"CreateSwapChainForComposition")) {
@@ -156,8 +162,27 @@ bool D3D11Renderer::Compose(D3D11DeviceParts& parts) {
         return false;
     }
     CreateRenderTarget(10, 10);
-    if (!cursor_.Init(device_.Get(), parts)) QM_LOG_WARNING(kFn, L"cursor rendering init failed");
+    if (!cursor_.Init(device_.Get())) QM_LOG_WARNING(kFn, L"cursor rendering init failed");
     return true;
+}
+
+void D3D11Renderer::WarmUp() {
+    // The first frame is where some systems set up presenting (Wine's own rendering thread, say,
+    // for a good part of a second): it is shown here, transparent, and waited for, so that the
+    // window's thread later finds it done. Presented directly: it is not one of the client's frames.
+    if (!renderTarget_) return;
+    const float clear[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    context_->ClearRenderTargetView(renderTarget_.Get(), clear);
+    if (FAILED(swapChain_->Present(0, 0))) return;
+    const D3D11_QUERY_DESC done{D3D11_QUERY_EVENT, 0};
+    ComPtr<ID3D11Query> query;
+    if (FAILED(device_->CreateQuery(&done, &query))) return;
+    context_->End(query.Get());
+    BOOL finished = FALSE;
+    constexpr int kLimitMs = 2000;
+    for (int ms = 0; ms < kLimitMs && context_->GetData(query.Get(), &finished, sizeof(finished), 0) == S_FALSE; ++ms) {
+        ::Sleep(1);
+    }
 }
 
 bool D3D11Renderer::CreateRenderTarget(uint32_t width, uint32_t height) {
@@ -192,24 +217,17 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
     // How often a pass looks whether the device thread has finished.
     constexpr int64_t kLookAgainUs = 5000;
     const int64_t now = base::NowMicroseconds();
-    if (maker_.Busy()) {
-        D3D11DeviceParts parts;
-        if (!maker_.Take(0, &parts)) {
+    if (deviceThread_.Busy()) {
+        if (!deviceThread_.Finish(0)) {
             host_.DelayNextPass(kLookAgainUs);
             return false;
         }
-        bool made;
-        {
-            // Every try would repeat the same rows: the run logs once when it starts and once when it ends.
-            LogMute mute;
-            made = Assemble(std::move(parts));
-            if (!made) Release();
-        }
-        if (!made) {
+        if (!built_) {
             nextRecreateUs_ = now + kBackOffUs;
             host_.DelayNextPass(kBackOffUs);
             return false;
         }
+        ReadRefreshRate();
         QM_LOG_INFO(kFn, 1, L"device re-created after %d tries", recreateTries_);
         host_.DeviceRecreated();
         lostReason_ = S_OK;
@@ -228,11 +246,14 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
             QM_LOG_WARNING(kFn, L"no device, re-creating it");
         }
     }
-    {
+    const bool started = deviceThread_.Start([this] {
+        // Every try would repeat the same rows: the run logs once when it starts and once when it ends.
         LogMute mute;
-        Release();
-    }
-    if (!maker_.Start(host_.GameMonitor())) {
+        ReleaseObjects();
+        built_ = Build();
+        if (!built_) ReleaseObjects();
+    });
+    if (!started) {
         nextRecreateUs_ = now + kBackOffUs;
         host_.DelayNextPass(kBackOffUs);
         return false;
@@ -243,9 +264,9 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
 
 bool D3D11Renderer::Resize(uint32_t width, uint32_t height) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::ResetD3D";
-    if (host_.Minimized() || width < 1 || height < 1) return false;
+    if (creating_ || host_.Minimized() || width < 1 || height < 1) return false;
     // A device made again needs a size to make it for; before the first one there is none to lose.
-    if ((width_ != 0 && DeviceLost()) || maker_.Busy()) return RecreateDevice(width, height);
+    if (deviceThread_.Busy() || (width_ != 0 && DeviceLost())) return RecreateDevice(width, height);
     if (!context_) return false;
     // The height is compared with the stored width: resets at the stored size after an adapter or
     // full-screen change then go ahead for any window that is not square.
@@ -280,7 +301,7 @@ bool D3D11Renderer::Resize(uint32_t width, uint32_t height) {
 }
 
 bool D3D11Renderer::RenderAndPresent() {
-    if (!renderTarget_ || host_.Minimized()) return false;
+    if (deviceThread_.Busy() || !renderTarget_ || host_.Minimized()) return false;
     const uint32_t c = host_.BackgroundColor();
     constexpr float kScale = 0.003921569f;
     const float colour[4] = {static_cast<float>((c >> 16) & 255) * kScale, static_cast<float>((c >> 8) & 255) * kScale,
@@ -348,6 +369,12 @@ void D3D11Renderer::ReadRefreshRate() {
 }
 
 void D3D11Renderer::Release() {
+    // A job still running owns the objects: it finishes first, or they are left to it.
+    if (!deviceThread_.Finish(DeviceThread::kJobLimitMs)) return;
+    ReleaseObjects();
+}
+
+void D3D11Renderer::ReleaseObjects() {
     QM_LOG_INFO(L"D3D11OOPManager::ShutdownD3D", 1, L"releasing d3d11 device");
     cursor_.Release();
     compositionObjects_.visual.Reset();

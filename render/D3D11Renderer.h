@@ -6,14 +6,16 @@
 #include <dxgi1_2.h>
 #include <wrl/client.h>
 
+#include <atomic>
+
 #include "core/Renderer.h"
 #include "render/D3D11Backend.h"
 #include "render/D3D11Cursor.h"
-#include "render/D3D11DeviceMaker.h"
+#include "render/DeviceThread.h"
 
 // Draws the overlay with Direct3D 11: a composition swap chain when it can, a regular one else. The
-// device and the cursor's shader code are made on a thread of its own; the window's thread makes
-// only what belongs to its window (the swap chain and its composition).
+// device, its swap chain and its first frame are made on the device thread, at the start and at
+// every re-creation; the window's thread meanwhile keeps answering and touches none of it.
 class D3D11Renderer : public Renderer {
 public:
     explicit D3D11Renderer(RenderHost& host) : host_(host) {}
@@ -38,19 +40,25 @@ public:
     ID3D11DeviceContext* Context() const { return context_.Get(); }
 
 private:
-    // The window's part of a start, with the device thread's parts taken over.
-    bool Assemble(D3D11DeviceParts parts);
-    bool Compose(D3D11DeviceParts& parts);
+    // What the device thread does: everything Create makes, then a first frame that the window
+    // never shows, so that the system's own set-up of presenting is done there too.
+    bool Build();
+    bool BuildComposition();
+    void WarmUp();
+    void ReleaseObjects();
     bool CreateRenderTarget(uint32_t width, uint32_t height);
     void ReadRefreshRate();
     bool DeviceLost();
     // After device removal or a failed re-initialisation: device and swap chain made again, tried
     // at once and then once a second, logging one row when a run of losses starts and one when it
-    // ends. The device thread makes the device while the window keeps answering.
+    // ends. The device thread makes them while the window's passes go on.
     bool RecreateDevice(uint32_t width, uint32_t height);
 
     RenderHost& host_;
-    D3D11DeviceMaker maker_;
+    DeviceThread deviceThread_;
+    // Create is waiting for the device thread: what the window's messages ask meanwhile waits.
+    bool creating_ = false;
+    std::atomic<bool> built_{false};
     bool composition_ = false;
     bool suspended_ = false;
     bool firstFrameRendered_ = false;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "render/D3D11Adapter.h"
 #include "render/D3D11Renderer.h"
 #include "tests/support/RenderTestSupport.h"
 
