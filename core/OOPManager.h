@@ -9,9 +9,11 @@
 
 #include "common/HangWatch.h"
 #include "common/MessageWait.h"
+#include "common/UniqueHandle.h"
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
 #include "gamewindow/FullScreenDetector.h"
+#include "gamewindow/GameWindowEvents.h"
 #include "gamewindow/WindowManager.h"
 #include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
@@ -106,7 +108,10 @@ public:
     bool ClickThrough() const override { return clickThrough_; }
     void SetClickThroughFlag(bool clickThrough) override { clickThrough_ = clickThrough; }
     bool StopRequested() const { return stopRequested_; }
-    void RequestStop() override { stopRequested_ = true; }
+    void RequestStop() override {
+        stopRequested_ = true;
+        if (stopEvent_) ::SetEvent(stopEvent_.Get());
+    }
 
     void RequestClickThrough(bool clickThrough) override;
     bool OnWindowThread() const override { return windowThreadId_ != 0 && ::GetCurrentThreadId() == windowThreadId_; }
@@ -121,6 +126,8 @@ public:
     // Between frames: when the game's window moved, changed size or was minimised or restored
     // since the last look, the overlay follows at once, without rendering. True when it followed.
     bool FollowGameNow();
+    // What the system reports of the game's window to the main loop (GameWindowEvents::Deliver).
+    GameWindowEvents& GameEvents() { return gameEvents_; }
 
     // The overlay window.
     bool InitWindow(HINSTANCE instance);
@@ -174,6 +181,13 @@ protected:
     bool Step(bool render);
     // The main loop's wait when no message is waiting and the next pass is not due.
     void WaitForNextPass(int64_t now);
+    // Nothing a placement depends on changed since the last pass that looked (the game's rectangle,
+    // the foreground, the overlay's neighbours, the full-screen and exclusive states): the pass
+    // only renders. Now and then a pass looks regardless, for what the system does not report.
+    bool NothingChanged(int64_t nowUs);
+    // The pass's look at the game and the overlay's placement: kPassOn, or what Step returns.
+    static constexpr int kPassOn = -1;
+    int LookAndPlace(int64_t passStartUs);
     bool OverlayMatchesGame(const RECT& rect);
 
     HINSTANCE instance_ = nullptr;
@@ -219,6 +233,16 @@ protected:
     RECT lastGameWindowRect_{};
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
+    // The client's process, waited for by the main loop; the stop request's wake-up.
+    base::UniqueHandle clientProcess_;
+    base::UniqueHandle stopEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    GameWindowEvents gameEvents_;
+    // Set wherever a placement's inputs may have changed unseen; the next pass looks.
+    std::atomic<bool> lookAgain_{true};
+    int64_t lastLookUs_ = 0;
+    int64_t gameRectReadUs_ = 0;
+    HWND overlayAbove_ = nullptr;
+    HWND overlayBelow_ = nullptr;
     base::HangWatch hangWatch_;
     // Window tracking, touched by the overlay's window thread only.
     bool dwmFrameExtended_ = false;

@@ -66,6 +66,35 @@ TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
     EXPECT_TRUE(m.UpdateUntil(over, 5000));
 }
 
+TEST(OverlayWindow, FollowsFromTheSystemsLocationReportsOnceTheyComeAndStopsLookingItself) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    ASSERT_TRUE(m.GameEvents().Start(game.Pid()));
+    HWND overlay = m.OverlayWindow();
+    const auto over = [&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); };
+    ASSERT_TRUE(m.UpdateUntil(over, 10000));
+
+    // Wine reports no location change of another process's window: until one comes, the game is looked at.
+    ::SetWindowPos(game.Window(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(test::WaitUntil([&] { return m.FollowGameNow(); }, 5000));
+    EXPECT_TRUE(over());
+
+    // From the first report on the reports alone count: a move that is not reported is not looked for.
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_WINDOW);
+    EXPECT_TRUE(m.FollowGameNow());
+    ::SetWindowPos(game.Window(), nullptr, 250, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_FALSE(m.FollowGameNow());
+    // A caret's or another window's location is no move of the game.
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_CARET);
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, overlay, OBJID_WINDOW);
+    EXPECT_FALSE(m.FollowGameNow());
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_WINDOW);
+    EXPECT_TRUE(m.FollowGameNow());
+    EXPECT_TRUE(over());
+    m.GameEvents().Stop();
+}
+
 TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeavesTheForeground) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
