@@ -30,7 +30,7 @@ MessageWaiter::MessageWaiter()
     : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS)) {}
 
 int MessageWaiter::Wait(int64_t microseconds, const HANDLE* handles, DWORD count) {
-    if (microseconds <= 0 && count == 0) return -1;
+    if (microseconds <= 0 && count == 0) return kTimeOut;
     if (count > kMaxHandles) count = kMaxHandles;
     HANDLE all[kMaxHandles + 1] = {};
     for (DWORD i = 0; i < count; ++i) all[i] = handles[i];
@@ -49,7 +49,8 @@ int MessageWaiter::Wait(int64_t microseconds, const HANDLE* handles, DWORD count
         }
     }
     const DWORD r = ::MsgWaitForMultipleObjectsEx(n, n ? all : nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    return r < WAIT_OBJECT_0 + count ? static_cast<int>(r - WAIT_OBJECT_0) : -1;
+    if (r < WAIT_OBJECT_0 + count) return static_cast<int>(r - WAIT_OBJECT_0);
+    return r == WAIT_OBJECT_0 + n ? kInput : kTimeOut;
 }
 
 bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs) {

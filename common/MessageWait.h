@@ -20,8 +20,10 @@ public:
     MessageWaiter& operator=(const MessageWaiter&) = delete;
 
     // At most `microseconds`; returns at once when input is already waiting. The index of the
-    // handle of `handles` (at most kMaxHandles) that ended the wait, or -1.
+    // handle of `handles` (at most kMaxHandles) that ended the wait, kInput, or kTimeOut.
     static constexpr DWORD kMaxHandles = 4;
+    static constexpr int kTimeOut = -1;
+    static constexpr int kInput = -2;
     int Wait(int64_t microseconds, const HANDLE* handles = nullptr, DWORD count = 0);
 
 private:

@@ -132,8 +132,9 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
     // calling the delegate in a loop) the frames keep their pace.
     constexpr int kMessagesInARow = 16;
     int inARow = 0;
+    bool peek = true;
     while (!stopRequested_) {
-        if (inARow < kMessagesInARow && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (peek && inARow < kMessagesInARow && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ++inARow;
             ::TranslateMessage(&msg);
             {
@@ -147,9 +148,11 @@ int OOPManager::Run(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cm
             continue;
         }
         inARow = 0;
+        peek = true;
         const int64_t now = base::NowMicroseconds();
         if (now < pacer_.NextPassDue()) {
-            WaitForNextPass(now);
+            // A wait that only ran out brought no message; one that came since wakes the next wait.
+            peek = WaitForNextPass(now);
         } else {
             base::HangWatch::Scope bound(watch, L"the update step", kPassLimitMs);
             Update();
@@ -195,7 +198,7 @@ void OOPManager::LogStatistics(int64_t nowUs, bool now) {
 }
 
 
-void OOPManager::WaitForNextPass(int64_t now) {
+bool OOPManager::WaitForNextPass(int64_t now) {
     // Between frames the game is followed at once: from the system's reports where it delivers the
     // game window's location changes, else by a look every millisecond while it is being moved (a
     // drag is a run of moves) and every few milliseconds while it is still, so following never
@@ -213,14 +216,16 @@ void OOPManager::WaitForNextPass(int64_t now) {
     }
     const HANDLE handles[] = {stopEvent_.Get(), clientProcess_.Get()};
     const DWORD count = clientProcess_ ? 2 : stopEvent_ ? 1 : 0;
-    if (waiter_.Wait(wait, handles, count) == 1) {
+    const int woken = waiter_.Wait(wait, handles, count);
+    if (woken == 1) {
         DWORD exitCode = 0xFFFFFFFF;
         if (!::GetExitCodeProcess(clientProcess_.Get(), &exitCode)) exitCode = 0xFFFFFFFF;
         clientProcess_.Reset();
         ProcessClosed(nullptr, clientPid_, exitCode);
-        return;
+        return true;
     }
     if (follow && FollowGameNow()) lastGameMoveUs_ = base::NowMicroseconds();
+    return woken != base::MessageWaiter::kTimeOut;
 }
 
 bool OOPManager::FollowGameNow() {

@@ -179,8 +179,9 @@ protected:
     void LogStatistics(int64_t nowUs, bool now);
     // The update step after the frame gate; without `render` it only follows the game.
     bool Step(bool render);
-    // The main loop's wait when no message is waiting and the next pass is not due.
-    void WaitForNextPass(int64_t now);
+    // The main loop's wait when no message is waiting and the next pass is not due; false when it
+    // only ran out (no message came).
+    bool WaitForNextPass(int64_t now);
     // Nothing a placement depends on changed since the last pass that looked (the game's rectangle,
     // the foreground, the overlay's neighbours, the full-screen and exclusive states): the pass
     // only renders. Now and then a pass looks regardless, for what the system does not report.
