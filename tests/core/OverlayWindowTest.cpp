@@ -144,6 +144,30 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     EXPECT_EQ(m.FindInsertAfter(), HWND_TOPMOST);
 }
 
+TEST(OverlayWindow, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlayAndTheGame) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    // Another process's window, shown at the bottom: below the game, where it does not count.
+    const test::ScopedWindow otherWindow(::CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"between", WS_POPUP, 150, 150, 200,
+                                                           200, nullptr, nullptr, nullptr, nullptr));
+    const HWND other = otherWindow.Get();
+    ::SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    HWND overlay = m.OverlayWindow();
+    ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay) && VisibleAbove(game.Window()) == overlay; }, 10000));
+    // Then put between the overlay and the game, after passes that found nothing changed: neither
+    // the game's rectangle nor the foreground changes, only the overlay's neighbours do.
+    ASSERT_TRUE(test::WaitUntil([&] {
+        m.Pass();
+        m.Pass();
+        ::SetWindowPos(other, overlay, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return VisibleAbove(game.Window()) == other && VisibleAbove(other) == overlay;
+    }, 5000));
+    m.Pass();
+    EXPECT_EQ(VisibleAbove(game.Window()), overlay);
+    EXPECT_EQ(VisibleAbove(overlay), other);
+}
+
 TEST(OverlayWindow, ClickThroughDecidesHitTestingAndTheTransparentStyle) {
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, nullptr));
