@@ -47,8 +47,8 @@ int WaitUnixPid(const std::wstring& executable, const std::wstring& argument) {
 
 // What the servers spent: the Wine server's and the X server's CPU, which a program's round trips cost.
 double ServerCpuSeconds() {
-    static const int wine = FindUnixPid(L"wineserver", L"");
-    static const int x = FindUnixPid(L"xvfb", L"");
+    static const int wine = FindWineServerPid();
+    static const int x = FindXServerPid();
     return (wine ? UnixCpuSeconds(wine) : 0) + (x ? UnixCpuSeconds(x) : 0);
 }
 
@@ -108,7 +108,7 @@ void PluginHosts() {
         const wchar_t* plugin;
         double goal;
     } hosts[] = {{"GEP", L"--oopg", L"sample-gep-plugin.dll", 0.01}, {"GOOP", L"--goop --params=e30=", L"sample-goop-plugin.dll", 0.03}};
-    const int server = FindUnixPid(L"wineserver", L"");
+    const int server = FindWineServerPid();
     for (const auto& h : hosts) {
         const std::wstring dir = Dir();
         Process game(L"\"" + dir + L"\\sample-game.exe\" --hidden --title plugin-game");

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -48,6 +49,17 @@ double TicksPerSecond() {
     return ticks;
 }
 
+// The value of `name` in a /proc environ block (NUL-separated), or empty.
+std::string EnvironValue(const std::string& block, const char* name) {
+    const std::string key = std::string(name) + "=";
+    for (size_t at = 0; at < block.size();) {
+        const size_t end = std::min(block.find('\0', at), block.size());
+        if (block.compare(at, key.size(), key) == 0) return block.substr(at + key.size(), end - at - key.size());
+        at = end + 1;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 int FindUnixPid(const std::wstring& executable, const std::wstring& argument) {
@@ -68,6 +80,33 @@ int FindUnixPid(const std::wstring& executable, const std::wstring& argument) {
         if (line.find(exe) != std::string::npos && line.find(arg) != std::string::npos) found = pid;
     } while (!found && ::FindNextFileW(find.get(), &entry));
     return found;
+}
+
+int FindWineServerPid() {
+    // The prefix as the Unix side has it, from the environment this program and its server got.
+    const std::string own = EnvironValue(ReadAll(L"Z:\\proc\\self\\environ"), "WINEPREFIX");
+    WIN32_FIND_DATAW entry{};
+    const auto close = [](HANDLE h) { ::FindClose(h); };
+    std::unique_ptr<void, decltype(close)> find(::FindFirstFileW(L"Z:\\proc\\*", &entry), close);
+    if (find.get() == INVALID_HANDLE_VALUE) {
+        find.release();
+        return 0;
+    }
+    do {
+        const int pid = _wtoi(entry.cFileName);
+        if (pid <= 0) continue;
+        const std::wstring dir = L"Z:\\proc\\" + std::wstring(entry.cFileName);
+        if (ReadAll(dir + L"\\cmdline").find("wineserver") == std::string::npos) continue;
+        if (EnvironValue(ReadAll(dir + L"\\environ"), "WINEPREFIX") == own) return pid;
+    } while (::FindNextFileW(find.get(), &entry));
+    return 0;
+}
+
+int FindXServerPid() {
+    const std::string display = EnvironValue(ReadAll(L"Z:\\proc\\self\\environ"), "DISPLAY");
+    if (display.empty()) return 0;
+    // "Xvfb", then the display among its arguments.
+    return FindUnixPid(L"xvfb", std::wstring(L" ") + std::wstring(display.begin(), display.end()) + L" ");
 }
 
 double UnixCpuSeconds(int unixPid) {

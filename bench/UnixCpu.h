@@ -11,6 +11,11 @@ namespace bench {
 // same name run by other Wine prefixes on the machine are not taken for this one.
 int FindUnixPid(const std::wstring& executable, const std::wstring& argument);
 
+// The Wine server of this program's prefix, or 0: other prefixes' servers may run on the machine.
+int FindWineServerPid();
+// The X server of this program's display (an Xvfb), or 0.
+int FindXServerPid();
+
 // User plus system time of that process and all its threads, in seconds; negative once it is gone.
 double UnixCpuSeconds(int unixPid);
 

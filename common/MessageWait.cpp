@@ -29,21 +29,28 @@ UniqueHandle MakePeriodicTimer(LONG periodMs) {
 MessageWaiter::MessageWaiter()
     : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS)) {}
 
-void MessageWaiter::Wait(int64_t microseconds) {
-    if (microseconds <= 0) return;
-    if (timer_) {
+int MessageWaiter::Wait(int64_t microseconds, const HANDLE* handles, DWORD count) {
+    if (microseconds <= 0 && count == 0) return kTimeOut;
+    if (count > kMaxHandles) count = kMaxHandles;
+    HANDLE all[kMaxHandles + 1] = {};
+    for (DWORD i = 0; i < count; ++i) all[i] = handles[i];
+    DWORD n = count;
+    DWORD timeoutMs = 0;
+    if (microseconds > 0) {
         LARGE_INTEGER due{};
         due.QuadPart = -microseconds * 10;  // relative, in 100 ns units
-        if (::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) {
-            HANDLE timer = timer_.Get();
-            // Left armed when a message ends the wait: the next wait sets it anew.
-            ::MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            return;
+        // Left armed when something else ends the wait: the next wait sets it anew.
+        if (timer_ && ::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) {
+            all[n++] = timer_.Get();
+            timeoutMs = INFINITE;
+        } else {
+            // Rounded up: a wait cut short would only bring the caller back to wait again.
+            timeoutMs = static_cast<DWORD>((microseconds + 999) / 1000);
         }
     }
-    // Rounded up: a wait cut short would only bring the caller back to wait again.
-    const DWORD ms = static_cast<DWORD>((microseconds + 999) / 1000);
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const DWORD r = ::MsgWaitForMultipleObjectsEx(n, n ? all : nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (r < WAIT_OBJECT_0 + count) return static_cast<int>(r - WAIT_OBJECT_0);
+    return r == WAIT_OBJECT_0 + n ? kInput : kTimeOut;
 }
 
 bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs) {

@@ -10,17 +10,21 @@ namespace base {
 // Microseconds of the performance counter; the frequency is read once.
 int64_t NowMicroseconds();
 
-// The main loop's idle wait: until a deadline or until a message arrives for this thread, with
-// sub-millisecond precision where the system has high-resolution timers (a plain millisecond
-// time-out otherwise).
+// The main loop's idle wait: until a deadline, a message for this thread or one of the caller's
+// handles, with sub-millisecond precision where the system has high-resolution timers (a plain
+// millisecond time-out otherwise).
 class MessageWaiter {
 public:
     MessageWaiter();
     MessageWaiter(const MessageWaiter&) = delete;
     MessageWaiter& operator=(const MessageWaiter&) = delete;
 
-    // At most `microseconds`; returns at once when input is already waiting.
-    void Wait(int64_t microseconds);
+    // At most `microseconds`; returns at once when input is already waiting. The index of the
+    // handle of `handles` (at most kMaxHandles) that ended the wait, kInput, or kTimeOut.
+    static constexpr DWORD kMaxHandles = 4;
+    static constexpr int kTimeOut = -1;
+    static constexpr int kInput = -2;
+    int Wait(int64_t microseconds, const HANDLE* handles = nullptr, DWORD count = 0);
 
 private:
     UniqueHandle timer_;

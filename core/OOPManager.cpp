@@ -49,6 +49,11 @@ int OOPManager::InitPluginHost(HINSTANCE instance, FlushLogger* logger, CommandL
         QM_LOG_ERROR(function, L"fail to process command line");
         return kInitCommandLine;
     }
+    // The plug-in hosts wait in their own ways: the client's end reaches them from a thread.
+    if (clientProcess_) {
+        watchdog_ = std::make_unique<base::process::ProcessWatchDog>(this);
+        watchdog_->WatchHandle(clientProcess_.Get(), nullptr);
+    }
     return kInitOk;
 }
 
@@ -142,6 +147,8 @@ bool OOPManager::AttachInProcess(HINSTANCE instance, const InProcessSetup& setup
 
 int OOPManager::RunStarted(FlushLogger* logger) {
     constexpr const wchar_t* kFn = L"OOPManager::Run";
+    // Where the system reports the game's window, the loop waits for its reports.
+    gameEvents_.Start(gamePid_);
     int exitCode = 0;
     MSG msg{};
     base::HangWatch* watch = hangWatch_.Running() ? &hangWatch_ : nullptr;
@@ -149,8 +156,9 @@ int OOPManager::RunStarted(FlushLogger* logger) {
     // calling the delegate in a loop) the frames keep their pace.
     constexpr int kMessagesInARow = 16;
     int inARow = 0;
+    bool peek = true;
     while (!stopRequested_) {
-        if (inARow < kMessagesInARow && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (peek && inARow < kMessagesInARow && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ++inARow;
             ::TranslateMessage(&msg);
             {
@@ -164,14 +172,17 @@ int OOPManager::RunStarted(FlushLogger* logger) {
             continue;
         }
         inARow = 0;
+        peek = true;
         const int64_t now = base::NowMicroseconds();
         if (now < pacer_.NextPassDue()) {
-            WaitForNextPass(now);
+            // A wait that only ran out brought no message; one that came since wakes the next wait.
+            peek = WaitForNextPass(now);
         } else {
             base::HangWatch::Scope bound(watch, L"the update step", kPassLimitMs);
             Update();
         }
     }
+    gameEvents_.Stop();
     BeginExit(exitCode);
     LogStatistics(base::NowMicroseconds(), true);
     QM_LOG_INFO(kFn, 1, L"shutting down: %d", exitCode);
@@ -211,29 +222,51 @@ void OOPManager::LogStatistics(int64_t nowUs, bool now) {
 }
 
 
-void OOPManager::WaitForNextPass(int64_t now) {
-    // Between frames the game is looked at every millisecond while it is being moved (a drag is a
-    // run of moves), and every few milliseconds while it is still, so following never waits for a
-    // frame and an idle game costs little.
+bool OOPManager::WaitForNextPass(int64_t now) {
+    // Between frames the game is followed at once: from the system's reports where it delivers the
+    // game window's location changes, else by a look every millisecond while it is being moved (a
+    // drag is a run of moves) and every few milliseconds while it is still, so following never
+    // waits for a frame and an idle game costs little.
     constexpr int64_t kFollowPollUs = 1000;
     constexpr int64_t kStillPollUs = 4000;
     constexpr int64_t kMovingForUs = 500000;
     int64_t wait = pacer_.NextPassDue() - now;
     const bool follow = gameWindowSeen_ && windowManager_.GetCachedGameWindow();
-    const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
-    if (follow && wait > poll) wait = poll;
-    waiter_.Wait(wait);
+    if (follow && gameEvents_.Delivered(GameWindowEvents::kLocation)) {
+        if (gameEvents_.Pending(GameWindowEvents::kLocation)) wait = 0;
+    } else if (follow) {
+        const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
+        if (wait > poll) wait = poll;
+    }
+    const HANDLE handles[] = {stopEvent_.Get(), clientProcess_.Get()};
+    const DWORD count = clientProcess_ ? 2 : stopEvent_ ? 1 : 0;
+    const int woken = waiter_.Wait(wait, handles, count);
+    if (woken == 1) {
+        DWORD exitCode = 0xFFFFFFFF;
+        if (!::GetExitCodeProcess(clientProcess_.Get(), &exitCode)) exitCode = 0xFFFFFFFF;
+        clientProcess_.Reset();
+        ProcessClosed(nullptr, clientPid_, exitCode);
+        return true;
+    }
     if (follow && FollowGameNow()) lastGameMoveUs_ = base::NowMicroseconds();
+    return woken != base::MessageWaiter::kTimeOut;
 }
 
 bool OOPManager::FollowGameNow() {
     HWND game = windowManager_.GetCachedGameWindow();
     if (!game || !gameWindowSeen_) return false;
-    // The window's outer rectangle is one cheap read and changes with every move, resize,
-    // minimise and restore; what changes inside it alone is seen by the next frame.
-    RECT window{};
-    if (!::GetWindowRect(game, &window) || ::EqualRect(&window, &lastGameWindowRect_)) return false;
-    lastGameWindowRect_ = window;
+    if (gameEvents_.Delivered(GameWindowEvents::kLocation)) {
+        if (!gameEvents_.Take(GameWindowEvents::kLocation)) return false;
+    } else {
+        // The window's outer rectangle is one cheap read and changes with every move, resize,
+        // minimise and restore; what changes inside it alone is seen by a later pass.
+        RECT window{};
+        if (!::GetWindowRect(game, &window)) return false;
+        gameRectReadUs_ = base::NowMicroseconds();
+        if (::EqualRect(&window, &lastGameWindowRect_)) return false;
+        lastGameWindowRect_ = window;
+    }
+    lookAgain_ = true;
     Step(false);
     return true;
 }
@@ -262,14 +295,16 @@ bool OOPManager::ProcessCommandLine(const CommandLineArgs* cmd) {
     }
     gameProcessName_ = cmd->GetValue(L"game-process");
 
-    // The client's end is reported to ProcessClosed. A client that cannot be watched (gone already,
-    // or no such process) counts as ended: the start goes on, and the loop then ends at once, so
-    // the host never outlives it.
-    watchdog_ = std::make_unique<base::process::ProcessWatchDog>(this);
-    if (!watchdog_->Watch(clientPid_, nullptr)) {
+    // The client's end is reported to ProcessClosed: the main loop waits for its process. A client
+    // that cannot be watched (gone already, or no such process) counts as ended: the start goes
+    // on, and the loop then ends at once, so the host never outlives it. Watching takes
+    // SYNCHRONIZE, the exit code the limited query right where it is granted.
+    clientProcess_.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientPid_));
+    if (!clientProcess_) clientProcess_.Reset(::OpenProcess(SYNCHRONIZE, FALSE, clientPid_));
+    if (!clientProcess_) {
         QM_LOG_WARNING(kFn, L"client process %u cannot be watched (error %u): it counts as ended", clientPid_,
                        static_cast<unsigned>(::GetLastError()));
-        ProcessClosed(watchdog_.get(), clientPid_, 0xFFFFFFFF);
+        ProcessClosed(nullptr, clientPid_, 0xFFFFFFFF);
     }
 
     // A worker that cannot get its events stays without a thread; that does not fail the step.
@@ -295,45 +330,16 @@ bool OOPManager::OverlayMatchesGame(const RECT& rect) {
 }
 
 bool OOPManager::Step(bool render) {
-    // While there is no shown game window the loop looks again after this long.
-    constexpr int64_t kWaitForGameUs = 500000;
     const int64_t passStartUs = base::NowMicroseconds();
-    int32_t change = windowManager_.UpdateGameWindowRect(gameRect_, false);
-    HWND game = windowManager_.GetGameWindow();
-    if (!game) {
-        DelayNextPass(kWaitForGameUs);
-        return false;
-    }
-    if (!gameWindowSeen_) {
-        if (WaitRestore()) {
-            DelayNextPass(kWaitForGameUs);
-            return false;
-        }
-        change = 6;
+    if (!NothingChanged(passStartUs)) {
+        const int placed = LookAndPlace(passStartUs);
+        if (placed != kPassOn) return placed != 0;
+    } else {
+        PostFullScreenCheck();
     }
     const RECT rect = gameRect_;
     const uint32_t width = static_cast<uint32_t>(rect.right - rect.left);
     const uint32_t height = static_cast<uint32_t>(rect.bottom - rect.top);
-    if (VerifyAdapterUpdated(width, height)) return true;
-    const bool stateChanged = UpdateWindowState();
-    const bool shownChanged = SyncOverlayShown(game);
-    PostFullScreenCheck();
-
-    // A placement that no longer matches the game (the game moved again while it was being read
-    // or placed) is redone, once the back buffer has the game's size.
-    const bool misplaced = !minimized_ && width == backBufferWidth_ && height == backBufferHeight_ &&
-                           ::IsWindowVisible(overlayWindow_) && !OverlayMatchesGame(rect);
-    if (change > 0 || stateChanged || shownChanged || misplaced) {
-        if (!minimized_) {
-            if (MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height)) && change > 0) {
-                statistics_.Placed(base::NowMicroseconds() - passStartUs);
-            }
-        } else {
-            PlaceOverlay(false);
-        }
-    } else {
-        PlaceOverlay(windowManager_.IsFullScreen() && !minimized_);
-    }
 
     const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
     if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck(true);
@@ -382,6 +388,95 @@ bool OOPManager::Step(bool render) {
     needsReset_ = false;
     needsResetLogged_ = false;
     return true;
+}
+
+int OOPManager::LookAndPlace(int64_t passStartUs) {
+    // While there is no shown game window the loop looks again after this long.
+    constexpr int64_t kWaitForGameUs = 500000;
+    lookAgain_ = false;
+    lastLookUs_ = passStartUs;
+    int32_t change = windowManager_.UpdateGameWindowRect(gameRect_, false);
+    HWND game = windowManager_.GetGameWindow();
+    if (!game) {
+        lookAgain_ = true;
+        DelayNextPass(kWaitForGameUs);
+        return 0;
+    }
+    gameEvents_.SetWindow(game);
+    if (!gameWindowSeen_) {
+        if (WaitRestore()) {
+            lookAgain_ = true;
+            DelayNextPass(kWaitForGameUs);
+            return 0;
+        }
+        change = 6;
+    }
+    const RECT rect = gameRect_;
+    const uint32_t width = static_cast<uint32_t>(rect.right - rect.left);
+    const uint32_t height = static_cast<uint32_t>(rect.bottom - rect.top);
+    if (VerifyAdapterUpdated(width, height)) {
+        lookAgain_ = true;
+        return 1;
+    }
+    const bool stateChanged = UpdateWindowState();
+    const bool shownChanged = SyncOverlayShown(game);
+    PostFullScreenCheck();
+
+    // A placement that no longer matches the game (the game moved again while it was being read
+    // or placed) is redone, once the back buffer has the game's size.
+    const bool misplaced = !minimized_ && width == backBufferWidth_ && height == backBufferHeight_ &&
+                           ::IsWindowVisible(overlayWindow_) && !OverlayMatchesGame(rect);
+    if (change > 0 || stateChanged || shownChanged || misplaced) {
+        if (!minimized_) {
+            if (MoveOverlay(rect.left, rect.top, static_cast<int>(width), static_cast<int>(height)) && change > 0) {
+                statistics_.Placed(base::NowMicroseconds() - passStartUs);
+            }
+        } else {
+            PlaceOverlay(false);
+        }
+        // The next pass looks again, whether this placement holds.
+        lookAgain_ = true;
+    } else {
+        PlaceOverlay(windowManager_.IsFullScreen() && !minimized_);
+    }
+    // Until the back buffer has the game's size a pass may still redo the placement.
+    if (width != backBufferWidth_ || height != backBufferHeight_) lookAgain_ = true;
+    overlayAbove_ = ::GetWindow(overlayWindow_, GW_HWNDPREV);
+    overlayBelow_ = ::GetWindow(overlayWindow_, GW_HWNDNEXT);
+    return kPassOn;
+}
+
+bool OOPManager::NothingChanged(int64_t nowUs) {
+    // What the system does not report (a game window shown or hidden, another window of the game
+    // chosen, a hung game) is looked at this often.
+    constexpr int64_t kLookAnywayUs = 250000;
+    // The wait before the pass has just looked at the game's rectangle, unchanged.
+    constexpr int64_t kJustReadUs = 1000;
+    using Events = GameWindowEvents;
+    if (lookAgain_ || !gameWindowSeen_ || nowUs - lastLookUs_ >= kLookAnywayUs || adapterCheckPending_) return false;
+    HWND game = windowManager_.GetCachedGameWindow();
+    if (!game) return false;
+    // Each input of a placement from the system's reports where it delivers them, else one look.
+    if (gameEvents_.Delivered(Events::kLocation)) {
+        if (gameEvents_.Take(Events::kLocation)) return false;
+    } else if (nowUs - gameRectReadUs_ > kJustReadUs) {
+        RECT window{};
+        if (!::GetWindowRect(game, &window)) return false;
+        if (!::EqualRect(&window, &lastGameWindowRect_)) {
+            lastGameWindowRect_ = window;
+            return false;
+        }
+    }
+    if (gameEvents_.Delivered(Events::kForeground)) {
+        if (gameEvents_.Take(Events::kForeground)) return false;
+    } else if (::GetForegroundWindow() != window_.LastForeground()) {
+        return false;
+    }
+    if (gameEvents_.Take(Events::kOrder)) return false;
+    // Another window between the overlay and the game or above it, or the game raised: the
+    // overlay's neighbours are no longer the ones the last placement left.
+    return ::GetWindow(overlayWindow_, GW_HWNDPREV) == overlayAbove_ &&
+           ::GetWindow(overlayWindow_, GW_HWNDNEXT) == overlayBelow_;
 }
 
 void OOPManager::Shutdown() {
@@ -437,6 +532,7 @@ bool OOPManager::TakesForegroundOnCancel() const {
 
 void OOPManager::HandleFullScreenModeChanged() {
     // Run by the window manager's UpdateFullScreenState whenever the state changes.
+    lookAgain_ = true;
     const bool fullScreen = windowManager_.IsFullScreen();
     ::ShowWindow(overlayWindow_, fullScreen && fullScreenRenderingOff_ ? SW_HIDE : SW_SHOWNA);
     if (!fullScreen && !FirstFrameRendered()) {
@@ -451,6 +547,7 @@ void OOPManager::HandleFullScreenModeChanged() {
 void OOPManager::HandleExclusiveModeChanged(bool exclusive) {
     QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
     SetClickThrough(!exclusive, false);
+    lookAgain_ = true;
     ::PostMessageW(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
 }
 
@@ -583,6 +680,6 @@ const CursorImage* OOPManager::CurrentCursorImage() const {
 void OOPManager::ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t /*exitCode*/) {
     if (pid == clientPid_ || (watchdog && watchdog == watchdog_.get())) {
         QM_LOG_WARNING(L"OOPManager::ProcessClosed", L"Quillmar terminated, stopping oopo");
-        stopRequested_ = true;
+        RequestStop();
     }
 }

@@ -9,9 +9,11 @@
 
 #include "common/HangWatch.h"
 #include "common/MessageWait.h"
+#include "common/UniqueHandle.h"
 #include "common/WorkerThread.h"
 #include "core/IOOPManager.h"
 #include "gamewindow/FullScreenDetector.h"
+#include "gamewindow/GameWindowEvents.h"
 #include "gamewindow/WindowManager.h"
 #include "input/InputBlockerProxy.h"
 #include "input/OOPHooksManager.h"
@@ -88,6 +90,8 @@ public:
     virtual uint32_t GetWindowExStyle() { return qm::overlay::kManagerExStyle; }
     virtual bool ShouldRenderFrame();
     virtual bool Update();
+    // The update step after the frame gate; without `render` it only follows the game.
+    bool Step(bool render);
     uint32_t GetTargetFrameRate() const { return pacer_.TargetRate(); }
 
     void ProcessClosed(base::process::ProcessWatchDog* watchdog, uint32_t pid, uint32_t exitCode) override;
@@ -147,7 +151,10 @@ public:
     bool ClickThrough() const override { return clickThrough_; }
     void SetClickThroughFlag(bool clickThrough) override { clickThrough_ = clickThrough; }
     bool StopRequested() const { return stopRequested_; }
-    void RequestStop() override { stopRequested_ = true; }
+    void RequestStop() override {
+        stopRequested_ = true;
+        if (stopEvent_) ::SetEvent(stopEvent_.Get());
+    }
 
     void RequestClickThrough(bool clickThrough) override;
     bool OnWindowThread() const override { return windowThreadId_ != 0 && ::GetCurrentThreadId() == windowThreadId_; }
@@ -162,6 +169,8 @@ public:
     // Between frames: when the game's window moved, changed size or was minimised or restored
     // since the last look, the overlay follows at once, without rendering. True when it followed.
     bool FollowGameNow();
+    // What the system reports of the game's window to the main loop (GameWindowEvents::Deliver).
+    GameWindowEvents& GameEvents() { return gameEvents_; }
 
     // The overlay window.
     bool InitWindow(HINSTANCE instance);
@@ -210,10 +219,16 @@ protected:
     void BeginExit(int exitCode);
     // The statistics row when its period is over, or now when `now` asks for it.
     void LogStatistics(int64_t nowUs, bool now);
-    // The update step after the frame gate; without `render` it only follows the game.
-    bool Step(bool render);
-    // The main loop's wait when no message is waiting and the next pass is not due.
-    void WaitForNextPass(int64_t now);
+    // The main loop's wait when no message is waiting and the next pass is not due; false when it
+    // only ran out (no message came).
+    bool WaitForNextPass(int64_t now);
+    // Nothing a placement depends on changed since the last pass that looked (the game's rectangle,
+    // the foreground, the overlay's neighbours, the full-screen and exclusive states): the pass
+    // only renders. Now and then a pass looks regardless, for what the system does not report.
+    bool NothingChanged(int64_t nowUs);
+    // The pass's look at the game and the overlay's placement: kPassOn, or what Step returns.
+    static constexpr int kPassOn = -1;
+    int LookAndPlace(int64_t passStartUs);
     bool OverlayMatchesGame(const RECT& rect);
 
     const ManagerType type_;
@@ -259,6 +274,16 @@ protected:
     RECT lastGameWindowRect_{};
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
+    // The client's process, waited for by the main loop; the stop request's wake-up.
+    base::UniqueHandle clientProcess_;
+    base::UniqueHandle stopEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    GameWindowEvents gameEvents_;
+    // Set wherever a placement's inputs may have changed unseen; the next pass looks.
+    std::atomic<bool> lookAgain_{true};
+    int64_t lastLookUs_ = 0;
+    int64_t gameRectReadUs_ = 0;
+    HWND overlayAbove_ = nullptr;
+    HWND overlayBelow_ = nullptr;
     base::HangWatch hangWatch_;
     // Window tracking, touched by the overlay's window thread only.
     bool gameWindowSeen_ = false;

@@ -64,6 +64,8 @@ public:
     // otherwise nothing is done while it already lies there (top-most is asserted every time, as
     // other top-most windows may have come above it).
     void Place(const Game& game, bool force, uint32_t width, uint32_t height);
+    // The foreground window as the last placement saw it.
+    HWND LastForeground() const { return lastForeground_; }
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -20,7 +20,24 @@ if [ "${1:-}" = soak ]; then
   exit
 fi
 for b in "$build_dir"/bin/*_bench.exe; do
-  [ "$(basename "$b")" = soak_bench.exe ] && continue
+  case "$(basename "$b")" in soak_bench.exe | server_calls_bench.exe) continue ;; esac
   echo "== $(basename "$b")"
   "$here/scripts/wine-exec.sh" "$b"
 done
+
+# The Wine server's requests, counted: last, with a server of its own that traces every request
+# (the tracing slows all that it serves). QM_SERVER_TRACE=0 leaves it out.
+[ "${QM_SERVER_TRACE:-1}" = 0 ] && exit 0
+echo "== server_calls_bench.exe"
+trace="$build_dir/server-trace.log"
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+wineserver -f -p -d1 2>"$trace" &
+server=$!
+# The server is up once a program can start; then Wine's own services, as qm_wine_up starts them.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+wine rundll32.exe user32.dll,GetForegroundWindow </dev/null >/dev/null 2>&1 || true
+QM_SERVER_TRACE="Z:${trace//\//\\}" QM_SERVER_PID=$server "$here/scripts/wine-exec.sh" "$build_dir/bin/server_calls_bench.exe"
+wineserver -k >/dev/null 2>&1 || true
+wait "$server" 2>/dev/null || true
+rm -f "$trace"

@@ -66,6 +66,35 @@ TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
     EXPECT_TRUE(m.UpdateUntil(over, 5000));
 }
 
+TEST(OverlayWindow, FollowsFromTheSystemsLocationReportsOnceTheyComeAndStopsLookingItself) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    ASSERT_TRUE(m->GameEvents().Start(game.Pid()));
+    HWND overlay = m->OverlayWindow();
+    const auto over = [&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); };
+    ASSERT_TRUE(m.UpdateUntil(over, 10000));
+
+    // Wine reports no location change of another process's window: until one comes, the game is looked at.
+    ::SetWindowPos(game.Window(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(test::WaitUntil([&] { return m->FollowGameNow(); }, 5000));
+    EXPECT_TRUE(over());
+
+    // From the first report on the reports alone count: a move that is not reported is not looked for.
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_WINDOW);
+    EXPECT_TRUE(m->FollowGameNow());
+    ::SetWindowPos(game.Window(), nullptr, 250, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_FALSE(m->FollowGameNow());
+    // A caret's or another window's location is no move of the game.
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_CARET);
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, overlay, OBJID_WINDOW);
+    EXPECT_FALSE(m->FollowGameNow());
+    GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_WINDOW);
+    EXPECT_TRUE(m->FollowGameNow());
+    EXPECT_TRUE(over());
+    m->GameEvents().Stop();
+}
+
 TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeavesTheForeground) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
@@ -114,6 +143,30 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     ::ShowWindow(game.Window(), SW_MINIMIZE);
     ASSERT_TRUE(m.UpdateUntil([&] { return m->Minimized(); }, 5000));
     EXPECT_EQ(m->FindInsertAfter(), HWND_TOPMOST);
+}
+
+TEST(OverlayWindow, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlayAndTheGame) {
+    test::TestManager m;
+    test::SampleGame game(L"--pos 100,100 --size 640x480");
+    // Another process's window, shown at the bottom: below the game, where it does not count.
+    const test::ScopedWindow otherWindow(::CreateWindowExW(WS_EX_NOACTIVATE, L"STATIC", L"between", WS_POPUP, 150, 150, 200,
+                                                           200, nullptr, nullptr, nullptr, nullptr));
+    const HWND other = otherWindow.Get();
+    ::SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
+    HWND overlay = m->OverlayWindow();
+    ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay) && VisibleAbove(game.Window()) == overlay; }, 10000));
+    // Then put between the overlay and the game, after passes that found nothing changed: neither
+    // the game's rectangle nor the foreground changes, only the overlay's neighbours do.
+    ASSERT_TRUE(test::WaitUntil([&] {
+        m.Pass();
+        m.Pass();
+        ::SetWindowPos(other, overlay, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        return VisibleAbove(game.Window()) == other && VisibleAbove(other) == overlay;
+    }, 5000));
+    m.Pass();
+    EXPECT_EQ(VisibleAbove(game.Window()), overlay);
+    EXPECT_EQ(VisibleAbove(overlay), other);
 }
 
 TEST(OverlayWindow, ClickThroughDecidesHitTestingAndTheTransparentStyle) {

@@ -99,11 +99,21 @@ void HostRun::ExpectExit(DWORD ms, DWORD expectedCode) const {
     DWORD code = 1;
     ::GetExitCodeProcess(host->Handle(), &code);
     EXPECT_EQ(code, expectedCode);
+    FILETIME created{}, ended{}, kernel{}, user{};
+    ::GetProcessTimes(host->Handle(), &created, &ended, &kernel, &user);
     base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
-        EXPECT_NE(entry.th32ParentProcessID, host->Pid()) << "left running: " << entry.th32ProcessID;
+        if (entry.th32ParentProcessID != host->Pid()) continue;
+        // Process ids come round again: a process made after the host ended is another's child.
+        base::UniqueHandle child(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        FILETIME childCreated{}, childEnded{};
+        if (child && ::GetProcessTimes(child.Get(), &childCreated, &childEnded, &kernel, &user) &&
+            ::CompareFileTime(&childCreated, &ended) > 0) {
+            continue;
+        }
+        ADD_FAILURE() << "left running: " << entry.th32ProcessID;
     }
 }
 

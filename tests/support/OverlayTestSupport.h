@@ -133,6 +133,8 @@ public:
     bool Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller);
     // Runs Update until `done` holds (messages pumped in between).
     bool UpdateUntil(const std::function<bool()>& done, DWORD timeoutMs);
+    // One pass of the update step now, whatever the frame gate says.
+    bool Pass() { return manager_.Step(true); }
 
     CountingRenderer& renderer;
 };
