@@ -53,7 +53,7 @@ double Run(D3D11OOPManager& m, test::QuietController& controller, const char* na
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
         const int64_t now = base::NowMicroseconds();
         if (now < m.NextPassDue()) {
-            waiter.Wait(m.NextPassDue() - now);
+            waiter.Wait(m.NextPassDue());
         } else {
             m.Update();
         }

@@ -15,8 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/HostRun.h"
 #include "bench/UnixCpu.h"
@@ -55,6 +58,7 @@ struct Count {
     long long requests = 0;  // of the program's threads
     long long waits = 0;     // of them, "select": a wait of the program's
     long long all = 0;       // of every process
+    std::map<std::string, long long> byName;  // the program's, by request
 };
 
 // Requests in the trace between two offsets: a line "<thread>: <request>( ... )"; the server's
@@ -92,6 +96,7 @@ Count CountRequests(const std::wstring& path, long long from, long long to, cons
                 if (threads.count(static_cast<unsigned>(thread))) {
                     ++count.requests;
                     if (open - name == 6 && std::strncmp(name, "select", 6) == 0) ++count.waits;
+                    { char t[16]; std::snprintf(t, 16, "%lx:", thread); ++count.byName[t + std::string(name, open)]; }
                 }
             }
         }
@@ -142,6 +147,15 @@ void Print(const char* who, const Use& use) {
     Note(name, use.cpuSeconds * 100.0 / seconds, "% core");
     std::snprintf(name, sizeof(name), "%s: Wine server CPU meanwhile (tracing)", who);
     Note(name, use.serverSeconds * 100.0 / seconds, "% core");
+    // Which calls they are, the most frequent first: where a change would count.
+    std::vector<std::pair<long long, std::string>> names;
+    for (const auto& n : use.count.byName) names.emplace_back(n.second, n.first);
+    std::sort(names.rbegin(), names.rend());
+    std::printf("  per frame:");
+    for (size_t i = 0; i < names.size() && i < 30; ++i) {
+        std::printf(" %s %.2f", names[i].second.c_str(), names[i].first / use.frames);
+    }
+    std::printf("\n");
 }
 
 int WaitUnixPid(const std::wstring& executable, const std::wstring& argument) {

@@ -29,27 +29,35 @@ UniqueHandle MakePeriodicTimer(LONG periodMs) {
 MessageWaiter::MessageWaiter()
     : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS)) {}
 
-int MessageWaiter::Wait(int64_t microseconds, const HANDLE* handles, DWORD count) {
-    if (microseconds <= 0 && count == 0) return kTimeOut;
+int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWORD count) {
+    const int64_t left = dueUs - NowMicroseconds();
+    if (left <= 0 && count == 0) return kTimeOut;
     if (count > kMaxHandles) count = kMaxHandles;
     HANDLE all[kMaxHandles + 1] = {};
     for (DWORD i = 0; i < count; ++i) all[i] = handles[i];
     DWORD n = count;
     DWORD timeoutMs = 0;
-    if (microseconds > 0) {
+    if (left > 0) {
         LARGE_INTEGER due{};
-        due.QuadPart = -microseconds * 10;  // relative, in 100 ns units
-        // Left armed when something else ends the wait: the next wait sets it anew.
-        if (timer_ && ::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) {
+        due.QuadPart = -left * 10;  // relative, in 100 ns units
+        // Left armed when something else ends the wait: the next wait for the same time uses it.
+        if (timer_ && (armedDueUs_ == dueUs || ::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE))) {
+            armedDueUs_ = dueUs;
             all[n++] = timer_.Get();
-            timeoutMs = INFINITE;
+            timeoutMs = pollMs;
         } else {
+            armedDueUs_ = 0;
             // Rounded up: a wait cut short would only bring the caller back to wait again.
-            timeoutMs = static_cast<DWORD>((microseconds + 999) / 1000);
+            const int64_t ms = (left + 999) / 1000;
+            timeoutMs = pollMs != INFINITE && ms > pollMs ? pollMs : static_cast<DWORD>(ms);
         }
     }
     const DWORD r = ::MsgWaitForMultipleObjectsEx(n, n ? all : nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (r < WAIT_OBJECT_0 + count) return static_cast<int>(r - WAIT_OBJECT_0);
+    if (n > count && r == WAIT_OBJECT_0 + count) {
+        armedDueUs_ = 0;  // spent: a wait for the same time again must set it anew
+        return kTimeOut;
+    }
     return r == WAIT_OBJECT_0 + n ? kInput : kTimeOut;
 }
 

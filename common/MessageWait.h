@@ -10,24 +10,27 @@ namespace base {
 // Microseconds of the performance counter; the frequency is read once.
 int64_t NowMicroseconds();
 
-// The main loop's idle wait: until a deadline, a message for this thread or one of the caller's
-// handles, with sub-millisecond precision where the system has high-resolution timers (a plain
-// millisecond time-out otherwise).
+// The main loop's idle wait: until a due time, a message for this thread or one of the caller's
+// handles. The due time is kept with sub-millisecond precision where the system has
+// high-resolution timers; its timer is set again only when the due time changes, since each
+// setting is a call into the system and a loop that also polls wakes several times per due time.
 class MessageWaiter {
 public:
     MessageWaiter();
     MessageWaiter(const MessageWaiter&) = delete;
     MessageWaiter& operator=(const MessageWaiter&) = delete;
 
-    // At most `microseconds`; returns at once when input is already waiting. The index of the
-    // handle of `handles` (at most kMaxHandles) that ended the wait, kInput, or kTimeOut.
+    // Until `dueUs` (NowMicroseconds' clock), or at most `pollMs` milliseconds (INFINITE: none);
+    // returns at once when input is already waiting. The index of the handle of `handles` (at most
+    // kMaxHandles) that ended the wait, kInput, or kTimeOut.
     static constexpr DWORD kMaxHandles = 4;
     static constexpr int kTimeOut = -1;
     static constexpr int kInput = -2;
-    int Wait(int64_t microseconds, const HANDLE* handles = nullptr, DWORD count = 0);
+    int Wait(int64_t dueUs, DWORD pollMs = INFINITE, const HANDLE* handles = nullptr, DWORD count = 0);
 
 private:
     UniqueHandle timer_;
+    int64_t armedDueUs_ = 0;  // what the timer is set for; 0 when it is not
 };
 
 // A periodic timer (high resolution where the system has one), first due one period from now; null

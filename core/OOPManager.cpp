@@ -227,20 +227,18 @@ bool OOPManager::WaitForNextPass(int64_t now) {
     // game window's location changes, else by a look every millisecond while it is being moved (a
     // drag is a run of moves) and every few milliseconds while it is still, so following never
     // waits for a frame and an idle game costs little.
-    constexpr int64_t kFollowPollUs = 1000;
-    constexpr int64_t kStillPollUs = 4000;
     constexpr int64_t kMovingForUs = 500000;
-    int64_t wait = pacer_.NextPassDue() - now;
+    int64_t due = pacer_.NextPassDue();
+    DWORD pollMs = INFINITE;
     const bool follow = gameWindowSeen_ && windowManager_.GetCachedGameWindow();
     if (follow && gameEvents_.Delivered(GameWindowEvents::kLocation)) {
-        if (gameEvents_.Pending(GameWindowEvents::kLocation)) wait = 0;
+        if (gameEvents_.Pending(GameWindowEvents::kLocation)) due = now;
     } else if (follow) {
-        const int64_t poll = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollUs : kStillPollUs;
-        if (wait > poll) wait = poll;
+        pollMs = now - lastGameMoveUs_ < kMovingForUs ? kFollowPollMs : kStillPollMs;
     }
     const HANDLE handles[] = {stopEvent_.Get(), clientProcess_.Get()};
     const DWORD count = clientProcess_ ? 2 : stopEvent_ ? 1 : 0;
-    const int woken = waiter_.Wait(wait, handles, count);
+    const int woken = waiter_.Wait(due, pollMs, handles, count);
     if (woken == 1) {
         DWORD exitCode = 0xFFFFFFFF;
         if (!::GetExitCodeProcess(clientProcess_.Get(), &exitCode)) exitCode = 0xFFFFFFFF;
@@ -450,8 +448,9 @@ bool OOPManager::NothingChanged(int64_t nowUs) {
     // What the system does not report (a game window shown or hidden, another window of the game
     // chosen, a hung game) is looked at this often.
     constexpr int64_t kLookAnywayUs = 250000;
-    // The wait before the pass has just looked at the game's rectangle, unchanged.
-    constexpr int64_t kJustReadUs = 1000;
+    // The looks between passes cover the game's rectangle while they run: one that finds it
+    // changed places the overlay at once.
+    constexpr int64_t kLookedLatelyUs = (kStillPollMs + 1) * 1000;
     using Events = GameWindowEvents;
     if (lookAgain_ || !gameWindowSeen_ || nowUs - lastLookUs_ >= kLookAnywayUs || adapterCheckPending_) return false;
     HWND game = windowManager_.GetCachedGameWindow();
@@ -459,7 +458,7 @@ bool OOPManager::NothingChanged(int64_t nowUs) {
     // Each input of a placement from the system's reports where it delivers them, else one look.
     if (gameEvents_.Delivered(Events::kLocation)) {
         if (gameEvents_.Take(Events::kLocation)) return false;
-    } else if (nowUs - gameRectReadUs_ > kJustReadUs) {
+    } else if (nowUs - gameRectReadUs_ > kLookedLatelyUs) {
         RECT window{};
         if (!::GetWindowRect(game, &window)) return false;
         if (!::EqualRect(&window, &lastGameWindowRect_)) {

@@ -271,6 +271,10 @@ protected:
     std::atomic<bool> clickThroughPosted_{false};
     uint32_t windowThreadId_ = 0;
     FramePacer pacer_;
+    // Where the system does not report the game's moves, the loop looks at its rectangle this often
+    // while it is being moved and while it is still.
+    static constexpr DWORD kFollowPollMs = 1;
+    static constexpr DWORD kStillPollMs = 4;
     RECT lastGameWindowRect_{};
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;

@@ -114,7 +114,12 @@ void OverlayWindow::Place(const Game& game, bool force, uint32_t width, uint32_t
 
     if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
         HWND after = InsertAfter(game);
-        if (after == HWND_TOPMOST || ::GetWindow(after, GW_HWNDNEXT) != window_) {
+        // Already where it belongs: a z-order call would only cost a round trip to the system.
+        const bool there = after == HWND_TOPMOST
+                               ? ::GetWindow(window_, GW_HWNDPREV) == nullptr &&
+                                     (::GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0
+                               : ::GetWindow(after, GW_HWNDNEXT) == window_;
+        if (!there) {
             ::SetWindowPos(window_, after, 0, 0, 0, 0, kZOrderOnly);
         }
     } else {

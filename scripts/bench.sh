@@ -2,6 +2,7 @@
 # Builds and runs the benchmarks under Wine; each prints its own figures.
 #   bash scripts/bench.sh                 every benchmark but the soak
 #   bash scripts/bench.sh soak [minutes]  the soak alone (default 10 minutes)
+#   bash scripts/bench.sh NAME...         only those (e.g. host_cpu server_calls)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="${QM_BUILD_DIR:-$here/build-bench}"
@@ -19,8 +20,11 @@ if [ "${1:-}" = soak ]; then
   "$here/scripts/wine-exec.sh" "$build_dir/bin/soak_bench.exe" "${2:-10}"
   exit
 fi
+only=" $* "
+wanted() { [ "$only" = "  " ] || [[ "$only" == *" $1 "* ]]; }
 for b in "$build_dir"/bin/*_bench.exe; do
   case "$(basename "$b")" in soak_bench.exe | server_calls_bench.exe) continue ;; esac
+  wanted "$(basename "$b" _bench.exe)" || continue
   echo "== $(basename "$b")"
   "$here/scripts/wine-exec.sh" "$b"
 done
@@ -28,6 +32,7 @@ done
 # The Wine server's requests, counted: last, with a server of its own that traces every request
 # (the tracing slows all that it serves). QM_SERVER_TRACE=0 leaves it out.
 [ "${QM_SERVER_TRACE:-1}" = 0 ] && exit 0
+wanted server_calls || exit 0
 echo "== server_calls_bench.exe"
 trace="$build_dir/server-trace.log"
 wineserver -k >/dev/null 2>&1 || true

@@ -1,0 +1,43 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "common/MessageWait.h"
+#include "common/UniqueHandle.h"
+
+using base::MessageWaiter;
+using base::NowMicroseconds;
+
+// The main loop's pattern: short polls inside one due time, that time once more when it has passed,
+// then a new one. A timer kept for a due time that changed would end the wait early or never.
+TEST(MessageWaiter, DueTimeHoldsThroughPollsAndAfterItsTimerIsSpent) {
+    MessageWaiter waiter;
+    const int64_t due = NowMicroseconds() + 30000;
+    int polls = 0;
+    while (NowMicroseconds() < due) {
+        EXPECT_EQ(waiter.Wait(due, 2), MessageWaiter::kTimeOut);
+        ASSERT_LT(++polls, 1000);
+    }
+    EXPECT_GT(polls, 1);
+    // Spent, and again for the same time: at once.
+    EXPECT_EQ(waiter.Wait(due, INFINITE), MessageWaiter::kTimeOut);
+    const int64_t next = NowMicroseconds() + 20000;
+    EXPECT_EQ(waiter.Wait(next, INFINITE), MessageWaiter::kTimeOut);
+    EXPECT_GE(NowMicroseconds(), next);
+}
+
+TEST(MessageWaiter, EndsForAHandleOrAMessageBeforeTheDueTime) {
+    MessageWaiter waiter;
+    base::UniqueHandle unset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    base::UniqueHandle set(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    const HANDLE handles[] = {unset.Get(), set.Get()};
+    const int64_t later = NowMicroseconds() + 60000000;
+    EXPECT_EQ(waiter.Wait(later, INFINITE, handles, 2), 1);
+
+    ASSERT_TRUE(::PostThreadMessageW(::GetCurrentThreadId(), WM_APP, 0, 0));
+    EXPECT_EQ(waiter.Wait(later, INFINITE, handles, 1), MessageWaiter::kInput);
+    MSG msg;
+    EXPECT_TRUE(::PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE));
+    // A due time already past with handles to look at still looks at them.
+    EXPECT_EQ(waiter.Wait(NowMicroseconds() - 1, INFINITE, handles, 1), MessageWaiter::kTimeOut);
+}
