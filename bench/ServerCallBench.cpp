@@ -96,7 +96,7 @@ Count CountRequests(const std::wstring& path, long long from, long long to, cons
                 if (threads.count(static_cast<unsigned>(thread))) {
                     ++count.requests;
                     if (open - name == 6 && std::strncmp(name, "select", 6) == 0) ++count.waits;
-                    { char t[16]; std::snprintf(t, 16, "%lx:", thread); ++count.byName[t + std::string(name, open)]; }
+                    ++count.byName[std::string(name, open)];
                 }
             }
         }
@@ -152,7 +152,7 @@ void Print(const char* who, const Use& use) {
     for (const auto& n : use.count.byName) names.emplace_back(n.second, n.first);
     std::sort(names.rbegin(), names.rend());
     std::printf("  per frame:");
-    for (size_t i = 0; i < names.size() && i < 30; ++i) {
+    for (size_t i = 0; i < names.size() && i < 10; ++i) {
         std::printf(" %s %.2f", names[i].second.c_str(), names[i].first / use.frames);
     }
     std::printf("\n");

@@ -24,6 +24,8 @@ void FramePacer::Presented(int64_t startUs, int64_t endUs, bool synced) {
     lastPresentSynced_ = synced;
     const int64_t interval = FrameIntervalUs();
     nextFrameDueUs_ = nextFrameDueUs_ == 0 ? startUs + interval : std::max(nextFrameDueUs_ + interval, startUs);
+    // The loop goes straight to its wait instead of a pass that would only find the frame not due.
+    if (nextFrameDueUs_ > nextPassDue_) nextPassDue_ = nextFrameDueUs_;
     if (synced) MeasurePresent(endUs - startUs);
 }
 
