@@ -19,23 +19,26 @@ namespace {
 
 constexpr DWORD kWarmUpMs = 1500;
 constexpr DWORD kMeasureMs = 5000;
-constexpr int kTurns = 2;
+constexpr int kTurns = 4;
 
 struct Use {
     double cpuSeconds = 0;
     double serverSeconds = 0;  // the Wine server's and the X server's meanwhile
+    double xSeconds = 0;       // of them, the X server's
     double frames = 0;
     double ms = 0;
     bool valid = true;
     void Add(const Use& other) {
         cpuSeconds += other.cpuSeconds;
         serverSeconds += other.serverSeconds;
+        xSeconds += other.xSeconds;
         frames += other.frames;
         ms += other.ms;
         valid = valid && other.valid;
     }
     double CoreShare() const { return ms > 0 ? cpuSeconds * 1000.0 / ms : 0; }
     double ServerShare() const { return ms > 0 ? serverSeconds * 1000.0 / ms : 0; }
+    double XShare() const { return ms > 0 ? xSeconds * 1000.0 / ms : 0; }
     double Fps() const { return ms > 0 ? frames * 1000.0 / ms : 0; }
 };
 
@@ -46,10 +49,14 @@ int WaitUnixPid(const std::wstring& executable, const std::wstring& argument) {
 }
 
 // What the servers spent: the Wine server's and the X server's CPU, which a program's round trips cost.
+double XServerCpuSeconds() {
+    static const int x = FindXServerPid();
+    return x ? UnixCpuSeconds(x) : 0;
+}
+
 double ServerCpuSeconds() {
     static const int wine = FindWineServerPid();
-    static const int x = FindXServerPid();
-    return (wine ? UnixCpuSeconds(wine) : 0) + (x ? UnixCpuSeconds(x) : 0);
+    return (wine ? UnixCpuSeconds(wine) : 0) + XServerCpuSeconds();
 }
 
 // CPU and frames of a running program over kMeasureMs, with the servers' CPU meanwhile.
@@ -57,11 +64,13 @@ Use Measure(int unixPid, const FrameCounter* counter) {
     Use use;
     const double cpu = UnixCpuSeconds(unixPid);
     const double server = ServerCpuSeconds();
+    const double x = XServerCpuSeconds();
     const long long frames = counter ? counter->Frames() : 0;
     const double start = NowMs();
     ::Sleep(kMeasureMs);
     const double cpuEnd = UnixCpuSeconds(unixPid);
     use.serverSeconds = ServerCpuSeconds() - server;
+    use.xSeconds = XServerCpuSeconds() - x;
     use.ms = NowMs() - start;
     use.frames = counter ? static_cast<double>(counter->Frames() - frames) : 0;
     use.cpuSeconds = cpuEnd - cpu;
@@ -190,6 +199,8 @@ int main() {
     Note("host frames per second (frames asked of the client)", host.Fps(), "fps");
     Note("Wine and X servers' CPU beside the bare loop", bare.ServerShare() * 100.0, "% core");
     Note("Wine and X servers' CPU beside the host", host.ServerShare() * 100.0, "% core");
+    Note("of them the X server's, beside the bare loop", bare.XShare() * 100.0, "% core");
+    Note("of them the X server's, beside the host", host.XShare() * 100.0, "% core");
     const double ratio = host.cpuSeconds / bare.cpuSeconds;
     Note("host CPU / bare loop CPU, the programs alone", ratio, "x");
     const double withServers = (host.cpuSeconds + host.serverSeconds) / (bare.cpuSeconds + bare.serverSeconds);

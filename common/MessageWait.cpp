@@ -30,7 +30,8 @@ MessageWaiter::MessageWaiter()
     : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS)) {}
 
 int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWORD count) {
-    const int64_t left = dueUs - NowMicroseconds();
+    const int64_t start = NowMicroseconds();
+    const int64_t left = dueUs - start;
     if (left <= 0 && count == 0) return kTimeOut;
     if (count > kMaxHandles) count = kMaxHandles;
     HANDLE all[kMaxHandles + 1] = {};
@@ -41,13 +42,14 @@ int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWOR
         LARGE_INTEGER due{};
         due.QuadPart = -left * 10;  // relative, in 100 ns units
         // Left armed when something else ends the wait: the next wait for the same time uses it.
-        if (timer_ && (armedDueUs_ == dueUs || ::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE))) {
+        if (!KeepsTimeByTimeOuts() && timer_ &&
+            (armedDueUs_ == dueUs || ::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE))) {
             armedDueUs_ = dueUs;
             all[n++] = timer_.Get();
             timeoutMs = pollMs;
         } else {
             armedDueUs_ = 0;
-            // Rounded up: a wait cut short would only bring the caller back to wait again.
+            // Rounded up: never before the due time, and a wait cut short would only come back.
             const int64_t ms = (left + 999) / 1000;
             timeoutMs = pollMs != INFINITE && ms > pollMs ? pollMs : static_cast<DWORD>(ms);
         }
@@ -57,6 +59,10 @@ int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWOR
     if (n > count && r == WAIT_OBJECT_0 + count) {
         armedDueUs_ = 0;  // spent: a wait for the same time again must set it anew
         return kTimeOut;
+    }
+    if (r == WAIT_TIMEOUT && timeoutMs > 0 && timeoutMs != INFINITE) {
+        const bool late = NowMicroseconds() - start > static_cast<int64_t>(timeoutMs) * 1000 + kLateUs;
+        onTime_ = late ? 0 : onTime_ < kTrustAfter ? onTime_ + 1 : onTime_;
     }
     return r == WAIT_OBJECT_0 + n ? kInput : kTimeOut;
 }

@@ -11,9 +11,11 @@ namespace base {
 int64_t NowMicroseconds();
 
 // The main loop's idle wait: until a due time, a message for this thread or one of the caller's
-// handles. The due time is kept with sub-millisecond precision where the system has
-// high-resolution timers; its timer is set again only when the due time changes, since each
-// setting is a call into the system and a loop that also polls wakes several times per due time.
+// handles. The due time is kept by a high-resolution timer where the system has one, set again only
+// when the due time changes (each setting is a call into the system, and a loop that also polls
+// wakes several times per due time). Where the wait's own millisecond time-outs are seen to end on
+// time (judged at run time from those that ran out), the due time is kept by them instead, rounded
+// up to the millisecond, and the timer is not set at all.
 class MessageWaiter {
 public:
     MessageWaiter();
@@ -21,16 +23,23 @@ public:
     MessageWaiter& operator=(const MessageWaiter&) = delete;
 
     // Until `dueUs` (NowMicroseconds' clock), or at most `pollMs` milliseconds (INFINITE: none);
-    // returns at once when input is already waiting. The index of the handle of `handles` (at most
-    // kMaxHandles) that ended the wait, kInput, or kTimeOut.
+    // returns at once when input is already waiting. The index of the handle of `handles` (at most kMaxHandles) that ended the
+    // wait, kInput, or kTimeOut.
     static constexpr DWORD kMaxHandles = 4;
     static constexpr int kTimeOut = -1;
     static constexpr int kInput = -2;
     int Wait(int64_t dueUs, DWORD pollMs = INFINITE, const HANDLE* handles = nullptr, DWORD count = 0);
+    // Whether due times are kept by time-outs now.
+    bool KeepsTimeByTimeOuts() const { return onTime_ >= kTrustAfter; }
 
 private:
+    // Time-outs that ran out no more than kLateUs late, in a row, before they are trusted.
+    static constexpr int kTrustAfter = 16;
+    static constexpr int64_t kLateUs = 2000;
+
     UniqueHandle timer_;
     int64_t armedDueUs_ = 0;  // what the timer is set for; 0 when it is not
+    int onTime_ = 0;
 };
 
 // A periodic timer (high resolution where the system has one), first due one period from now; null
