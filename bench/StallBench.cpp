@@ -127,8 +127,14 @@ int main(int argc, char** argv) {
     host.reserve(kRunMs / 5);
     machine.reserve(kRunMs / 5);
     std::atomic<bool> stop{false};
+    // The change made last when each round trip began: where a long one comes from.
+    static const char* const kChanges[] = {"move", "resize", "minimise", "restore"};
+    std::atomic<int> lastChange{0};
+    std::vector<int> during;
+    during.reserve(kRunMs / 5);
     std::thread pinger([&] {
         while (!stop.load()) {
+            during.push_back(lastChange.load());
             host.push_back(Ping(overlay));
             machine.push_back(Ping(quiet.Window()));
             ::Sleep(5);
@@ -141,6 +147,7 @@ int main(int argc, char** argv) {
     int minimised = 0;
     for (int step = 0; NowMs() - start < kRunMs; ++step) {
         const int phase = step % 125;
+        lastChange = phase == 0 ? 2 : phase == 25 ? 3 : step % 5 == 4 ? 1 : 0;
         if (phase == 0) {
             ::ShowWindow(game, SW_MINIMIZE);
             ++minimised;
@@ -161,9 +168,18 @@ int main(int argc, char** argv) {
 
     const Spread h = Summarise(host), m = Summarise(machine);
     int over = 0;
-    for (double v : host) over += v >= 50 ? 1 : 0;
-    std::printf("%zu round trips over %lu s with %d minimise/restore cycles; %d of them 50 ms or longer\n", h.count,
+    int overAfter[4] = {};
+    for (size_t i = 0; i < host.size(); ++i) {
+        if (host[i] < 50) continue;
+        ++over;
+        ++overAfter[during[i]];
+    }
+    std::printf("%zu round trips over %lu s with %d minimise/restore cycles; %d of them 50 ms or longer", h.count,
                 static_cast<unsigned long>(kRunMs / 1000), minimised, over);
+    for (int k = 0; k < 4; ++k) {
+        if (overAfter[k]) std::printf(", %d after a %s", overAfter[k], kChanges[k]);
+    }
+    std::printf("\n");
     Note("idle window of this benchmark: median round trip", m.median, "ms");
     Note("idle window of this benchmark: p99 round trip", m.p99, "ms");
     Note("idle window of this benchmark: longest round trip", m.max, "ms");
