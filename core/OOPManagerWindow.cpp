@@ -1,5 +1,6 @@
 // The manager's side of its overlay window: the window's messages, the pass's look at the game's
-// window state, what placement is handed, and the click-through mode.
+// window state, what placement is handed, the click-through mode, the full-screen and exclusive
+// modes' changes, the forced foreground and the cursor drawn.
 #include "core/OOPManager.h"
 #include "logging/Log.h"
 
@@ -196,4 +197,115 @@ bool OOPManager::SetClickThrough(bool clickThrough, bool force) {
     if (clickThrough || fullScreen) inputProxy_.SetInputBlocking(!clickThrough);
     window_.ApplyClickThroughStyle(clickThrough, fullScreen, false);
     return true;
+}
+
+void OOPManager::HandleFullScreenModeChanged() {
+    // Run by the window manager's UpdateFullScreenState whenever the state changes.
+    lookAgain_ = true;
+    const bool fullScreen = windowManager_.IsFullScreen();
+    ::ShowWindow(overlayWindow_, fullScreen && fullScreenRenderingOff_ ? SW_HIDE : SW_SHOWNA);
+    if (!fullScreen && !FirstFrameRendered()) {
+        QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
+    }
+    ::PostMessageW(overlayWindow_, qm::overlay::kMsgBringToForeground, 1, 1);
+    ::PostMessageW(overlayWindow_, qm::overlay::kMsgResizeDevice, 1, 1);
+    if (OOPHooksManager::IsExclusive()) ::PostMessageW(overlayWindow_, kMsgApplyInputMode, 0, 0);
+    if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnWindowModeRestored();
+}
+
+void OOPManager::HandleExclusiveModeChanged(bool exclusive) {
+    QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
+    SetClickThrough(!exclusive, false);
+    lookAgain_ = true;
+    ::PostMessageW(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
+}
+
+void OOPManager::ApplyExclusiveInputMode() {
+    if (!OOPHooksManager::IsExclusive()) return;
+    QM_LOG_INFO(L"OOPManager::ApplyExclusiveInputMode", 1, L"exclusive mode over a %s game",
+                windowManager_.IsFullScreen() ? L"full-screen" : L"windowed");
+    ApplyExclusiveStyle(true);
+}
+
+void OOPManager::ApplyExclusiveStyle(bool again) {
+    // Exclusive mode's rules for the state the game is in now: over a full-screen game the overlay
+    // stays click-through and the game's input is blocked; over a window the overlay takes the
+    // input itself and the game is free. Either way the player's input reaches one of the two.
+    const bool fullScreen = windowManager_.IsFullScreen();
+    clickThrough_ = false;
+    if (fullScreen) {
+        inputProxy_.SetInputBlocking(true);
+    } else {
+        // Entering, the game was not blocked.
+        if (again) inputProxy_.SetInputBlocking(false);
+        ForceForeground(overlayWindow_, true);
+        if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnOverlayActivated();
+    }
+    // Entering over a full-screen game, the style is the click-through one already.
+    window_.ApplyClickThroughStyle(false, fullScreen, again);
+}
+
+void OOPManager::RunForceForeground(HWND window, bool flag) { windowManager_.ForceForegroundWindow(window, flag); }
+
+void OOPManager::ForceForeground(HWND window, bool flag) {
+    // A hung game would block the foreground calls: they then run on the worker.
+    if (::IsHungAppWindow(windowManager_.GetGameWindow()) && worker_ &&
+        worker_->Post([this, window, flag] { RunForceForeground(window, flag); })) {
+        return;
+    }
+    RunForceForeground(window, flag);
+}
+
+void OOPManager::PostFullScreenCheck(bool now) {
+    constexpr uint64_t kCheckIntervalMs = 1000;
+    if (!worker_) return;
+    const uint64_t tick = ::GetTickCount64();
+    if (!now && tick - lastFullScreenCheckTick_.load() < kCheckIntervalMs) return;
+    // One check queued at a time: the worker must not fall behind the frames.
+    if (fullScreenCheckQueued_.exchange(true)) return;
+    lastFullScreenCheckTick_ = tick;
+    if (!worker_->Post([this] {
+            fullScreenCheckQueued_ = false;
+            AssureFullScreenStateUpdated();
+        })) {
+        fullScreenCheckQueued_ = false;
+    }
+}
+
+void OOPManager::RequestClickThrough(bool clickThrough) {
+    if (OnWindowThread() || windowThreadId_ == 0) {
+        SetClickThrough(clickThrough, false);
+        return;
+    }
+    requestedClickThrough_ = clickThrough;
+    // Nothing to ask while no request is on its way and the overlay already is as asked.
+    if (!clickThroughPosted_.load() && clickThrough == clickThrough_.load()) return;
+    if (!clickThroughPosted_.exchange(true) && !::PostMessageW(overlayWindow_, kMsgApplyClickThrough, 0, 0)) {
+        clickThroughPosted_ = false;
+    }
+}
+
+void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
+    const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
+    if (index != cursorIndex_) {
+        cursorIndex_ = index;
+        cursorChanged_ = true;
+    }
+    // A kind is captured once per process; later handles for it are ignored.
+    if (cursorCaptured_[index] || !cursor) return;
+    if (CaptureCursorImage(cursor, &cursorImages_[index])) {
+        cursorCaptured_[index] = true;
+        cursorChanged_ = true;
+    }
+}
+
+const CursorImage* OOPManager::CursorToDraw(bool* changed) {
+    *changed = cursorChanged_;
+    cursorChanged_ = false;
+    return CurrentCursorImage();
+}
+
+const CursorImage* OOPManager::CurrentCursorImage() const {
+    if (cursorIndex_ < 0 || cursorIndex_ >= kCursorSlots || !cursorImages_[cursorIndex_].valid) return nullptr;
+    return &cursorImages_[cursorIndex_];
 }

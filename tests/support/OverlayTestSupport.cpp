@@ -69,6 +69,9 @@ bool SameRect(const RECT& a, const RECT& b) {
 HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstring& gameArguments,
                  const std::wstring& clientFolder)
     : profile(logFolderUsable), game(gameArguments), client(L"--hidden --title stand-in-client") {
+    // Without either the host has nothing to follow or no one to stop it.
+    EXPECT_TRUE(game.Window()) << "the sample game did not show its window";
+    EXPECT_TRUE(client.Window()) << "the stand-in client did not start";
     if (!logFolderUsable) {
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(profile.Folder()).parent_path(), ignored);

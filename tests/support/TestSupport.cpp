@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,13 +116,20 @@ ChildProcess::ChildProcess(const std::wstring& commandLine, const Environment& e
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    std::wstring line = commandLine;
     std::wstring env = environment.empty() ? std::wstring() : EnvironmentBlock(environment);
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-                         env.empty() ? nullptr : env.data(), nullptr, &si, &pi)) {
-        base::UniqueHandle thread(pi.hThread);
-        process_.Reset(pi.hProcess);
-        pid_ = pi.dwProcessId;
+    // A start that fails is said with its error, and tried once more: a test that then finds no
+    // process must not leave one to guess why.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::wstring line = commandLine;
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                             env.empty() ? nullptr : env.data(), nullptr, &si, &pi)) {
+            base::UniqueHandle thread(pi.hThread);
+            process_.Reset(pi.hProcess);
+            pid_ = pi.dwProcessId;
+            return;
+        }
+        std::fprintf(stderr, "could not start (error %lu): %ls\n", ::GetLastError(), commandLine.c_str());
+        ::Sleep(200);
     }
 }
 
