@@ -39,17 +39,12 @@ int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWOR
     DWORD n = count;
     DWORD timeoutMs = 0;
     if (left > 0) {
-        LARGE_INTEGER due{};
-        due.QuadPart = -left * 10;  // relative, in 100 ns units
-        // Left armed when something else ends the wait: the next wait for the same time uses it.
-        if (!KeepsTimeByTimeOuts() && timer_ &&
-            (armedDueUs_ == dueUs || ::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE))) {
-            armedDueUs_ = dueUs;
+        if (!KeepsTimeByTimeOuts() && ArmTimer(dueUs, left)) {
             all[n++] = timer_.Get();
             timeoutMs = pollMs;
         } else {
             armedDueUs_ = 0;
-            // Rounded up: never before the due time, and a wait cut short would only come back.
+            // Rounded up: a wait cut short would only bring the caller back to wait again.
             const int64_t ms = (left + 999) / 1000;
             timeoutMs = pollMs != INFINITE && ms > pollMs ? pollMs : static_cast<DWORD>(ms);
         }
@@ -65,6 +60,17 @@ int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWOR
         onTime_ = late ? 0 : onTime_ < kTrustAfter ? onTime_ + 1 : onTime_;
     }
     return r == WAIT_OBJECT_0 + n ? kInput : kTimeOut;
+}
+
+bool MessageWaiter::ArmTimer(int64_t dueUs, int64_t leftUs) {
+    if (!timer_) return false;
+    // Left armed when something else ended the last wait: the next wait for the same time uses it.
+    if (armedDueUs_ == dueUs) return true;
+    LARGE_INTEGER due{};
+    due.QuadPart = -leftUs * 10;  // relative, in 100 ns units
+    if (!::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) return false;
+    armedDueUs_ = dueUs;
+    return true;
 }
 
 bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs) {

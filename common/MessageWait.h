@@ -23,8 +23,8 @@ public:
     MessageWaiter& operator=(const MessageWaiter&) = delete;
 
     // Until `dueUs` (NowMicroseconds' clock), or at most `pollMs` milliseconds (INFINITE: none);
-    // returns at once when input is already waiting. The index of the handle of `handles` (at most kMaxHandles) that ended the
-    // wait, kInput, or kTimeOut.
+    // returns at once when input is already waiting. The index of the handle of `handles` (at most
+    // kMaxHandles) that ended the wait, kInput, or kTimeOut.
     static constexpr DWORD kMaxHandles = 4;
     static constexpr int kTimeOut = -1;
     static constexpr int kInput = -2;
@@ -33,6 +33,9 @@ public:
     bool KeepsTimeByTimeOuts() const { return onTime_ >= kTrustAfter; }
 
 private:
+    // Sets the timer for `dueUs`, `leftUs` from now, unless it is set for that already.
+    bool ArmTimer(int64_t dueUs, int64_t leftUs);
+
     // Time-outs that ran out no more than kLateUs late, in a row, before they are trusted.
     static constexpr int kTrustAfter = 16;
     static constexpr int64_t kLateUs = 2000;

@@ -70,7 +70,7 @@ HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstri
                  const std::wstring& clientFolder)
     : profile(logFolderUsable), game(gameArguments), client(L"--hidden --title stand-in-client") {
     // Without either the host has nothing to follow or no one to stop it.
-    EXPECT_TRUE(game.Window()) << "the sample game did not show its window";
+    EXPECT_TRUE(game.Window()) << "the sample game made no window";
     EXPECT_TRUE(client.Window()) << "the stand-in client did not start";
     if (!logFolderUsable) {
         std::error_code ignored;

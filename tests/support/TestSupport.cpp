@@ -129,7 +129,7 @@ ChildProcess::ChildProcess(const std::wstring& commandLine, const Environment& e
             return;
         }
         std::fprintf(stderr, "could not start (error %lu): %ls\n", ::GetLastError(), commandLine.c_str());
-        ::Sleep(200);
+        if (attempt == 0) ::Sleep(200);
     }
 }
 
