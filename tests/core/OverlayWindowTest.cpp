@@ -95,7 +95,8 @@ TEST(OverlayWindow, FollowsFromTheSystemsLocationReportsOnceTheyComeAndStopsLook
     m->GameEvents().Stop();
 }
 
-TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeavesTheForeground) {
+// The stacking cases read the whole window stack: CTest runs them alone (tests/CMakeLists.txt).
+TEST(OverlayStacking, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeavesTheForeground) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     // A window of this (another) process lies above the game, and the game is the foreground
@@ -145,7 +146,7 @@ TEST(OverlayWindow, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLeav
     EXPECT_EQ(m->FindInsertAfter(), HWND_TOPMOST);
 }
 
-TEST(OverlayWindow, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlayAndTheGame) {
+TEST(OverlayStacking, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlayAndTheGame) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     // Another process's window, shown at the bottom: below the game, where it does not count.
