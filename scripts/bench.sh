@@ -12,10 +12,19 @@ QM_BUILD_DIR="$build_dir" QM_BUILD_TYPE=Release bash "$here/scripts/build.sh"
 source "$here/scripts/wine-env.sh"
 trap qm_wine_down EXIT
 qm_wine_up "$build_dir"
-# Wine's Direct3D runs a command-stream thread that polls for work after every frame; its CPU would
-# be counted to whichever program renders and hide what that program's own loop costs.
-wine reg add 'HKCU\Software\Wine\Direct3D' /v csmt /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
+# Wine's Direct3D runs a command-stream thread that polls for work after every frame; where CPU is
+# counted, its CPU would go to whichever program renders and hide what that program's own loop
+# costs, so it is off. Where latency is measured it stays on, as Wine ships: without it a thread's
+# first Present makes that thread's GL context, a cost a player's Wine does not have.
+d3d_key='HKCU\Software\Wine\Direct3D'
+csmt_for() {
+  case "$1" in
+    stall | follow | hook | startup) wine reg delete "$d3d_key" /v csmt /f </dev/null >/dev/null 2>&1 || true ;;
+    *) wine reg add "$d3d_key" /v csmt /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true ;;
+  esac
+}
 if [ "${1:-}" = soak ]; then
+  csmt_for soak
   echo "== soak_bench.exe"
   "$here/scripts/wine-exec.sh" "$build_dir/bin/soak_bench.exe" "${2:-10}"
   exit
@@ -25,6 +34,7 @@ wanted() { [ "$only" = "  " ] || [[ "$only" == *" $1 "* ]]; }
 for b in "$build_dir"/bin/*_bench.exe; do
   case "$(basename "$b")" in soak_bench.exe | server_calls_bench.exe) continue ;; esac
   wanted "$(basename "$b" _bench.exe)" || continue
+  csmt_for "$(basename "$b" _bench.exe)"
   echo "== $(basename "$b")"
   "$here/scripts/wine-exec.sh" "$b"
 done
@@ -33,6 +43,7 @@ done
 # (the tracing slows all that it serves). QM_SERVER_TRACE=0 leaves it out.
 [ "${QM_SERVER_TRACE:-1}" = 0 ] && exit 0
 wanted server_calls || exit 0
+csmt_for server_calls
 echo "== server_calls_bench.exe"
 trace="$build_dir/server-trace.log"
 wineserver -k >/dev/null 2>&1 || true
