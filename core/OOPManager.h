@@ -274,7 +274,7 @@ protected:
     // Where the system does not report the game's moves, the loop looks at its rectangle this often
     // while it is being moved and while it is still.
     static constexpr DWORD kFollowPollMs = 1;
-    static constexpr DWORD kStillPollMs = 4;
+    static constexpr DWORD kStillPollMs = 6;
     RECT lastGameWindowRect_{};
     int64_t lastGameMoveUs_ = 0;
     base::MessageWaiter waiter_;
@@ -286,6 +286,7 @@ protected:
     std::atomic<bool> lookAgain_{true};
     int64_t lastLookUs_ = 0;
     int64_t gameRectReadUs_ = 0;
+    int64_t stackLookUs_ = 0;
     HWND overlayAbove_ = nullptr;
     HWND overlayBelow_ = nullptr;
     base::HangWatch hangWatch_;

@@ -132,6 +132,7 @@ int OOPManager::LookAndPlace(int64_t passStartUs) {
     constexpr int64_t kWaitForGameUs = 500000;
     lookAgain_ = false;
     lastLookUs_ = passStartUs;
+    stackLookUs_ = passStartUs;
     int32_t change = windowManager_.UpdateGameWindowRect(gameRect_, false);
     HWND game = windowManager_.GetGameWindow();
     if (!game) {
@@ -205,12 +206,16 @@ bool OOPManager::NothingChanged(int64_t nowUs) {
             return false;
         }
     }
-    if (gameEvents_.Delivered(Events::kForeground)) {
-        if (gameEvents_.Take(Events::kForeground)) return false;
-    } else if (::GetForegroundWindow() != window_.LastForeground()) {
+    if (gameEvents_.Take(Events::kForeground) || gameEvents_.Take(Events::kOrder)) return false;
+    // The foreground and the window stack, where the system does not report them, are looked at
+    // every other frame at 90 a second (every frame at 60): each look is a server round trip, and a
+    // change shows within two frames.
+    constexpr int64_t kStackLookEveryUs = 16000;
+    if (nowUs - stackLookUs_ < kStackLookEveryUs) return true;
+    stackLookUs_ = nowUs;
+    if (!gameEvents_.Delivered(Events::kForeground) && ::GetForegroundWindow() != window_.LastForeground()) {
         return false;
     }
-    if (gameEvents_.Take(Events::kOrder)) return false;
     // Another window between the overlay and the game or above it, or the game raised: the
     // overlay's neighbours are no longer the ones the last placement left.
     return ::GetWindow(overlayWindow_, GW_HWNDPREV) == overlayAbove_ &&

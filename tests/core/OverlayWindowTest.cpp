@@ -165,6 +165,8 @@ TEST(OverlayStacking, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlay
         ::SetWindowPos(other, overlay, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         return VisibleAbove(game.Window()) == other && VisibleAbove(other) == overlay;
     }, 5000));
+    // The stack is looked at once 16 ms have passed since the last look.
+    ::Sleep(20);
     m.Pass();
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);
     EXPECT_EQ(VisibleAbove(overlay), other);
