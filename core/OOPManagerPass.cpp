@@ -206,7 +206,7 @@ bool OOPManager::NothingChanged(int64_t nowUs) {
             return false;
         }
     }
-    if (gameEvents_.Take(Events::kForeground) || gameEvents_.Take(Events::kOrder)) return false;
+    if (gameEvents_.Take(Events::kForeground | Events::kOrder)) return false;
     // The foreground and the window stack, where the system does not report them, are looked at
     // every other frame at 90 a second (every frame at 60): each look is a server round trip, and a
     // change shows within two frames.
