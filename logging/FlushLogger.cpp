@@ -35,6 +35,7 @@ namespace {
 
 constexpr const wchar_t* kLimitNotice = L"---- STOP ADDING LOG LINES DUE TO DEFINE LIMIT ----";
 constexpr const wchar_t* kDropNotice = L"---- %d log lines dropped: the writer fell behind ----";
+constexpr const wchar_t* kDiskLossNotice = L"---- %d log lines lost: the log file could not be written ----";
 // How long Stop lets the writer finish what it holds before ending it by force.
 constexpr DWORD kStopWaitMs = 2000;
 
@@ -233,6 +234,7 @@ bool FlushLogger::OpenLogFile(const wchar_t* suffix) {
     renameToHtmlOnClose_ = name.renameToHtmlOnClose;
     std::unique_ptr<OutputFile> file = CreateLogFile(logFolder_, name, &fileName_, &filePath_);
     if (!file) return false;
+    file->CountLossesIn(&diskLoss_);
     WriteHeader(*file, fileName_, scratch_.get(), kScratchChars);
     file_ = file.release();  // Stop takes it back
     return true;
@@ -266,7 +268,9 @@ void FlushLogger::LogV(uint32_t severityMask, int32_t level, uint32_t colour, ui
     // The first row with room after a loss says how many went before it.
     uint64_t position = 0;
     RowSlot* slot = nullptr;
-    if (droppedPending_.load(std::memory_order_relaxed) == 0 || ReportDrops()) slot = ring_->Claim(&position);
+    const bool lossToSay = droppedPending_.load(std::memory_order_relaxed) != 0 ||
+                           diskLoss_.pending.load(std::memory_order_relaxed) != 0;
+    if (!lossToSay || ReportDrops()) slot = ring_->Claim(&position);
     if (!slot) {
         ++droppedPending_;
         ++droppedTotal_;
@@ -283,19 +287,22 @@ int32_t FlushLogger::LinesWritten() const {
 }
 
 bool FlushLogger::ReportDrops() {
-    const int32_t dropped = droppedPending_.exchange(0);
-    if (dropped == 0) return true;
+    return ReportLoss(droppedPending_, kDropNotice) && ReportLoss(diskLoss_.pending, kDiskLossNotice);
+}
+
+bool FlushLogger::ReportLoss(std::atomic<int32_t>& pending, const wchar_t* notice) {
+    const int32_t lost = pending.exchange(0);
+    if (lost == 0) return true;
     RowClock::Reading now;
     gRowClock.Read(&now);
     uint64_t position = 0;
     RowSlot* slot = ring_->Claim(&position);
     if (!slot) {
-        droppedPending_ += dropped;
+        pending += lost;
         return false;
     }
     ++reportRows_;
-    slot->length =
-        FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"", static_cast<uint32_t>(-1), kDropNotice, dropped);
+    slot->length = FormatRowF(slot->text, now, kLogInfo, 0xFFFFFF, L"", static_cast<uint32_t>(-1), notice, lost);
     Publish(slot, position);
     return true;
 }
@@ -336,10 +343,14 @@ void FlushLogger::Stop() {
         ::WaitForSingleObject(writerDone_.Get(), kStopWaitMs);
     }
     if (writer_ && !writer_->Stop()) writer_->Kill();
-    // Rows published after the writer's last look, and the count of rows that found no room.
+    // Rows published after the writer's last look, and the count of rows that found no room; a
+    // count the last flush made known gets its row too.
     DrainRing(file, true);
     if (ReportDrops()) DrainRing(file, false);
-    file->Flush();
+    if (file->Flush() && diskLoss_.pending.load() != 0 && ReportDrops()) {
+        DrainRing(file, false);
+        file->Flush();
+    }
     WriteFooter(*file, scratch_.get(), kScratchChars);
     {
         // Closed before a rename.

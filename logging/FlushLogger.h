@@ -9,6 +9,7 @@
 
 #include "common/UniqueHandle.h"
 #include "logging/LogLimits.h"
+#include "logging/RowLoss.h"
 
 namespace base {
 class Event;
@@ -115,8 +116,8 @@ public:
     uint32_t ErrorFlags() const { return errorFlags_; }
     uint32_t WarningFlags() const { return warningFlags_; }
     uint32_t CriticalFlags() const { return criticalFlags_; }
-    // Rows lost to a full ring since construction.
-    int64_t DroppedRows() const { return droppedTotal_.load(); }
+    // Rows lost since construction: to a full ring, or to a file that could not take them.
+    int64_t DroppedRows() const { return droppedTotal_.load() + diskLoss_.total.load(); }
     uint32_t WriterThreadId() const;
     const std::wstring& LogFolder() const { return logFolder_; }
     const std::wstring& FilePath() const { return filePath_; }
@@ -137,8 +138,9 @@ private:
     // Writes the published rows in order; with `waitForCallers`, also those still being formatted.
     size_t DrainRing(OutputFile* file, bool waitForCallers);
     void Publish(RowSlot* slot, uint64_t position);
-    // Puts the count of dropped rows in a row of its own; false when there was no room for it.
+    // Puts the counts of lost rows in rows of their own; false when there was no room for them.
     bool ReportDrops();
+    bool ReportLoss(std::atomic<int32_t>& pending, const wchar_t* notice);
     std::wstring ExecutablePath() const;
 
     LoggerOptions options_;
@@ -153,6 +155,7 @@ private:
     std::unique_ptr<RowRing> ring_;
     std::unique_ptr<base::Event> wakeUp_;
     std::atomic<int32_t> droppedPending_{0};
+    Overlay::Logging::RowLoss diskLoss_;
     int32_t measurements_ = -1;
     int32_t maxLogFiles_ = -1;
     std::wstring filePath_;

@@ -1,5 +1,6 @@
 #include "logging/LogFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <iterator>
@@ -35,9 +36,32 @@ std::wstring Lower(std::wstring s) {
 
 }  // namespace
 
+bool OutputFile::WriteRow(const wchar_t* text, size_t length) {
+    // A UTF-16 unit takes at most three bytes (a pair four, a line feed two).
+    const size_t most = length * 3;
+    if (used_ + most > sizeof(buffer_)) Flush();
+    if (used_ + most > sizeof(buffer_)) {
+        ++lostUnsaid_;
+        if (loss_) ++loss_->total;
+        return false;
+    }
+    Encode(text, length);
+    return true;
+}
+
 void OutputFile::Write(const wchar_t* text, size_t length) {
+    for (size_t done = 0; done < length;) {
+        size_t piece = std::min<size_t>(length - done, 1024);
+        // A surrogate pair stays in one piece.
+        if (done + piece < length && text[done + piece - 1] >= 0xD800 && text[done + piece - 1] <= 0xDBFF) ++piece;
+        if (used_ + piece * 3 > sizeof(buffer_) && !Flush()) return;
+        Encode(text + done, piece);
+        done += piece;
+    }
+}
+
+void OutputFile::Encode(const wchar_t* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
-        if (used_ + 5 > sizeof(buffer_)) Flush();
         uint32_t c = static_cast<uint16_t>(text[i]);
         if (c == L'\n') {
             buffer_[used_++] = '\r';
@@ -54,17 +78,34 @@ void OutputFile::Write(const wchar_t* text, size_t length) {
     }
 }
 
-void OutputFile::Flush() {
+bool OutputFile::Flush() {
     size_t done = 0;
     while (done < used_) {
         DWORD written = 0;
         if (!::WriteFile(handle_.Get(), buffer_ + done, static_cast<DWORD>(used_ - done), &written, nullptr) ||
             written == 0) {
-            break;  // write failures are ignored
+            break;
         }
         done += written;
     }
+    if (done < used_) {
+        // Part of a row may have gone in: the file is cut back to its last whole row, and the
+        // buffer is kept for the next try.
+        if (done > 0) {
+            LARGE_INTEGER at{};
+            at.QuadPart = static_cast<LONGLONG>(fileEnd_);
+            ::SetFilePointerEx(handle_.Get(), at, nullptr, FILE_BEGIN);
+            ::SetEndOfFile(handle_.Get());
+        }
+        return false;
+    }
+    fileEnd_ += used_;
     used_ = 0;
+    if (lostUnsaid_ > 0 && loss_) {
+        loss_->pending += lostUnsaid_;
+        lostUnsaid_ = 0;
+    }
+    return true;
 }
 
 LogFileName NameLogFile(const std::wstring& executablePath, const std::wstring& suffix) {

@@ -48,7 +48,7 @@ size_t DrainRing(RowRing& ring, OutputFile& file, bool waitForCallers) {
             ::Sleep(1);
             continue;
         }
-        file.Write(slot->text, slot->length);
+        file.WriteRow(slot->text, slot->length);
         ring.Release(slot);
         ++written;
     }

@@ -1,4 +1,7 @@
+#include <windows.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <regex>
 #include <string>
@@ -548,4 +551,71 @@ TEST(FlushLogger, StoppingRightAfterLoggingLosesNothing) {
         const std::string file = run.StopAndRead();
         ASSERT_EQ(Rows(file).size(), 4u) << "round " << round << "\n" << file;
     }
+}
+
+// The log folder on a disk that fills up while the host logs, and empties again: the file holds
+// whole rows only, every row that could not be written is counted, and one row says how many were
+// lost once writing works again. It needs a small disk of its own: tests/logging/full_disk.sh
+// mounts one and names it in QM_TEST_SMALL_DISK.
+TEST(FlushLoggerDisk, RowsAFullDiskRefusesAreCountedAndSaidAndNoRowIsCut) {
+    wchar_t disk[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"QM_TEST_SMALL_DISK", disk, MAX_PATH) == 0) {
+        GTEST_SKIP() << "no small disk (run through tests/logging/full_disk.sh)";
+    }
+    const std::wstring folder = std::wstring(disk) + L"\\logs";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\QMLog.cfg", test::Utf16Bytes(kEnableAll)));
+    LoggerOptions options;
+    options.configuredFolder = folder;
+    options.executablePath = kExe;
+    FlushLogger logger(options);
+    logger.Start(L"_g");
+    const std::wstring path = logger.FilePath();
+    const std::wstring padding(300, L'x');
+    const auto log = [&](const wchar_t* phase, int rows) {
+        for (int i = 0; i < rows; ++i) {
+            logger.Log(kSeverityAll, kLogInfo, 0xFFFFFF, 0xFFFFFFFF, L"Disk", 1, L"%s %d %s", phase, i, padding.c_str());
+            // The ring keeps up: this test is about the disk, not the writer's pace.
+            if (i % 8 == 7) ::Sleep(2);
+        }
+    };
+    log(L"before", 10);
+    ASSERT_TRUE(test::WaitUntil([&] { return Rows(test::ReadFileBytes(path)).size() == 10; }, 5000));
+
+    // Everything left on the disk taken, down to the last byte.
+    const std::wstring filler = std::wstring(disk) + L"\\filler";
+    HANDLE fill = ::CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(fill, INVALID_HANDLE_VALUE);
+    const std::string chunk(4096, 'f');
+    for (size_t size = chunk.size(); size > 0; size /= 2) {
+        DWORD written = 0;
+        while (::WriteFile(fill, chunk.data(), static_cast<DWORD>(size), &written, nullptr) && written == size) {
+        }
+    }
+    ::CloseHandle(fill);
+    log(L"full", 300);
+    ::Sleep(600);  // the writer tries, and fails, meanwhile
+    ASSERT_TRUE(::DeleteFileW(filler.c_str()));
+    ::Sleep(400);
+    log(L"after", 10);
+    logger.Stop();
+
+    const std::string file = test::ReadFileBytes(path);
+    const std::vector<std::string> rows = Rows(file);
+    for (const std::string& row : rows) EXPECT_EQ(test::Count(row, "<td"), 5u) << row.substr(0, 200);
+    EXPECT_EQ(test::Count(file, "<tr class="), rows.size());
+    EXPECT_EQ(file.substr(file.size() - kFooter.size()), kFooter);
+    const int64_t lost = logger.DroppedRows();
+    EXPECT_GT(lost, 0);
+    int64_t said = 0;
+    size_t notices = 0;
+    static const std::regex notice("---- (\\d+) log lines lost: the log file could not be written ----");
+    for (auto it = std::sregex_iterator(file.begin(), file.end(), notice); it != std::sregex_iterator(); ++it) {
+        said += std::stoll((*it)[1].str());
+        ++notices;
+    }
+    EXPECT_EQ(said, lost);
+    EXPECT_EQ(rows.size(), 10 + 300 + 10 - static_cast<size_t>(lost) + notices);
+    EXPECT_NE(file.find("after 9 "), std::string::npos);
+    std::printf("a full disk: %lld of 300 rows lost, said in %zu row(s)\n", static_cast<long long>(lost), notices);
 }
