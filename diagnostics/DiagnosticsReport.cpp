@@ -400,19 +400,24 @@ std::string Format(const Json::Value& report) {
     return Json::writeString(builder, report) + "\n";
 }
 
-std::wstring DefaultPath() {
-    SYSTEMTIME t{};
-    ::GetLocalTime(&t);
-    wchar_t name[64];
-    std::swprintf(name, std::size(name), L"qm-overlay-diagnostics_%04u-%02u-%02u_%02u-%02u-%02u.json", t.wYear,
-                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    return FlushLogger::Inspect().folder + L"\\" + name;
+// The report's name in the log folder; `run` 2 and on keep reports of the same second apart, as
+// the logs' names do.
+std::wstring DefaultPath(const SYSTEMTIME& t, int run) {
+    wchar_t name[80];
+    std::swprintf(name, std::size(name), L"qm-overlay-diagnostics_%04u-%02u-%02u_%02u-%02u-%02u", t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return FlushLogger::Inspect().folder + L"\\" + name + (run > 1 ? L"_" + std::to_wstring(run) : L"") + L".json";
 }
 
-bool WriteReport(const std::wstring& path, const std::string& text, std::wstring* error) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+// False with `error` set, or with `exists` set when `createNew` found the name taken.
+bool WriteReport(const std::wstring& path, const std::string& text, bool createNew, std::wstring* error,
+                 bool* exists = nullptr) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, createNew ? CREATE_NEW : CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = SystemMessage(::GetLastError());
+        const DWORD code = ::GetLastError();
+        if (exists) *exists = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+        *error = SystemMessage(code);
         return false;
     }
     DWORD written = 0;
@@ -427,17 +432,29 @@ bool WriteReport(const std::wstring& path, const std::string& text, std::wstring
 int Run(const std::wstring& path) {
     const std::string text = Format(Collect());
     std::wstring target = path;
+    std::wstring error;
+    bool written = false;
     if (target.empty()) {
-        target = DefaultPath();
+        SYSTEMTIME t{};
+        ::GetLocalTime(&t);
+        target = DefaultPath(t, 1);
         // Only now, for the report itself: the log folder may not exist yet.
         const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
         for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos; at = folder.find(L'\\', at + 1)) {
             ::CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
         }
         ::CreateDirectoryW(folder.c_str(), nullptr);
+        // Made new, never over another report: two runs in one second each keep their own.
+        bool exists = true;
+        for (int run = 1; run <= 100 && exists && !written; ++run) {
+            target = DefaultPath(t, run);
+            exists = false;
+            written = WriteReport(target, text, true, &error, &exists);
+        }
+    } else {
+        written = WriteReport(target, text, false, &error);
     }
-    std::wstring error;
-    if (!WriteReport(target, text, &error)) {
+    if (!written) {
         PrintLine(L"qm-overlay: cannot write the diagnostics report to " + target + L": " + error, true);
         return 1;
     }

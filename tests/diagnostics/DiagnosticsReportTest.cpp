@@ -2,6 +2,7 @@
 #include <dxgi1_2.h>
 #include <wrl/client.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -130,4 +131,36 @@ TEST(DiagnosticsReport, GoesToTheLogFolderOrFailsWithOne) {
         EXPECT_NE(failed.output.find("cannot write the diagnostics report to " + ToUtf8(bad)), std::string::npos)
             << failed.output;
     }
+}
+
+// A report of the same second as another (two started together) gets a name of its own and leaves
+// the other's file as it was.
+TEST(DiagnosticsReport, NeverReplacesAnotherReportOfTheSameSecond) {
+    const test::LogProfile profile;
+    // Reports planted for each of the next seconds: whenever the run writes, its name is taken.
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    FILETIME start{};
+    ::SystemTimeToFileTime(&now, &start);
+    std::vector<std::wstring> planted;
+    for (int second = 0; second < 15; ++second) {
+        ULARGE_INTEGER at{};
+        at.LowPart = start.dwLowDateTime;
+        at.HighPart = start.dwHighDateTime;
+        at.QuadPart += static_cast<ULONGLONG>(second) * 10000000;
+        const FILETIME time{at.LowPart, at.HighPart};
+        SYSTEMTIME t{};
+        ::FileTimeToSystemTime(&time, &t);
+        wchar_t name[80];
+        std::swprintf(name, 80, L"qm-overlay-diagnostics_%04u-%02u-%02u_%02u-%02u-%02u", t.wYear, t.wMonth, t.wDay,
+                      t.wHour, t.wMinute, t.wSecond);
+        planted.push_back(profile.Folder() + L"\\" + name + L".json");
+        ASSERT_TRUE(test::WriteFileBytes(planted.back(), "planted"));
+    }
+    const test::ProcessResult r = Diagnose(L"--diagnose", profile);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_NE(r.output.find("_2.json"), std::string::npos) << r.output;
+    for (const std::wstring& path : planted) EXPECT_EQ(test::ReadFileBytes(path), "planted");
+    EXPECT_EQ(test::ListFiles(profile.Folder(), L"*_2.json").size(), 1u);
 }
