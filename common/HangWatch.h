@@ -10,7 +10,8 @@ namespace base {
 
 // Watches that one thread comes back from a call in time. The watched thread only stamps two
 // atomics per call (no system call, no lock); a thread of its own looks four times a second and,
-// once per call that overstays its limit, runs the reaction there.
+// once per call that overstays its limit, runs the reaction there. Only time the watch saw pass
+// counts: a process that was paused as a whole (sleep, a debugger) is not hung.
 class HangWatch {
 public:
     using Reaction = void (*)(void* context, const wchar_t* what, uint32_t limitMs);
@@ -43,6 +44,17 @@ public:
     private:
         HangWatch* watch_;
     };
+
+    // One look's view of the current call, for the watch's thread.
+    struct Look {
+        uint64_t at = 0;  // tick of the previous look
+        bool watching = false;
+        uint32_t entry = 0;
+        uint64_t counted = 0;  // milliseconds of the call that the looks saw pass
+    };
+    // Takes the look at `now` of the call entered at `since` (0: none) as entry number `entry`;
+    // returns how long the call has been seen running.
+    static uint64_t Observe(Look& look, uint64_t now, uint64_t since, uint32_t entry);
 
 private:
     static DWORD WINAPI Main(void* self);

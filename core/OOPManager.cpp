@@ -1,5 +1,6 @@
 #include "core/OOPManager.h"
 
+#include "common/DllHelper.h"
 #include "common/RegistrySettings.h"
 #include "core/CommandLineArgs.h"
 #include "core/HostState.h"
@@ -11,11 +12,24 @@ namespace Registry = Overlay::Common::Registry;
 namespace {
 void SetDpiAwareness() {
     using SetProcessDpiAwarenessFn = HRESULT(WINAPI*)(int);
+    // Nothing may have loaded it yet (Wine's libraries do not): then it comes from the system
+    // folder, and stays for the process's life.
     HMODULE shcore = ::GetModuleHandleW(L"Shcore.dll");
+    if (!shcore) shcore = base::dll_helper::LoadSystemLibrary(L"Shcore.dll");
     auto set = shcore ? reinterpret_cast<SetProcessDpiAwarenessFn>(
                             reinterpret_cast<void*>(::GetProcAddress(shcore, "SetProcessDpiAwareness")))
                       : nullptr;
-    if (!set || set(2) != S_OK) QM_LOG_ERROR(L"OOPManager::Init", L"SetProcessDpiAwareness Fail");
+    constexpr int kPerMonitor = 2;
+    if (set && set(kPerMonitor) == S_OK) return;
+    // Refused because the process is per-monitor aware already (Wine's processes start so): the
+    // request's aim is met, and only a real failure is an error.
+    using GetProcessDpiAwarenessFn = HRESULT(WINAPI*)(HANDLE, int*);
+    auto get = shcore ? reinterpret_cast<GetProcessDpiAwarenessFn>(
+                            reinterpret_cast<void*>(::GetProcAddress(shcore, "GetProcessDpiAwareness")))
+                      : nullptr;
+    int awareness = -1;
+    if (set && get && get(nullptr, &awareness) == S_OK && awareness == kPerMonitor) return;
+    QM_LOG_ERROR(L"OOPManager::Init", L"SetProcessDpiAwareness Fail");
 }
 }  // namespace
 
@@ -178,6 +192,8 @@ int OOPManager::RunStarted(FlushLogger* logger) {
             // A wait that only ran out brought no message; one that came since wakes the next wait.
             peek = WaitForNextPass(now);
         } else {
+            LookForTheClientsEnd(now);
+            if (stopRequested_) break;
             base::HangWatch::Scope bound(watch, L"the update step", kPassLimitMs);
             Update();
             // The wait before the next pass returns at once for anything queued meanwhile.
@@ -349,7 +365,9 @@ void OOPManager::ShutdownD3D() {
     if (renderer_) renderer_->Release();
 }
 
-bool OOPManager::ResetD3D(uint32_t width, uint32_t height) { return !renderer_ || renderer_->Resize(width, height); }
+bool OOPManager::ResetD3D(uint32_t width, uint32_t height, bool again) {
+    return !renderer_ || renderer_->Resize(width, height, again);
+}
 
 bool OOPManager::Render() { return !renderer_ || renderer_->RenderAndPresent(); }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "common/CoalescedPost.h"
 #include "common/HangWatch.h"
 #include "common/MessageWait.h"
 #include "common/UniqueHandle.h"
@@ -81,7 +82,8 @@ public:
     // The renderer's steps, as the manager takes them; without a renderer each succeeds.
     bool InitD3D();
     void ShutdownD3D();
-    bool ResetD3D(uint32_t width, uint32_t height);
+    // `again`: even to the size the back buffer has (after a full-screen change).
+    bool ResetD3D(uint32_t width, uint32_t height, bool again = false);
     bool Render();
     bool IsAdapterChanged() { return renderer_ && renderer_->AdapterChanged(); }
 
@@ -139,7 +141,7 @@ public:
     InputBlockerProxy& InputProxy() override { return inputProxy_; }
 
     // The cursor cache: 7 pictures captured once each, the current one, and whether it changed
-    // since it was drawn.
+    // since it was drawn. From any thread: the window's thread applies the latest kind asked for.
     static constexpr int kCursorSlots = 7;
     void SelectCursor(int32_t type, HCURSOR cursor) override;
     // The current slot's picture, or null when it was never captured.
@@ -181,7 +183,7 @@ public:
     // Shows or hides the overlay as the game's window and state ask; true when it changed.
     bool SyncOverlayShown(HWND game);
     bool VerifyAdapterUpdated(uint32_t width, uint32_t height);
-    bool ResizeDevice(uint32_t width, uint32_t height);
+    bool ResizeDevice(uint32_t width, uint32_t height, bool again = false);
     // The game as placement needs it, from what the pass has read.
     OverlayWindow::Game GameForPlacement();
     void PlaceOverlay(bool force);
@@ -213,6 +215,15 @@ public:
 
 protected:
     void RunForceForeground(HWND window, bool flag);
+    // On the worker: the game is asked to answer before the window's thread forces the foreground,
+    // which attaches to the game's input and would wait for a hung game.
+    void ForceForegroundOnceTheGameAnswers();
+    // On the window's thread: the cursor kind and pictures asked for since the last look.
+    void ApplyCursorRequests();
+    // The host's own messages to its window, beyond the ones the input side posts.
+    static constexpr UINT kMsgForceForeground = WM_USER + 14;
+    // lParam of a posted kMsgExclusiveChanged: the value is the latest one, not wParam.
+    static constexpr LPARAM kLatestValue = 0x514D;
     // The hang watch's reaction, on its own thread: a stuck exit goes on, a stuck pass ends the host.
     static void OnHang(void* self, const wchar_t* what, uint32_t limitMs);
     // The exit code from now on, and that the exit has begun.
@@ -222,6 +233,8 @@ protected:
     // The main loop's wait when no message is waiting and the next pass is not due; false when it
     // only ran out (no message came).
     bool WaitForNextPass(int64_t now);
+    void LookForTheClientsEnd(int64_t now);
+    void ClientEnded();
     // Nothing a placement depends on changed since the last pass that looked (the game's rectangle,
     // the foreground, the overlay's neighbours, the full-screen and exclusive states): the pass
     // only renders. Now and then a pass looks regardless, for what the system does not report.
@@ -230,6 +243,11 @@ protected:
     static constexpr int kPassOn = -1;
     int LookAndPlace(int64_t passStartUs);
     bool OverlayMatchesGame(const RECT& rect);
+    // The game's client area has no pixel to cover (a window collapsed to its frame): the overlay
+    // is hidden rather than left at its last size.
+    bool GameAreaEmpty() const {
+        return !minimized_ && (gameRect_.right - gameRect_.left < 1 || gameRect_.bottom - gameRect_.top < 1);
+    }
 
     const ManagerType type_;
     std::unique_ptr<Renderer> renderer_;
@@ -257,7 +275,15 @@ protected:
     int cursorIndex_ = 0;
     bool cursorChanged_ = false;
     CursorImage cursorImages_[kCursorSlots] = {};
-    bool cursorCaptured_[kCursorSlots] = {};
+    std::atomic<bool> cursorCaptured_[kCursorSlots] = {};
+    // What other threads asked for and the window's thread has not applied yet.
+    std::atomic<int32_t> requestedCursorType_{0};
+    std::atomic<bool> cursorRequested_{false};
+    std::atomic<HCURSOR> offeredCursors_[kCursorSlots] = {};
+    base::CoalescedPost cursorPost_;
+    // The kind the blocker was last told, and which blocker.
+    int32_t blockerCursorType_ = -1;
+    HWND blockerCursorWindow_ = nullptr;
     OOPHooksManager hooksManager_;
     InputBlockerProxy inputProxy_;
     WindowManager windowManager_;
@@ -268,7 +294,17 @@ protected:
     std::atomic<bool> fullScreenCheckQueued_{false};
     std::atomic<uint64_t> lastFullScreenCheckTick_{0};
     std::atomic<bool> requestedClickThrough_{true};
-    std::atomic<bool> clickThroughPosted_{false};
+    base::CoalescedPost clickThroughPost_;
+    base::CoalescedPost bringToForegroundPost_;
+    base::CoalescedPost resizeDevicePost_;
+    base::CoalescedPost inputModePost_;
+    base::CoalescedPost exclusiveNoticePost_;
+    std::atomic<bool> exclusiveNotice_{false};
+    // The latest foreground forcing asked for, run once the game has answered.
+    std::atomic<HWND> foregroundTarget_{nullptr};
+    std::atomic<bool> foregroundCancelMode_{false};
+    std::atomic<bool> foregroundProbeQueued_{false};
+    base::CoalescedPost forceForegroundPost_;
     uint32_t windowThreadId_ = 0;
     FramePacer pacer_;
     // Where the system does not report the game's moves, the loop looks at its rectangle this often
@@ -280,6 +316,7 @@ protected:
     base::MessageWaiter waiter_;
     // The client's process, waited for by the main loop; the stop request's wake-up.
     base::UniqueHandle clientProcess_;
+    int64_t clientLookedAtUs_ = 0;
     base::UniqueHandle stopEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     GameWindowEvents gameEvents_;
     // Set wherever a placement's inputs may have changed unseen; the next pass looks.

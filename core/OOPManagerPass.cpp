@@ -20,15 +20,29 @@ bool OOPManager::WaitForNextPass(int64_t now) {
     const HANDLE handles[] = {stopEvent_.Get(), clientProcess_.Get()};
     const DWORD count = clientProcess_ ? 2 : stopEvent_ ? 1 : 0;
     const int woken = waiter_.Wait(due, pollMs, handles, count);
+    clientLookedAtUs_ = now;
     if (woken == 1) {
-        DWORD exitCode = 0xFFFFFFFF;
-        if (!::GetExitCodeProcess(clientProcess_.Get(), &exitCode)) exitCode = 0xFFFFFFFF;
-        clientProcess_.Reset();
-        ProcessClosed(nullptr, clientPid_, exitCode);
+        ClientEnded();
         return true;
     }
     if (follow && FollowGameNow()) lastGameMoveUs_ = base::NowMicroseconds();
     return woken != base::MessageWaiter::kTimeOut;
+}
+
+void OOPManager::LookForTheClientsEnd(int64_t now) {
+    // A loop whose frames are always due (a client slower than the frame rate) never waits, and so
+    // never hears of the client's end from the wait: it looks now and then instead.
+    constexpr int64_t kLookEveryUs = 100000;
+    if (!clientProcess_ || now - clientLookedAtUs_ < kLookEveryUs) return;
+    clientLookedAtUs_ = now;
+    if (::WaitForSingleObject(clientProcess_.Get(), 0) == WAIT_OBJECT_0) ClientEnded();
+}
+
+void OOPManager::ClientEnded() {
+    DWORD exitCode = 0xFFFFFFFF;
+    if (!::GetExitCodeProcess(clientProcess_.Get(), &exitCode)) exitCode = 0xFFFFFFFF;
+    clientProcess_.Reset();
+    ProcessClosed(nullptr, clientPid_, exitCode);
 }
 
 bool OOPManager::FollowGameNow() {
@@ -81,7 +95,7 @@ bool OOPManager::Step(bool render) {
     const bool sizeChanged = width != backBufferWidth_ || height != backBufferHeight_;
     if (previousSizeChanged_ && !sizeChanged) PostFullScreenCheck(true);
     previousSizeChanged_ = sizeChanged;
-    if (minimized_ || !gameShown_ || !render) return false;
+    if (minimized_ || !gameShown_ || GameAreaEmpty() || !render) return false;
 
     bool reset = sizeChanged;
     if (needsReset_) {
@@ -178,7 +192,7 @@ int OOPManager::LookAndPlace(int64_t passStartUs) {
         PlaceOverlay(windowManager_.IsFullScreen() && !minimized_);
     }
     // Until the back buffer has the game's size a pass may still redo the placement.
-    if (width != backBufferWidth_ || height != backBufferHeight_) lookAgain_ = true;
+    if (!GameAreaEmpty() && (width != backBufferWidth_ || height != backBufferHeight_)) lookAgain_ = true;
     overlayAbove_ = ::GetWindow(overlayWindow_, GW_HWNDPREV);
     overlayBelow_ = ::GetWindow(overlayWindow_, GW_HWNDNEXT);
     return kPassOn;

@@ -33,27 +33,38 @@ LRESULT OOPManager::OnOverlayMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             return 0;
         case WM_NCHITTEST:
             return manager->clickThrough_ ? HTTRANSPARENT : HTCLIENT;
-        case WM_SETCURSOR:
         case qm::overlay::kMsgRefreshCursor:
+            manager->cursorPost_.Taken();
+            manager->ApplyCursorRequests();
+            [[fallthrough]];
+        case WM_SETCURSOR:
             if (!manager->clickThrough_) {
                 if (HCURSOR cursor = ::GetCursor()) ::SetCursor(cursor);
                 if (controller) controller->OnOverlayActivated();
             }
             return 1;
         case qm::overlay::kMsgExclusiveChanged: {
-            const bool flag = wParam != 0;
+            // The host's own notice carries no value: the latest one is read when it is taken.
+            if (lParam == kLatestValue) manager->exclusiveNoticePost_.Taken();
+            const bool flag = lParam == kLatestValue ? manager->exclusiveNotice_.load() : wParam != 0;
             manager->ForceForeground(flag ? manager->overlayWindow_ : manager->windowManager_.GetGameWindow(), flag);
             if (controller) controller->OnOverlayActivated();
             return 1;
         }
         case qm::overlay::kMsgBringToForeground:
+            manager->bringToForegroundPost_.Taken();
             manager->ForceForeground(manager->overlayWindow_, true);
             return 1;
         case qm::overlay::kMsgResizeDevice:
-            manager->ResizeDevice(manager->backBufferWidth_, manager->backBufferHeight_);
+            manager->resizeDevicePost_.Taken();
+            manager->ResizeDevice(manager->backBufferWidth_, manager->backBufferHeight_, true);
+            return 1;
+        case kMsgForceForeground:
+            manager->forceForegroundPost_.Taken();
+            manager->RunForceForeground(manager->foregroundTarget_.load(), manager->foregroundCancelMode_.load());
             return 1;
         case kMsgApplyClickThrough: {
-            manager->clickThroughPosted_ = false;
+            manager->clickThroughPost_.Taken();
             // Re-read after applying: a request that came meanwhile may have seen the old state.
             bool requested;
             do {
@@ -66,6 +77,7 @@ LRESULT OOPManager::OnOverlayMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             manager->hooksManager_.ApplyLatestExclusiveMode();
             return 1;
         case kMsgApplyInputMode:
+            manager->inputModePost_.Taken();
             manager->ApplyExclusiveInputMode();
             return 1;
         default:
@@ -125,7 +137,8 @@ bool OOPManager::SyncOverlayShown(HWND game) {
         gameShown_ = gameShown;
         QM_LOG_INFO(L"OOPManager::UpdateWindowState", 1, L"game window %s", gameShown ? L"shown" : L"hidden");
     }
-    const bool wanted = gameShown && !minimized_ && !(fullScreenRenderingOff_ && windowManager_.IsFullScreen());
+    const bool wanted = gameShown && !minimized_ && !GameAreaEmpty() &&
+                        !(fullScreenRenderingOff_ && windowManager_.IsFullScreen());
     statistics_.OverlayShown(wanted, base::NowMicroseconds());
     if (wanted == (::IsWindowVisible(overlayWindow_) != FALSE)) return false;
     ::ShowWindow(overlayWindow_, wanted ? SW_SHOWNA : SW_HIDE);
@@ -149,12 +162,12 @@ bool OOPManager::VerifyAdapterUpdated(uint32_t width, uint32_t height) {
     return false;
 }
 
-bool OOPManager::ResizeDevice(uint32_t width, uint32_t height) {
+bool OOPManager::ResizeDevice(uint32_t width, uint32_t height, bool again) {
     if (minimized_) return false;
     if (backBufferWidth_ != 0 && backBufferHeight_ != 0 && fullScreenRenderingOff_ && windowManager_.IsFullScreen()) {
         return false;
     }
-    if (!ResetD3D(width, height)) return false;
+    if (!ResetD3D(width, height, again)) return false;
     resetDone_ = true;
     backBufferWidth_ = width;
     backBufferHeight_ = height;
@@ -207,9 +220,9 @@ void OOPManager::HandleFullScreenModeChanged() {
     if (!fullScreen && !FirstFrameRendered()) {
         QM_LOG_INFO(L"OOPManager::HandleFullScreenModeChanged", 1, L"switch to window mode!");
     }
-    ::PostMessageW(overlayWindow_, qm::overlay::kMsgBringToForeground, 1, 1);
-    ::PostMessageW(overlayWindow_, qm::overlay::kMsgResizeDevice, 1, 1);
-    if (OOPHooksManager::IsExclusive()) ::PostMessageW(overlayWindow_, kMsgApplyInputMode, 0, 0);
+    bringToForegroundPost_.Post(overlayWindow_, qm::overlay::kMsgBringToForeground, 1, 1);
+    resizeDevicePost_.Post(overlayWindow_, qm::overlay::kMsgResizeDevice, 1, 1);
+    if (OOPHooksManager::IsExclusive()) inputModePost_.Post(overlayWindow_, kMsgApplyInputMode);
     if (qm::IOverlayManagerController* controller = hooksManager_.Controller()) controller->OnWindowModeRestored();
 }
 
@@ -217,7 +230,8 @@ void OOPManager::HandleExclusiveModeChanged(bool exclusive) {
     QM_LOG_WARNING(L"OOPManager::HandleExclusiveModeChanged", L"HandleExclusiveModeChanged %d", exclusive ? 1 : 0);
     SetClickThrough(!exclusive, false);
     lookAgain_ = true;
-    ::PostMessageW(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, 0);
+    exclusiveNotice_ = exclusive;
+    exclusiveNoticePost_.Post(overlayWindow_, qm::overlay::kMsgExclusiveChanged, exclusive ? 1 : 0, kLatestValue);
 }
 
 void OOPManager::ApplyExclusiveInputMode() {
@@ -248,12 +262,38 @@ void OOPManager::ApplyExclusiveStyle(bool again) {
 void OOPManager::RunForceForeground(HWND window, bool flag) { windowManager_.ForceForegroundWindow(window, flag); }
 
 void OOPManager::ForceForeground(HWND window, bool flag) {
-    // A hung game would block the foreground calls: they then run on the worker.
-    if (::IsHungAppWindow(windowManager_.GetGameWindow()) && worker_ &&
-        worker_->Post([this, window, flag] { RunForceForeground(window, flag); })) {
+    // Forcing attaches to the game's input and activates windows across it, which waits for the
+    // game's thread: the window's thread forces only once the game has just answered the worker,
+    // so a game that hangs (loading, say) delays the foreground alone. The latest request wins.
+    foregroundTarget_ = window;
+    foregroundCancelMode_ = flag;
+    if (!worker_ || !overlayWindow_) {
+        RunForceForeground(window, flag);
         return;
     }
-    RunForceForeground(window, flag);
+    if (foregroundProbeQueued_.exchange(true)) return;
+    if (!worker_->Post([this] { ForceForegroundOnceTheGameAnswers(); })) {
+        foregroundProbeQueued_ = false;
+        RunForceForeground(window, flag);
+    }
+}
+
+void OOPManager::ForceForegroundOnceTheGameAnswers() {
+    // One short question at a time, the worker's other tasks between them; the system answers at
+    // once for a game it already counts as hung, so the worker then rests before asking again.
+    constexpr UINT kAnswerWithinMs = 200;
+    constexpr DWORD kAskAgainAfterMs = 100;
+    HWND game = windowManager_.GetCachedGameWindow();
+    DWORD_PTR result = 0;
+    const bool answered = !game || !::IsWindow(game) ||
+                          ::SendMessageTimeoutW(game, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kAnswerWithinMs,
+                                                &result) != 0;
+    if (!answered && !exiting_) {
+        if (::IsHungAppWindow(game)) ::Sleep(kAskAgainAfterMs);
+        if (worker_->Post([this] { ForceForegroundOnceTheGameAnswers(); })) return;
+    }
+    foregroundProbeQueued_ = false;
+    if (!forceForegroundPost_.Post(overlayWindow_, kMsgForceForeground)) return;
 }
 
 void OOPManager::PostFullScreenCheck(bool now) {
@@ -279,27 +319,52 @@ void OOPManager::RequestClickThrough(bool clickThrough) {
     }
     requestedClickThrough_ = clickThrough;
     // Nothing to ask while no request is on its way and the overlay already is as asked.
-    if (!clickThroughPosted_.load() && clickThrough == clickThrough_.load()) return;
-    if (!clickThroughPosted_.exchange(true) && !::PostMessageW(overlayWindow_, kMsgApplyClickThrough, 0, 0)) {
-        clickThroughPosted_ = false;
-    }
+    if (!clickThroughPost_.Pending() && clickThrough == clickThrough_.load()) return;
+    clickThroughPost_.Post(overlayWindow_, kMsgApplyClickThrough);
 }
 
 void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
+    const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
+    requestedCursorType_ = type;
+    // A kind is captured once per process: the first handle offered for it is kept until then.
+    if (cursor && !cursorCaptured_[index].load()) {
+        HCURSOR none = nullptr;
+        offeredCursors_[index].compare_exchange_strong(none, cursor);
+    }
+    cursorRequested_ = true;
+    if (OnWindowThread() || windowThreadId_ == 0 || !cursorPost_.Post(overlayWindow_, qm::overlay::kMsgRefreshCursor)) {
+        ApplyCursorRequests();
+    }
+}
+
+void OOPManager::ApplyCursorRequests() {
+    if (!cursorRequested_.exchange(false)) return;
+    const int32_t type = requestedCursorType_.load();
     const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
     if (index != cursorIndex_) {
         cursorIndex_ = index;
         cursorChanged_ = true;
     }
-    // A kind is captured once per process; later handles for it are ignored.
-    if (cursorCaptured_[index] || !cursor) return;
-    if (CaptureCursorImage(cursor, &cursorImages_[index])) {
-        cursorCaptured_[index] = true;
-        cursorChanged_ = true;
+    for (int slot = 0; slot < kCursorSlots; ++slot) {
+        HCURSOR offered = offeredCursors_[slot].exchange(nullptr);
+        if (!offered || cursorCaptured_[slot].load()) continue;
+        if (CaptureCursorImage(offered, &cursorImages_[slot])) {
+            cursorCaptured_[slot] = true;
+            if (slot == cursorIndex_) cursorChanged_ = true;
+        }
+    }
+    // The blocker hears of the kind once per change; it is only known once the proxy has
+    // registered its messages.
+    HWND blocker = inputProxy_.BlockerWindow();
+    if (blocker && (blocker != blockerCursorWindow_ || type != blockerCursorType_) &&
+        ::PostMessageW(blocker, inputProxy_.CursorMessage(), static_cast<WPARAM>(static_cast<intptr_t>(type)), 0)) {
+        blockerCursorWindow_ = blocker;
+        blockerCursorType_ = type;
     }
 }
 
 const CursorImage* OOPManager::CursorToDraw(bool* changed) {
+    ApplyCursorRequests();
     *changed = cursorChanged_;
     cursorChanged_ = false;
     return CurrentCursorImage();

@@ -5,6 +5,16 @@
 #include "logging/Log.h"
 #include "qm/OverlayWindowContract.h"
 
+namespace {
+// Another host's overlay over the same game (two clients each started one): it counts as part of
+// the game's stack, so neither host moves itself above the other, and both settle at once.
+bool IsOverlayOfAnotherHost(HWND window, HWND own) {
+    if (window == own) return false;
+    wchar_t name[32] = {};
+    return ::GetClassNameW(window, name, 32) > 0 && ::lstrcmpW(name, qm::overlay::kWindowClass) == 0;
+}
+}  // namespace
+
 OverlayWindow::~OverlayWindow() { Destroy(); }
 
 bool OverlayWindow::Create(HINSTANCE instance, DWORD exStyle, const RECT& at, Owner* owner) {
@@ -85,7 +95,7 @@ HWND OverlayWindow::InsertAfter(const Game& game) const {
     for (HWND w = ::GetWindow(game.window, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
         DWORD pid = 0;
         ::GetWindowThreadProcessId(w, &pid);
-        if (pid != game.pid && ::IsWindowVisible(w) && w != window_) return w;
+        if (pid != game.pid && ::IsWindowVisible(w) && w != window_ && !IsOverlayOfAnotherHost(w, window_)) return w;
     }
     return HWND_TOPMOST;
 }
@@ -103,6 +113,14 @@ bool OverlayWindow::Matches(const RECT& rect) const {
            overlay.bottom == rect.bottom;
 }
 
+bool OverlayWindow::LiesUnder(HWND after) const {
+    // Other hosts' overlays may lie between that place and this one.
+    HWND above = ::GetWindow(window_, GW_HWNDPREV);
+    while (above && above != after && IsOverlayOfAnotherHost(above, window_)) above = ::GetWindow(above, GW_HWNDPREV);
+    return after == HWND_TOPMOST ? above == nullptr && (::GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0
+                                 : above == after;
+}
+
 void OverlayWindow::Place(const Game& game, bool force, uint32_t width, uint32_t height) {
     constexpr UINT kZOrderOnly = SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW | SWP_NOACTIVATE | SWP_NOSENDCHANGING;
     HWND foreground = ::GetForegroundWindow();
@@ -115,17 +133,14 @@ void OverlayWindow::Place(const Game& game, bool force, uint32_t width, uint32_t
     if (gameIsForeground == gameWasForeground_ && !force && !newForeground) {
         HWND after = InsertAfter(game);
         // Already where it belongs: a z-order call would only cost a round trip to the system.
-        const bool there = after == HWND_TOPMOST
-                               ? ::GetWindow(window_, GW_HWNDPREV) == nullptr &&
-                                     (::GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0
-                               : ::GetWindow(after, GW_HWNDNEXT) == window_;
-        if (!there) {
-            ::SetWindowPos(window_, after, 0, 0, 0, 0, kZOrderOnly);
-        }
+        if (!LiesUnder(after)) ::SetWindowPos(window_, after, 0, 0, 0, 0, kZOrderOnly);
     } else {
         const bool noMove = game.rect.left == kMinimizedLeft || game.minimized;
-        ::SetWindowPos(window_, InsertAfter(game), game.rect.left, game.rect.top, static_cast<int>(width),
-                       static_cast<int>(height), noMove ? kZOrderOnly : SWP_NOACTIVATE);
+        HWND after = InsertAfter(game);
+        UINT flags = noMove ? kZOrderOnly : SWP_NOACTIVATE;
+        if (LiesUnder(after)) flags |= SWP_NOZORDER;
+        ::SetWindowPos(window_, after, game.rect.left, game.rect.top, static_cast<int>(width), static_cast<int>(height),
+                       flags);
     }
     gameWasForeground_ = gameIsForeground;
 }

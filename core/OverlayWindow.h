@@ -66,6 +66,8 @@ public:
     void Place(const Game& game, bool force, uint32_t width, uint32_t height);
     // The foreground window as the last placement saw it.
     HWND LastForeground() const { return lastForeground_; }
+    // Directly under `after` (top-most and first for HWND_TOPMOST), other hosts' overlays aside.
+    bool LiesUnder(HWND after) const;
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -46,7 +46,8 @@ public:
     // Everything Create made; safe to call again.
     virtual void Release() = 0;
     // The back buffer at the game's size; a lost device is made again here. False while it is not.
-    virtual bool Resize(uint32_t width, uint32_t height) = 0;
+    // A resize to the size the buffer has is skipped unless `again` asks for it.
+    virtual bool Resize(uint32_t width, uint32_t height, bool again) = 0;
     // Clears, lets the client draw and presents. False when nothing could be presented.
     virtual bool RenderAndPresent() = 0;
     // Frames wait for a resize (the device was lost, or was made anew at its first size).

@@ -28,6 +28,9 @@ struct InputState : base::ProcessWide<InputState> {
     std::atomic<uint32_t> cursorVisibleSinceTick{0};
     // Overlay client coordinates, y in the high half.
     std::atomic<int64_t> lastMousePosition{0};
+    // The Alt keys held, as the keyboard hook saw them go down and up (1 left, 2 right): some
+    // systems (Wine) never mark Tab with LLKHF_ALTDOWN.
+    std::atomic<uint8_t> altKeysDown{0};
 
     // The game configuration: the host's defaults until a controller has given one.
     qm::GameConfiguration configuration{};

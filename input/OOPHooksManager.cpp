@@ -203,12 +203,21 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
 LRESULT CALLBACK OOPHooksManager::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
     InputState& state = State();
     auto* key = reinterpret_cast<KBDLLHOOKSTRUCT*>(lParam);
-    if (code == 0 && key && key->vkCode == VK_TAB && (key->flags & LLKHF_ALTDOWN) != 0) {
-        return ::CallNextHookEx(state.keyboardHook.load(), code, wParam, lParam);
-    }
     // Alt's own events always go on (the controller still sees them): swallowed, the system would
     // not know that Alt is held, and Alt+Tab would be lost.
     const bool alt = code == 0 && key && (key->vkCode == VK_MENU || key->vkCode == VK_LMENU || key->vkCode == VK_RMENU);
+    if (alt) {
+        const uint8_t bit = key->vkCode == VK_RMENU ? 2 : 1;
+        if (wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN) {
+            state.altKeysDown.fetch_or(bit);
+        } else {
+            state.altKeysDown.fetch_and(static_cast<uint8_t>(~bit));
+        }
+    }
+    if (code == 0 && key && key->vkCode == VK_TAB &&
+        ((key->flags & LLKHF_ALTDOWN) != 0 || state.altKeysDown.load() != 0)) {
+        return ::CallNextHookEx(state.keyboardHook.load(), code, wParam, lParam);
+    }
     OOPHooksManager* hooks = state.hooks;
     qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     if (controller && controller->OnKeyboardHook(code, wParam, key) && !alt) return 1;
@@ -312,15 +321,11 @@ void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
         ApplyLatestExclusiveMode();
         return;
     }
-    if (!exclusivePosted_.exchange(true) &&
-        !::PostMessageW(manager->OverlayWindow(), OverlayHost::kMsgApplyExclusive, 0, 0)) {
-        exclusivePosted_ = false;
-        ApplyLatestExclusiveMode();
-    }
+    if (!exclusivePost_.Post(manager->OverlayWindow(), OverlayHost::kMsgApplyExclusive)) ApplyLatestExclusiveMode();
 }
 
 void OOPHooksManager::ApplyLatestExclusiveMode() {
-    exclusivePosted_ = false;
+    exclusivePost_.Taken();
     const bool exclusive = State().exclusive.load();
     // A quick on and off before this thread ran changes nothing here, and is neither applied nor logged.
     if (exclusive == exclusiveApplied_) return;
@@ -413,14 +418,9 @@ bool OOPHooksManager::CanShowOverlay() {
 }
 
 void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
-    OverlayHost* manager = State().manager;
-    if (!manager) return;
-    // A blocker window is only known once the proxy has registered its messages.
-    if (HWND blocker = manager->BlockerWindow()) {
-        ::PostMessageW(blocker, manager->InputProxy().CursorMessage(), static_cast<WPARAM>(static_cast<intptr_t>(type)), 0);
-    }
-    if (HWND overlay = manager->OverlayWindow()) ::PostMessageW(overlay, qm::overlay::kMsgRefreshCursor, 0, 0);
-    manager->SelectCursor(type, cursor);
+    // The overlay's thread applies the latest kind, and tells the blocker: a client that calls
+    // this in a loop costs one pending message.
+    if (OverlayHost* manager = State().manager) manager->SelectCursor(type, cursor);
 }
 
 void OOPHooksManager::SetPassThrough(bool passThrough) {

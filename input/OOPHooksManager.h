@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/CoalescedPost.h"
 #include "common/HangWatch.h"
 #include "common/DllHelper.h"
 #include "common/UniqueHandle.h"
@@ -88,7 +89,7 @@ private:
     HINSTANCE hooksInstance_ = nullptr;
     static DWORD WINAPI HooksThreadProc(void* self);
     std::atomic<uint32_t> hooksThreadId_{0};
-    std::atomic<bool> exclusivePosted_{false};
+    base::CoalescedPost exclusivePost_;
     bool exclusiveApplied_ = false;  // the overlay thread's own
     DLL_DIRECTORY_COOKIE clientDirectory_ = nullptr;  // kept for the library's lifetime
 };

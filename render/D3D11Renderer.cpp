@@ -233,7 +233,7 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
         lostReason_ = S_OK;
         recreateTries_ = 0;
         suspended_ = true;  // the new swap chain is 10 x 10: the reset below must not be skipped
-        return Resize(width, height);
+        return Resize(width, height, false);
     }
     if (recreateTries_ > 0 && now < nextRecreateUs_) {
         host_.DelayNextPass(nextRecreateUs_ - now);
@@ -262,17 +262,16 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
     return false;
 }
 
-bool D3D11Renderer::Resize(uint32_t width, uint32_t height) {
+bool D3D11Renderer::Resize(uint32_t width, uint32_t height, bool again) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::ResetD3D";
     if (creating_ || host_.Minimized() || width < 1 || height < 1) return false;
     // A device made again needs a size to make it for; before the first one there is none to lose.
     if (deviceThread_.Busy() || (width_ != 0 && DeviceLost())) return RecreateDevice(width, height);
     if (!context_) return false;
-    // The height is compared with the stored width: resets at the stored size after an adapter or
-    // full-screen change then go ahead for any window that is not square.
-    if (!suspended_ && width == width_ && height == width_) {
+    // Skipped only at the size the back buffer has: a full-screen change asks again on its own, and
+    // a device made anew has a size of none (its swap chain is 10 x 10) until its first resize.
+    if (!suspended_ && !again && width == width_ && height == height_) {
         QM_LOG_INFO(kFn, 1, L"skip reset device (%d %d) - no update", width, height);
-        height_ = height;
         return true;
     }
     if (gRenderLog.resetLoggingArmed) {
@@ -372,6 +371,9 @@ void D3D11Renderer::Release() {
     // A job still running owns the objects: it finishes first, or they are left to it.
     if (!deviceThread_.Finish(DeviceThread::kJobLimitMs)) return;
     ReleaseObjects();
+    // The next device's swap chain starts at 10 x 10: its first resize must not be skipped.
+    width_ = 0;
+    height_ = 0;
 }
 
 void D3D11Renderer::ReleaseObjects() {

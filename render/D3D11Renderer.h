@@ -23,7 +23,7 @@ public:
 
     bool Create() override;
     void Release() override;
-    bool Resize(uint32_t width, uint32_t height) override;
+    bool Resize(uint32_t width, uint32_t height, bool again) override;
     bool RenderAndPresent() override;
     bool Suspended() const override { return suspended_; }
     bool FirstFrameRendered() const override { return firstFrameRendered_; }

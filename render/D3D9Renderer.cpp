@@ -53,7 +53,7 @@ void D3D9Renderer::Release() {
     d3d_.Reset();
 }
 
-bool D3D9Renderer::Resize(uint32_t width, uint32_t height) {
+bool D3D9Renderer::Resize(uint32_t width, uint32_t height, bool /*again*/) {
     char text[1024];
     std::snprintf(text, sizeof(text), "ResetD3D width=%d - height=%d\n", static_cast<int>(width),
                   static_cast<int>(height));

@@ -12,7 +12,7 @@ public:
 
     bool Create() override;
     void Release() override;
-    bool Resize(uint32_t width, uint32_t height) override;
+    bool Resize(uint32_t width, uint32_t height, bool again) override;
     bool RenderAndPresent() override;
 
     const D3DPRESENT_PARAMETERS& PresentParameters() const { return present_; }

@@ -12,6 +12,9 @@
 // goes to that file, one call per line); QMSAMPLE_SNAPSHOT=<file> (the back buffer as drawn, with its
 // alpha, as a PAM picture, rewritten whenever the buffer's size changes);
 // QMSAMPLE_EXCLUSIVE_EVERY_MS=<n> (enters and leaves exclusive mode every n ms, as Shift+Tab does);
+// QMSAMPLE_EXCLUSIVE_EVENT=<name> (enters or leaves exclusive mode each time the named event is set);
+// QMSAMPLE_CURSOR_FLOOD_MS=<n> (8 threads call SetCursorType in a loop for n ms after Start, then
+// record "cursor flood done"); QMSAMPLE_RENDER_MS=<n> (each RenderOverlay works for n ms);
 // QMSAMPLE_RESOURCES=<file> (appends "handles gdi-objects private-bytes gdi-source memory-source" of
 // the host every second, measured inside it, for soak runs: Wine reads some of these as 0 from
 // another process).
@@ -69,6 +72,28 @@ void Record(const char* format, ...) {
 bool Option(const char* name) {
     char value[16] = {};
     return ::GetEnvironmentVariableA(name, value, sizeof(value)) > 0 && value[0] == '1';
+}
+
+// About `ms` of the processor's time, counted in steps rather than read from a clock, as a client's
+// drawing takes it: a process paused meanwhile still has the rest of the work to do afterwards.
+void Work(DWORD ms) {
+    static uint64_t stepsPerMs = 0;
+    volatile uint64_t step = 0;
+    if (stepsPerMs == 0) {
+        const DWORD start = ::GetTickCount();
+        while (::GetTickCount() - start < 50) {
+            for (int i = 0; i < 10000; ++i) step = step + 1;
+        }
+        stepsPerMs = std::max<uint64_t>(1, step / 50);
+        return;
+    }
+    for (uint64_t i = 0, n = stepsPerMs * ms; i < n; ++i) step = step + 1;
+}
+
+DWORD Number(const char* name) {
+    char value[16] = {};
+    return ::GetEnvironmentVariableA(name, value, sizeof(value)) > 0 ? static_cast<DWORD>(std::strtoul(value, nullptr, 10))
+                                                                     : 0;
 }
 
 using Microsoft::WRL::ComPtr;
@@ -256,6 +281,7 @@ public:
     void RenderOverlay(HWND, IDXGISwapChain* swapChain) override {
         ++calls_;
         if (calls_ == 30) FaultAsAsked();
+        if (renderMs_) Work(renderMs_);
         if (sharedFrames_) ::InterlockedExchange64(sharedFrames_, static_cast<LONG64>(calls_));
         if (!swapChain || drawNothing_) return;
         ComPtr<ID3D11Device> device;
@@ -329,13 +355,20 @@ private:
             floodMs_ = static_cast<DWORD>(std::strtoul(flood, nullptr, 10));
             if (HANDLE t = ::CreateThread(nullptr, 0, &SampleController::Flood, this, 0, nullptr)) ::CloseHandle(t);
         }
-        char every[16] = {};
-        toggleEveryMs_ = ::GetEnvironmentVariableA("QMSAMPLE_EXCLUSIVE_EVERY_MS", every, sizeof(every)) > 0
-                             ? static_cast<DWORD>(std::strtoul(every, nullptr, 10))
-                             : 0;
+        cursorFloodMs_ = Number("QMSAMPLE_CURSOR_FLOOD_MS");
+        if (cursorFloodMs_) {
+            for (int i = 0; i < kCursorFloodThreads; ++i) {
+                if (HANDLE t = ::CreateThread(nullptr, 0, &SampleController::CursorFlood, this, 0, nullptr)) ::CloseHandle(t);
+            }
+        }
+        toggleEveryMs_ = Number("QMSAMPLE_EXCLUSIVE_EVERY_MS");
         resourcesPath_[0] = L'\0';
         ::GetEnvironmentVariableW(L"QMSAMPLE_RESOURCES", resourcesPath_, MAX_PATH);
-        if ((!toggleEveryMs_ && !resourcesPath_[0]) || choresThread_) return;
+        wchar_t eventName[MAX_PATH] = {};
+        if (::GetEnvironmentVariableW(L"QMSAMPLE_EXCLUSIVE_EVENT", eventName, MAX_PATH) > 0) {
+            exclusiveEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, eventName));
+        }
+        if ((!toggleEveryMs_ && !resourcesPath_[0] && !exclusiveEvent_) || choresThread_) return;
         choresStop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (choresStop_) choresThread_.reset(::CreateThread(nullptr, 0, &SampleController::Chores, this, 0, nullptr));
     }
@@ -347,6 +380,19 @@ private:
         }
         choresThread_.reset();
         choresStop_.reset();
+    }
+
+    static constexpr int kCursorFloodThreads = 8;
+    static DWORD WINAPI CursorFlood(void* self) {
+        auto* controller = static_cast<SampleController*>(self);
+        const HCURSOR shapes[] = {::LoadCursorW(nullptr, IDC_ARROW), ::LoadCursorW(nullptr, IDC_HAND),
+                                  ::LoadCursorW(nullptr, IDC_IBEAM)};
+        const DWORD start = ::GetTickCount();
+        for (int32_t i = 0; ::GetTickCount() - start < controller->cursorFloodMs_; ++i) {
+            if (qm::IOverlayManagerControllerDelegate* d = gDelegate) d->SetCursorType(i % 7, shapes[i % 3]);
+        }
+        if (++controller->cursorFloodsDone_ == kCursorFloodThreads) Record("cursor flood done");
+        return 0;
     }
 
     static DWORD WINAPI Flood(void* self) {
@@ -367,7 +413,10 @@ private:
             DWORD due = controller->resourcesPath_[0] ? nextSample : INFINITE;
             if (toggleEvery) due = std::min(due, nextToggle);
             const DWORD wait = due > elapsed ? due - elapsed : 0;
-            if (::WaitForSingleObject(controller->choresStop_.get(), wait) != WAIT_TIMEOUT) break;
+            const HANDLE handles[] = {controller->choresStop_.get(), controller->exclusiveEvent_.get()};
+            const DWORD woken = ::WaitForMultipleObjects(handles[1] ? 2 : 1, handles, FALSE, wait);
+            if (woken != WAIT_TIMEOUT && woken != WAIT_OBJECT_0 + 1) break;
+            if (woken == WAIT_OBJECT_0 + 1) controller->ToggleExclusive();
             elapsed = ::GetTickCount() - start;
             if (toggleEvery && elapsed >= nextToggle) {
                 controller->ToggleExclusive();
@@ -465,6 +514,9 @@ private:
     std::atomic<bool> exclusive_{false};
     DWORD toggleEveryMs_ = 0;
     DWORD floodMs_ = 0;
+    DWORD cursorFloodMs_ = 0;
+    std::atomic<int> cursorFloodsDone_{0};
+    OwnedHandle exclusiveEvent_;
     wchar_t resourcesPath_[MAX_PATH] = {};
     OwnedHandle choresStop_;
     OwnedHandle choresThread_;
@@ -477,6 +529,7 @@ private:
     HANDLE frameMapping_ = nullptr;
     volatile LONG64* sharedFrames_ = nullptr;
     const bool drawNothing_ = Option("QMSAMPLE_DRAW_NOTHING");
+    const DWORD renderMs_ = Number("QMSAMPLE_RENDER_MS");
     const std::wstring snapshotPath_ = SnapshotPath();
     UINT snapshotWidth_ = 0;
     UINT snapshotHeight_ = 0;

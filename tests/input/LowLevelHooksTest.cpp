@@ -174,8 +174,23 @@ TEST(LowLevelHooks, AltTabIsPassedOnWhenTheControllerSwallowsEveryKey) {
         KBDLLHOOKSTRUCT alt{};
         alt.vkCode = vk;
         EXPECT_NE(OOPHooksManager::KeyboardHookProc(HC_ACTION, WM_SYSKEYDOWN, reinterpret_cast<LPARAM>(&alt)), 1) << vk;
+        EXPECT_NE(OOPHooksManager::KeyboardHookProc(HC_ACTION, WM_KEYUP, reinterpret_cast<LPARAM>(&alt)), 1) << vk;
     }
-    EXPECT_EQ(o.controller.altKeys.load(), 3);
+    EXPECT_EQ(o.controller.altKeys.load(), 6);
+
+    // Real keys, as the system delivers them (under Wine Tab carries no LLKHF_ALTDOWN): Tab while
+    // Alt is held goes on, after Alt's release it is the controller's again.
+    const int tabs = o.controller.tabKeys.load();
+    const int alts = o.controller.altKeys.load();
+    Key(VK_LMENU, false);
+    Key(VK_TAB, false);
+    Key(VK_TAB, true);
+    Key(VK_LMENU, true);
+    ASSERT_TRUE(o.Settle([&] { return o.controller.altKeys.load() == alts + 2; }));
+    EXPECT_EQ(o.controller.tabKeys.load(), tabs);
+    Key(VK_TAB, false);
+    Key(VK_TAB, true);
+    EXPECT_TRUE(o.Settle([&] { return o.controller.tabKeys.load() == tabs + 2; }));
 }
 
 namespace {

@@ -85,27 +85,34 @@ TEST(D3D11Renderer, FailingSystemCallsFallBackOrFailTheStep) {
     backend.swapChainFailures = 1;
     test::TestD3D11 r;
     EXPECT_FALSE(r->Create());
-    EXPECT_FALSE(r->Resize(800, 600));
+    EXPECT_FALSE(r->Resize(800, 600, false));
     EXPECT_FALSE(r->RenderAndPresent());
 }
 
 TEST(D3D11Renderer, ResetsFollowTheSizeRules) {
     test::TestD3D11 r;
     ASSERT_TRUE(r->Create());
-    EXPECT_FALSE(r->Resize(0, 600));
-    EXPECT_FALSE(r->Resize(800, 0));
+    EXPECT_FALSE(r->Resize(0, 600, false));
+    EXPECT_FALSE(r->Resize(800, 0, false));
     r.host.minimized = true;
-    EXPECT_FALSE(r->Resize(800, 600));
+    EXPECT_FALSE(r->Resize(800, 600, false));
     r.host.minimized = false;
     EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 10u);
 
-    ASSERT_TRUE(r->Resize(800, 600));
+    ASSERT_TRUE(r->Resize(800, 600, false));
     EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 800u);
     EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Height, 600u);
-    // The height is compared with the stored width: 800 x 800 after 800 x 600 counts as no update.
-    EXPECT_TRUE(r->Resize(800, 800));
-    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Height, 600u);
-    ASSERT_TRUE(r->Resize(640, 480));
+    // A square window gets a square back buffer: only both sizes unchanged count as no update.
+    ASSERT_TRUE(r->Resize(800, 800, false));
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Height, 800u);
+    ASSERT_TRUE(r->Resize(640, 480, false));
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 640u);
+    ASSERT_TRUE(r->Resize(640, 480, true));  // asked again at the size it has
+    EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Height, 480u);
+    // A device made anew (its swap chain 10 x 10) is sized whatever size the last one had.
+    r->Release();
+    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r->Resize(640, 480, false));
     EXPECT_EQ(Describe(r->SwapChain()).BufferDesc.Width, 640u);
 }
 
@@ -114,7 +121,7 @@ TEST(D3D11Renderer, RendersTheBackgroundAndTheControllersContentThenPresents) {
     test::TestD3D11 r;
     r.host.controller = &controller;
     ASSERT_TRUE(r->Create());
-    ASSERT_TRUE(r->Resize(320, 200));
+    ASSERT_TRUE(r->Resize(320, 200, false));
     r.host.background = 0x0F7F0000;
     EXPECT_TRUE(r->RenderAndPresent());
     EXPECT_EQ(controller.frames, 1);
@@ -134,7 +141,7 @@ TEST(D3D11Renderer, FramesKeepToTheTargetRateWhenPresentReturnsAtOnce) {
     // Present here returns without waiting for a vertical blank, as it does with sync interval 0.
     test::TestD3D11 r;
     ASSERT_TRUE(r->Create());
-    ASSERT_TRUE(r->Resize(320, 200));
+    ASSERT_TRUE(r->Resize(320, 200, false));
     constexpr int kFrames = 30;
     int frames = 0;
     const int64_t start = base::NowMicroseconds();
@@ -204,7 +211,7 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
     test::TestD3D11 r;
     EXPECT_FALSE(r->RenderCursor());  // not set up yet
     ASSERT_TRUE(r->Create());
-    ASSERT_TRUE(r->Resize(200, 120));
+    ASSERT_TRUE(r->Resize(200, 120, false));
     EXPECT_TRUE(r->CursorRenderingReady());
     EXPECT_FALSE(r->RenderCursor());  // no picture yet
 
@@ -246,7 +253,7 @@ TEST(D3D11Renderer, ALostDeviceIsMadeAgainOnceASecondUntilItWorks) {
     test::TestD3D11 r;
     r.host.controller = &controller;
     ASSERT_TRUE(r->Create());
-    ASSERT_TRUE(r->Resize(320, 240));
+    ASSERT_TRUE(r->Resize(320, 240, false));
     ASSERT_TRUE(r->RenderAndPresent());
     // Other present results are only reported.
     backend.presentResult = DXGI_STATUS_OCCLUDED;
@@ -262,7 +269,7 @@ TEST(D3D11Renderer, ALostDeviceIsMadeAgainOnceASecondUntilItWorks) {
     const int asked = backend.swapChainsAsked;
     const int64_t start = base::NowMicroseconds();
     int passes = 0;
-    for (; !r->Resize(320, 240) && base::NowMicroseconds() - start < 10000000; ++passes) ::Sleep(20);
+    for (; !r->Resize(320, 240, false) && base::NowMicroseconds() - start < 10000000; ++passes) ::Sleep(20);
     const int64_t took = base::NowMicroseconds() - start;
     EXPECT_EQ(backend.swapChainsAsked - asked, 3);  // two failed tries and the one that worked
     EXPECT_GE(took, 2000000);
@@ -285,7 +292,7 @@ TEST(D3D11Renderer, AReCreationLeavesTheWindowsThreadFree) {
     test::StandInBackend backend;
     test::TestD3D11 r;
     ASSERT_TRUE(r->Create());
-    ASSERT_TRUE(r->Resize(320, 240));
+    ASSERT_TRUE(r->Resize(320, 240, false));
     backend.presentResult = DXGI_ERROR_DEVICE_REMOVED;
     EXPECT_FALSE(r->RenderAndPresent());
     backend.presentResult = S_OK;
@@ -295,7 +302,7 @@ TEST(D3D11Renderer, AReCreationLeavesTheWindowsThreadFree) {
     bool made = false;
     while (!made && base::NowMicroseconds() - start < 10000000) {
         const int64_t before = base::NowMicroseconds();
-        made = r->Resize(320, 240);
+        made = r->Resize(320, 240, false);
         longest = std::max(longest, base::NowMicroseconds() - before);
         ::Sleep(5);
     }
@@ -316,7 +323,7 @@ void RunPresentsAndRecreate() {
     for (int device = 0; device < 2; ++device) {
         test::TestD3D11 r;
         if (!r->Create()) break;
-        r->Resize(320, 200);
+        r->Resize(320, 200, false);
         r->RenderAndPresent();
         backend.presentResult = DXGI_STATUS_OCCLUDED;
         for (int i = 0; i < 10; ++i) r->RenderAndPresent();

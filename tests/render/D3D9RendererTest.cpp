@@ -48,7 +48,7 @@ TEST(D3D9Renderer, AWindowedDeviceAtTheGamesSizeThatSmallSizesLeaveAlone) {
     D3DPRESENT_PARAMETERS empty{};
     EXPECT_EQ(std::memcmp(&zero->PresentParameters(), &empty, sizeof(empty)), 0);
     EXPECT_FALSE(zero->RenderAndPresent());  // no device: nothing renders or resets
-    EXPECT_FALSE(zero->Resize(640, 480));
+    EXPECT_FALSE(zero->Resize(640, 480, false));
     zero->Release();
     zero->Release();  // twice is harmless
 
@@ -58,10 +58,10 @@ TEST(D3D9Renderer, AWindowedDeviceAtTheGamesSizeThatSmallSizesLeaveAlone) {
     EXPECT_TRUE(m->PresentParameters().Windowed);
     EXPECT_EQ(m->PresentParameters().BackBufferWidth, 640u);
     EXPECT_FALSE(m->AdapterChanged());
-    EXPECT_TRUE(m->Resize(300, 200));  // still resets, at the size it had
+    EXPECT_TRUE(m->Resize(300, 200, false));  // still resets, at the size it had
     EXPECT_EQ(m->PresentParameters().BackBufferWidth, 640u);
     EXPECT_EQ(m->PresentParameters().BackBufferHeight, 480u);
-    EXPECT_TRUE(m->Resize(800, 600));
+    EXPECT_TRUE(m->Resize(800, 600, false));
     EXPECT_EQ(m->PresentParameters().BackBufferWidth, 800u);
     EXPECT_EQ(m->PresentParameters().BackBufferHeight, 600u);
 }

@@ -130,6 +130,7 @@ void HostRun::ExpectStopRows() const {
         ASSERT_NE(at, std::string::npos) << text;
     }
     EXPECT_EQ(log.find("cannot be watched"), std::string::npos);
+    EXPECT_EQ(log.find("SetProcessDpiAwareness Fail"), std::string::npos);
     EXPECT_EQ(log.substr(log.size() - 5), "html>");
 }
 

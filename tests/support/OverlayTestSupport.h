@@ -96,7 +96,7 @@ class CountingRenderer : public Renderer {
 public:
     bool Create() override { return createResult; }
     void Release() override { ++releases; }
-    bool Resize(uint32_t width, uint32_t height) override {
+    bool Resize(uint32_t width, uint32_t height, bool /*again*/) override {
         lastResetWidth = width;
         lastResetHeight = height;
         ++resets;
