@@ -62,14 +62,21 @@ public:
         return D3D11Backend::CreateDeviceAndSwapChain(adapter, desc, swapChain, device, context);
     }
     HRESULT Present(IDXGISwapChain* swapChain, UINT syncInterval) override {
-        if (framesLeft_ >= 0 && framesLeft_-- == 0) {
-            removed_ = true;
-            return DXGI_ERROR_DEVICE_REMOVED;
-        }
+        if (Remove()) return DXGI_ERROR_DEVICE_REMOVED;
         return D3D11Backend::Present(swapChain, syncInterval);
+    }
+    HRESULT PresentLayered(LayeredPresenter& presenter, ID3D11Device* device, ID3D11DeviceContext* context,
+                           ID3D11Texture2D* back) override {
+        if (Remove()) return DXGI_ERROR_DEVICE_REMOVED;
+        return D3D11Backend::PresentLayered(presenter, device, context, back);
     }
 
 private:
+    bool Remove() {
+        if (framesLeft_ < 0 || framesLeft_-- != 0) return false;
+        removed_ = true;
+        return true;
+    }
     bool Failing() {
         if (!removed_ || failuresLeft_ <= 0) return false;
         --failuresLeft_;

@@ -6,6 +6,8 @@
 #include <dxgi1_2.h>
 #include <wrl/client.h>
 
+#include "render/LayeredPresenter.h"
+
 // The objects that put a composition swap chain on the overlay window.
 struct CompositionObjects {
     Microsoft::WRL::ComPtr<IDCompositionDevice> device;
@@ -30,6 +32,11 @@ public:
     virtual HRESULT Compose(HWND window, IDXGISwapChain1* swapChain, CompositionObjects* out,
                             const wchar_t** failedStep);
     virtual HRESULT Present(IDXGISwapChain* swapChain, UINT syncInterval);
+    // A frame through the layered window instead of the swap chain.
+    virtual HRESULT PresentLayered(LayeredPresenter& presenter, ID3D11Device* device, ID3D11DeviceContext* context,
+                                   ID3D11Texture2D* back) {
+        return presenter.Present(device, context, back);
+    }
 
     // The one in use: the system's, unless replaced (null puts the system's back).
     static D3D11Backend& Current();

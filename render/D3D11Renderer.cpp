@@ -1,5 +1,6 @@
 #include "render/D3D11Renderer.h"
 
+#include <cstring>
 #include <utility>
 
 #include "common/MessageWait.h"
@@ -25,9 +26,34 @@ constexpr bool IsDeviceLoss(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED
 
 }  // namespace
 
+D3D11Renderer::D3D11Renderer(RenderHost& host) : host_(host), firstChoice_(FirstChoice()) {}
+
 D3D11Renderer::~D3D11Renderer() {
     // What the device thread is making belongs to this object: it finishes first.
     deviceThread_.Finish(DeviceThread::kJobLimitMs);
+    layered_.Detach();
+    if (framesWindow_) ::DestroyWindow(framesWindow_);
+}
+
+D3D11Renderer::Presentation D3D11Renderer::FirstChoice() {
+    char text[16] = {};
+    const DWORD n = ::GetEnvironmentVariableA("QM_PRESENTATION", text, sizeof(text));
+    if (n == 0 || n >= sizeof(text)) return Presentation::kComposition;
+    if (std::strcmp(text, "layered") == 0) return Presentation::kLayered;
+    if (std::strcmp(text, "swap-chain") == 0) return Presentation::kSwapChain;
+    return Presentation::kComposition;
+}
+
+const wchar_t* D3D11Renderer::ModeName(Presentation mode) {
+    switch (mode) {
+        case Presentation::kComposition:
+            return L"composition";
+        case Presentation::kLayered:
+            return L"layered";
+        case Presentation::kSwapChain:
+            break;
+    }
+    return L"swap chain";
 }
 
 ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame() {
@@ -55,19 +81,44 @@ bool D3D11Renderer::AdapterChanged() {
 }
 
 bool D3D11Renderer::Create() {
-    // The window keeps answering while the device thread works; what its messages ask of the
-    // renderer meanwhile is refused.
-    creating_ = true;
-    const bool finished =
-        deviceThread_.Start([this] { built_ = Build(); }) && deviceThread_.Finish(DeviceThread::kJobLimitMs);
-    creating_ = false;
-    if (!finished) {
-        QM_LOG_WARNING(L"D3D11OOPManager::InitD3D", L"the device was not made in %u ms",
-                       static_cast<unsigned>(DeviceThread::kJobLimitMs));
-        return false;
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
+    // The layered mode's swap chain window belongs to this thread, which answers what the system
+    // sends it.
+    if (firstChoice_ != Presentation::kSwapChain && !framesWindow_) {
+        framesWindow_ = ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"STATIC", L"qm overlay frames", WS_POPUP,
+                                          0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     }
+    for (;;) {
+        // The window keeps answering while the device thread works; what its messages ask of the
+        // renderer meanwhile is refused.
+        creating_ = true;
+        const bool finished =
+            deviceThread_.Start([this] { built_ = Build(); }) && deviceThread_.Finish(DeviceThread::kJobLimitMs);
+        creating_ = false;
+        if (!finished) {
+            QM_LOG_WARNING(kFn, L"the device was not made in %u ms", static_cast<unsigned>(DeviceThread::kJobLimitMs));
+            return false;
+        }
+        if (!built_ || AttachWindow()) break;
+        // The system refused the layered window: the regular swap chain over the overlay is left.
+        QM_LOG_WARNING(kFn, L"UpdateLayeredWindow failed %u, presenting through the swap chain",
+                       static_cast<unsigned>(::GetLastError()));
+        firstChoice_ = Presentation::kSwapChain;
+        ReleaseObjects();
+    }
+    if (!built_) return false;
+    QM_LOG_INFO(kFn, 1, L"presentation: %s", ModeName(presentation_));
     ReadRefreshRate();
-    return built_;
+    return true;
+}
+
+bool D3D11Renderer::AttachWindow() {
+    if (presentation_ != Presentation::kLayered) {
+        layered_.Detach();
+        return true;
+    }
+    layered_.ReleaseDeviceObjects();
+    return layered_.Attached() || layered_.Attach(host_.OverlayWindow());
 }
 
 bool D3D11Renderer::Build() {
@@ -76,19 +127,33 @@ bool D3D11Renderer::Build() {
     adapter_ = AdapterForGame();
     DXGI_ADAPTER_DESC1 desc{};
     if (adapter_ && adapter_->GetDesc1(&desc) == S_OK) QM_LOG_INFO(kFn, 1, L"adapter info %s", desc.Description);
-    if (BuildComposition()) {
-        composition_ = true;
-        WarmUp();
-        return true;
+    if (firstChoice_ == Presentation::kComposition) {
+        if (BuildComposition()) {
+            presentation_ = Presentation::kComposition;
+            WarmUp();
+            return true;
+        }
+        QM_LOG_WARNING(kFn, L"DirectComposition initialization failed, falling back to regular swap chain");
     }
-    QM_LOG_WARNING(kFn, L"DirectComposition initialization failed, falling back to regular swap chain");
-    composition_ = false;
     // What a part-way composition attempt left is released before the fallback replaces it; the
-    // device, when there is one, draws into the window's swap chain instead.
+    // device, when there is one, draws into the regular swap chain instead.
     compositionObjects_ = CompositionObjects{};
     cursor_.Release();
     renderTarget_.Reset();
+    backBuffer_.Reset();
     swapChain_.Reset();
+    const bool layered = firstChoice_ != Presentation::kSwapChain && framesWindow_;
+    if (!BuildSwapChain(layered ? framesWindow_ : host_.OverlayWindow())) return false;
+    presentation_ = layered ? Presentation::kLayered : Presentation::kSwapChain;
+    // The layered window shows alpha, so the cursor is drawn there as over composition.
+    if (layered && !cursor_.Init(device_.Get())) QM_LOG_WARNING(kFn, L"cursor rendering init failed");
+    CreateRenderTarget(10, 10);
+    WarmUp();
+    return true;
+}
+
+bool D3D11Renderer::BuildSwapChain(HWND window) {
+    constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
 
     DXGI_SWAP_CHAIN_DESC sd{};
     sd.BufferDesc.Width = 10;
@@ -98,7 +163,7 @@ bool D3D11Renderer::Build() {
     sd.SampleDesc.Count = 1;
     sd.BufferUsage = DXGI_USAGE_RENDER_TARGET_OUTPUT;
     sd.BufferCount = 2;
-    sd.OutputWindow = host_.OverlayWindow();
+    sd.OutputWindow = window;
     sd.Windowed = TRUE;
     sd.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
     sd.Flags = DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH;
@@ -108,11 +173,9 @@ bool D3D11Renderer::Build() {
         return false;
     }
     if (factory_) {
-        factory_->MakeWindowAssociation(host_.OverlayWindow(), DXGI_MWA_NO_ALT_ENTER);
+        factory_->MakeWindowAssociation(window, DXGI_MWA_NO_ALT_ENTER);
         factory_.Reset();
     }
-    CreateRenderTarget(10, 10);
-    WarmUp();
     return true;
 }
 
@@ -198,6 +261,7 @@ bool D3D11Renderer::CreateRenderTarget(uint32_t width, uint32_t height) {
         QM_LOG_WARNING(kFn, L"create RTV error 0x%x", static_cast<unsigned>(created));
         return false;
     }
+    backBuffer_ = back;
     ID3D11RenderTargetView* views[] = {renderTarget_.Get()};
     context_->OMSetRenderTargets(1, views, nullptr);
     D3D11_VIEWPORT viewport{0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f, 0.0f};
@@ -228,6 +292,7 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
             return false;
         }
         ReadRefreshRate();
+        layered_.ReleaseDeviceObjects();
         QM_LOG_INFO(kFn, 1, L"device re-created after %d tries", recreateTries_);
         host_.DeviceRecreated();
         lostReason_ = S_OK;
@@ -280,6 +345,7 @@ bool D3D11Renderer::Resize(uint32_t width, uint32_t height, bool again) {
     }
     context_->OMSetRenderTargets(0, nullptr, nullptr);
     renderTarget_.Reset();
+    backBuffer_.Reset();
     const HRESULT hr = swapChain_->ResizeBuffers(2, width, height, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
     if (FAILED(hr)) {
         if (gRenderLog.lastResizeSucceeded) {
@@ -318,9 +384,13 @@ bool D3D11Renderer::RenderAndPresent() {
             cursorDrawn = RenderCursor();
         }
     }
-    const UINT sync = cursorDrawn ? 0 : 1;
+    // The layered window takes the frame itself, without waiting for a vertical blank.
+    const bool layered = presentation_ == Presentation::kLayered;
+    const UINT sync = cursorDrawn || layered ? 0 : 1;
     const int64_t presentStart = base::NowMicroseconds();
-    const HRESULT hr = D3D11Backend::Current().Present(swapChain_.Get(), sync);
+    const HRESULT hr =
+        layered ? D3D11Backend::Current().PresentLayered(layered_, device_.Get(), context_.Get(), backBuffer_.Get())
+                : D3D11Backend::Current().Present(swapChain_.Get(), sync);
     host_.Pacer().Presented(presentStart, base::NowMicroseconds(), sync != 0);
     if (hr == S_OK) {
         gRenderLog.lastPresentSucceeded = true;
@@ -371,6 +441,7 @@ void D3D11Renderer::Release() {
     // A job still running owns the objects: it finishes first, or they are left to it.
     if (!deviceThread_.Finish(DeviceThread::kJobLimitMs)) return;
     ReleaseObjects();
+    layered_.ReleaseDeviceObjects();
     // The next device's swap chain starts at 10 x 10: its first resize must not be skipped.
     width_ = 0;
     height_ = 0;
@@ -387,4 +458,5 @@ void D3D11Renderer::ReleaseObjects() {
     device_.Reset();
     context_.Reset();
     renderTarget_.Reset();
+    backBuffer_.Reset();
 }

@@ -12,13 +12,19 @@
 #include "render/D3D11Backend.h"
 #include "render/D3D11Cursor.h"
 #include "render/DeviceThread.h"
+#include "render/LayeredPresenter.h"
 
-// Draws the overlay with Direct3D 11: a composition swap chain when it can, a regular one else. The
-// device, its swap chain and its first frame are made on the device thread, at the start and at
-// every re-creation; the window's thread meanwhile keeps answering and touches none of it.
+// Draws the overlay with Direct3D 11: a composition swap chain when it can; else a regular one on a
+// window of its own that is never shown, whose frames go to the overlay as a per-pixel-alpha layered
+// window; a regular one over the overlay only when that fails. The device, its swap chain and its
+// first frame are made on the device thread, at the start and at every re-creation; the window's
+// thread meanwhile keeps answering and touches none of it.
 class D3D11Renderer : public Renderer {
 public:
-    explicit D3D11Renderer(RenderHost& host) : host_(host) {}
+    enum class Presentation { kComposition, kLayered, kSwapChain };
+
+    // QM_PRESENTATION=layered or swap-chain starts the choice there (benchmarks and tests).
+    explicit D3D11Renderer(RenderHost& host);
     ~D3D11Renderer() override;
 
     bool Create() override;
@@ -28,7 +34,12 @@ public:
     bool Suspended() const override { return suspended_; }
     bool FirstFrameRendered() const override { return firstFrameRendered_; }
     bool AdapterChanged() override;
-    bool UsesComposition() const override { return composition_; }
+    bool UsesComposition() const override { return presentation_ == Presentation::kComposition; }
+    Presentation Mode() const { return presentation_; }
+    // "composition", "layered" or "swap chain".
+    static const wchar_t* ModeName(Presentation mode);
+    // The first choice the environment asks for.
+    static Presentation FirstChoice();
 
     // The adapter for the game's monitor now; null for the system's default.
     Microsoft::WRL::ComPtr<IDXGIAdapter1> AdapterForGame();
@@ -44,6 +55,10 @@ private:
     // never shows, so that the system's own set-up of presenting is done there too.
     bool Build();
     bool BuildComposition();
+    bool BuildSwapChain(HWND window);
+    // On the window's thread, once the device thread has built: the overlay window as the mode
+    // wants it. False when the layered window was refused.
+    bool AttachWindow();
     void WarmUp();
     void ReleaseObjects();
     bool CreateRenderTarget(uint32_t width, uint32_t height);
@@ -59,7 +74,11 @@ private:
     // Create is waiting for the device thread: what the window's messages ask meanwhile waits.
     bool creating_ = false;
     std::atomic<bool> built_{false};
-    bool composition_ = false;
+    Presentation firstChoice_;
+    Presentation presentation_ = Presentation::kSwapChain;
+    // The layered mode's swap chain draws into this window, never shown; the frames go to the overlay.
+    HWND framesWindow_ = nullptr;
+    LayeredPresenter layered_;
     bool suspended_ = false;
     bool firstFrameRendered_ = false;
     // The size of the last resize that succeeded (0 before the first).
@@ -73,6 +92,7 @@ private:
     Microsoft::WRL::ComPtr<ID3D11Device> device_;
     Microsoft::WRL::ComPtr<ID3D11DeviceContext> context_;
     Microsoft::WRL::ComPtr<ID3D11RenderTargetView> renderTarget_;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> backBuffer_;
     Microsoft::WRL::ComPtr<IDXGIFactory2> factory_;
     CompositionObjects compositionObjects_;
     D3D11Cursor cursor_;

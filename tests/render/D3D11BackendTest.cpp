@@ -5,6 +5,8 @@
 #include <d3d11.h>
 
 #include <initializer_list>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "render/D3D11Adapter.h"
 #include "render/D3D11Renderer.h"
 #include "tests/support/RenderTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -45,24 +48,39 @@ TEST(CompositionPath, TheWholePathSetsTheFlagTheStyleAndTheCursor) {
     EXPECT_FALSE(r->AdapterChanged());
 }
 
-TEST(CompositionPath, EachFailureFallsBackToTheRegularSwapChain) {
+// Without composition the frames go to the overlay as a per-pixel-alpha layered window, from a
+// regular swap chain on a window of the renderer's own; the swap chain over the overlay itself is
+// what is left when asked for (or when the system refuses the layered window).
+TEST(CompositionPath, EachFailureFallsBackToTheLayeredWindowOrTheRegularSwapChain) {
     struct Case {
         bool composition;
         const wchar_t* composeFailsAt;
     };
-    for (const Case c : {Case{false, nullptr}, Case{true, L"CreateVisual"}, Case{true, L"DComp Commit"},
-                         Case{true, L""}}) {
-        test::StandInBackend backend;
-        backend.composition = c.composition;
-        backend.composeFailsAt = c.composeFailsAt;
-        test::TestD3D11 r;
-        ASSERT_TRUE(r->Create());
-        EXPECT_FALSE(r->UsesComposition());
-        EXPECT_FALSE(r->CursorRenderingReady());
-        DXGI_SWAP_CHAIN_DESC d{};
-        r->SwapChain()->GetDesc(&d);
-        EXPECT_EQ(d.SwapEffect, DXGI_SWAP_EFFECT_DISCARD);
-        EXPECT_EQ(d.OutputWindow, r.host.OverlayWindow());
+    for (const bool swapChainOnly : {false, true}) {
+        const test::ScopedEnv mode(L"QM_PRESENTATION",
+                                   swapChainOnly ? std::optional<std::wstring>(L"swap-chain") : std::nullopt);
+        for (const Case c : {Case{false, nullptr}, Case{true, L"CreateVisual"}, Case{true, L"DComp Commit"},
+                             Case{true, L""}}) {
+            test::StandInBackend backend;
+            backend.composition = c.composition;
+            backend.composeFailsAt = c.composeFailsAt;
+            test::TestD3D11 r;
+            ASSERT_TRUE(r->Create());
+            EXPECT_FALSE(r->UsesComposition());
+            EXPECT_EQ(r->Mode(), swapChainOnly ? D3D11Renderer::Presentation::kSwapChain
+                                               : D3D11Renderer::Presentation::kLayered);
+            EXPECT_EQ(r->CursorRenderingReady(), !swapChainOnly);
+            DXGI_SWAP_CHAIN_DESC d{};
+            r->SwapChain()->GetDesc(&d);
+            EXPECT_EQ(d.SwapEffect, DXGI_SWAP_EFFECT_DISCARD);
+            EXPECT_EQ(d.OutputWindow == r.host.OverlayWindow(), swapChainOnly);
+            if (swapChainOnly) continue;
+            // A window given its picture by UpdateLayeredWindow has no constant alpha to read.
+            BYTE alpha = 0;
+            DWORD flags = 0;
+            EXPECT_FALSE(::GetLayeredWindowAttributes(r.host.OverlayWindow(), nullptr, &alpha, &flags));
+            EXPECT_NE(::GetWindowLongW(r.host.OverlayWindow(), GWL_EXSTYLE) & WS_EX_LAYERED, 0);
+        }
     }
 }
 

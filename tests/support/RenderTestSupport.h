@@ -148,6 +148,11 @@ public:
         ++presents;
         return presentResult == S_OK ? D3D11Backend::Present(swapChain, sync) : presentResult;
     }
+    HRESULT PresentLayered(LayeredPresenter& presenter, ID3D11Device* device, ID3D11DeviceContext* context,
+                           ID3D11Texture2D* back) override {
+        ++presents;
+        return presentResult == S_OK ? D3D11Backend::PresentLayered(presenter, device, context, back) : presentResult;
+    }
 
     bool noDevice = false;                    // the composition path fails at its first step
     DWORD deviceDelayMs = 0;                  // a device takes this long to make
