@@ -205,6 +205,43 @@ Json::Value CompositionSection() {
     return section;
 }
 
+// Whether a window of this process can show a per-pixel-alpha picture, as the overlay does where
+// composition is missing: a hidden layered window given one clear pixel.
+bool LayeredWindowWorks() {
+    HWND window = ::CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"STATIC", L"", WS_POPUP, 0, 0,
+                                    1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (!window) return false;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = 1;
+    info.bmiHeader.biHeight = -1;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = dc ? ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    bool works = false;
+    if (bitmap) {
+        HGDIOBJ previous = ::SelectObject(dc, bitmap);
+        SIZE size{1, 1};
+        POINT origin{0, 0};
+        BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        works = ::UpdateLayeredWindow(window, nullptr, nullptr, &size, dc, &origin, 0, &blend, ULW_ALPHA) != FALSE;
+        ::SelectObject(dc, previous);
+        ::DeleteObject(bitmap);
+    }
+    if (dc) ::DeleteDC(dc);
+    ::DestroyWindow(window);
+    return works;
+}
+
+// How the host would present its frames: composition where it works, else the layered window,
+// else a regular swap chain over the overlay.
+const char* PresentationName(const Json::Value& composition) {
+    if (composition["device_created"].asBool()) return "composition";
+    return LayeredWindowWorks() ? "layered" : "swap chain";
+}
+
 // The renderer's order: version 47 first, then 43.
 Json::Value ShaderCompilerSection() {
     for (const wchar_t* name : {L"d3dcompiler_47.dll", L"d3dcompiler_43.dll"}) {
@@ -375,6 +412,7 @@ Json::Value Collect() {
 
     Json::Value d3d = Direct3D11Section();
     d3d["composition"] = CompositionSection();
+    d3d["presentation"] = PresentationName(d3d["composition"]);
     d3d["shader_compiler"] = ShaderCompilerSection();
     report["direct3d11"] = d3d;
 

@@ -12,7 +12,7 @@ sudo_cmd=()
 
 packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake ninja-build
           googletest imagemagick dpkg-dev xdotool x11-utils x11-xserver-utils chromium
-          libspdlog-dev clang lld llvm)
+          libspdlog-dev clang lld llvm xcompmgr)
 
 missing=()
 for p in "${packages[@]}"; do

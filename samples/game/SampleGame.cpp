@@ -12,10 +12,12 @@
 // to a second window of the game 150,100 further on, then hide this one, as a launcher does.
 // With --uwp a second process owns an "ApplicationFrameWindow" with a title bar and a core window,
 // and this process's window is owned by that frame, as a UWP app's is. --info-file keeps a file with
-// "pid left top right bottom" (the client area on the screen) up to date for scripts.
+// "pid left top right bottom" (the client area on the screen) up to date for scripts. The left clicks
+// the window got are counted in its property "QMSampleGame.Clicks".
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -150,6 +152,11 @@ LRESULT CALLBACK GameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         }
         case WM_ERASEBKGND:
             return 1;
+        case WM_LBUTTONDOWN:
+            // Counted where other processes can read it: the clicks that reached the game.
+            ::SetPropW(hwnd, L"QMSampleGame.Clicks",
+                       reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(::GetPropW(hwnd, L"QMSampleGame.Clicks")) + 1));
+            return 0;
         case WM_TIMER: {
             const DWORD now = ::GetTickCount();
             const DWORD elapsed = now - gStart;

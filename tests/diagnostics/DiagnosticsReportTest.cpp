@@ -85,6 +85,8 @@ TEST(DiagnosticsReport, ShowsWhatTheSystemShowsAndLeavesTheLogFolderAlone) {
     EXPECT_TRUE(d3d["feature_level"].isString()) << d3d.toStyledString();
     // Where composition is missing (Wine), the entry carries the failure.
     EXPECT_EQ(d3d["composition"]["device_created"].asBool(), d3d["composition"]["hresult"].asString() == "0x00000000");
+    // And the host then presents through a layered window, as its log says at start.
+    EXPECT_EQ(d3d["presentation"].asString(), d3d["composition"]["device_created"].asBool() ? "composition" : "layered");
     HMODULE compiler = base::dll_helper::LoadSystemLibrary(L"d3dcompiler_47.dll");
     if (!compiler) compiler = base::dll_helper::LoadSystemLibrary(L"d3dcompiler_43.dll");
     if (compiler) {

@@ -14,21 +14,12 @@
 
 namespace {
 
+using test::AnswerTime;
+using test::Kill;
+
 // From the client's end to the host's exit: the loop sees the stop at its next pass, and a
 // placement may first wait out the 2 s full-screen check.
 constexpr DWORD kStopLimitMs = 5000;
-
-bool Kill(DWORD pid) {
-    base::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-    return process && ::TerminateProcess(process.Get(), 9);
-}
-
-// The round trip of a message to the window's thread, or `limitMs` when it did not answer.
-DWORD AnswerTime(HWND window, DWORD limitMs) {
-    const DWORD start = ::GetTickCount();
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, limitMs, &result) ? ::GetTickCount() - start : limitMs;
-}
 
 }  // namespace
 

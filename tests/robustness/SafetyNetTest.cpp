@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -18,18 +19,10 @@
 
 namespace {
 
+using test::AnswerTime;
+using test::Kill;
+
 constexpr DWORD kStopLimitMs = 5000;
-
-bool Kill(DWORD pid) {
-    base::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-    return process && ::TerminateProcess(process.Get(), 9);
-}
-
-DWORD AnswerTime(HWND window, DWORD limitMs) {
-    const DWORD start = ::GetTickCount();
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, limitMs, &result) ? ::GetTickCount() - start : limitMs;
-}
 
 // Every thread of a process stopped, as a debugger's break or a suspended machine stops them, and
 // let go again when the guard goes.
@@ -66,14 +59,16 @@ private:
     std::vector<HANDLE> threads_;
 };
 
+// A name for a kernel object that no other run uses.
+std::wstring UniqueName(const wchar_t* what) {
+    wchar_t name[64];
+    std::swprintf(name, 64, L"qm-test-%ls-%lu-%lu", what, ::GetCurrentProcessId(), ::GetTickCount());
+    return name;
+}
+
 // The frames the reference client has drawn, as it keeps them in a named mapping.
 class FrameCount {
 public:
-    FrameCount() {
-        wchar_t name[64];
-        std::swprintf(name, 64, L"qm-test-frames-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
-        name_ = name;
-    }
     const std::wstring& Name() const { return name_; }
     LONG64 Read() {
         if (!view_) {
@@ -87,7 +82,7 @@ public:
     }
 
 private:
-    std::wstring name_;
+    std::wstring name_ = UniqueName(L"frames");
     base::UniqueHandle mapping_;
     volatile LONG64* view_ = nullptr;
 };
@@ -95,12 +90,7 @@ private:
 // A named event for the reference client's exclusive-mode switch.
 class ExclusiveSwitch {
 public:
-    ExclusiveSwitch() {
-        wchar_t name[64];
-        std::swprintf(name, 64, L"qm-test-exclusive-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
-        name_ = name;
-        event_.Reset(::CreateEventW(nullptr, FALSE, FALSE, name));
-    }
+    ExclusiveSwitch() : name_(UniqueName(L"exclusive")) { event_.Reset(::CreateEventW(nullptr, FALSE, FALSE, name_.c_str())); }
     const std::wstring& Name() const { return name_; }
     bool Flip() const { return ::SetEvent(event_.Get()) != FALSE; }
 

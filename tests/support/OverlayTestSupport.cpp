@@ -84,6 +84,17 @@ HostRun::HostRun(Environment environment, bool logFolderUsable, const std::wstri
         profile.Env(std::move(environment)));
 }
 
+bool Kill(DWORD pid) {
+    base::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+    return process && ::TerminateProcess(process.Get(), 9);
+}
+
+DWORD AnswerTime(HWND window, DWORD limitMs) {
+    const DWORD start = ::GetTickCount();
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, limitMs, &result) ? ::GetTickCount() - start : limitMs;
+}
+
 bool HostRun::Covers(HWND gameWindow) const {
     return overlay && ::IsWindowVisible(overlay) && SameRect(WindowRect(overlay), ClientOnScreen(gameWindow));
 }

@@ -141,6 +141,10 @@ public:
 
 RECT WindowRect(HWND window);
 bool SameRect(const RECT& a, const RECT& b);
+// Ends a process the way a crash or the task manager does.
+bool Kill(DWORD pid);
+// The round trip of a message to the window's thread, or `limitMs` when it did not answer.
+DWORD AnswerTime(HWND window, DWORD limitMs);
 
 // The real host run as the client runs it: over the sample game, with the reference client library
 // and a stand-in client process, logging everything into a profile of its own (or, when the log

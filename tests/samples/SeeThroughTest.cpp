@@ -1,0 +1,86 @@
+// The overlay over the game where composition is missing (Wine): a per-pixel-alpha layered window,
+// through which the game shows wherever the client drew nothing.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "common/UniqueHandle.h"
+#include "tests/support/OverlayTestSupport.h"
+
+namespace {
+
+COLORREF ScreenPixel(POINT at) {
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF c = ::GetPixel(screen, at.x, at.y);
+    ::ReleaseDC(nullptr, screen);
+    return c;
+}
+
+bool Near(COLORREF c, int r, int g, int b, int tolerance = 3) {
+    return std::abs(GetRValue(c) - r) <= tolerance && std::abs(GetGValue(c) - g) <= tolerance &&
+           std::abs(GetBValue(c) - b) <= tolerance;
+}
+
+// The sample game's colour, and the reference client's panel: premultiplied (0x20, 0x50, 0xB0) at
+// alpha 0xE0, which a compositor blends over the game to (35, 91, 191).
+bool Game(COLORREF c) { return Near(c, 0x20, 0x60, 0x80, 0); }
+bool Panel(COLORREF c, bool blended) { return blended ? Near(c, 35, 91, 191) : Near(c, 0x20, 0x50, 0xB0, 0); }
+
+// 16 pixels in from the overlay's corner; and a point of the client area that the panel leaves clear.
+POINT InPanel(const RECT& area) { return POINT{area.left + 16 + 160, area.top + 16 + 48}; }
+POINT Clear(const RECT& area) { return POINT{area.left + (area.right - area.left) * 3 / 4, area.top + (area.bottom - area.top) * 3 / 4}; }
+
+uintptr_t Clicks(HWND game) { return reinterpret_cast<uintptr_t>(::GetPropW(game, L"QMSampleGame.Clicks")); }
+
+void Click(POINT at) {
+    ::SetCursorPos(at.x, at.y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, input, sizeof(INPUT));
+}
+
+// The screen as a player sees it, on a bare X server or, through tests/samples/with_compositor.sh,
+// with a compositing manager (QM_TEST_COMPOSITOR=1), which blends what is half transparent.
+void ExpectTheGameThroughTheOverlay(bool compositor) {
+    test::HostRun run;
+    ASSERT_TRUE(run.Running());
+    EXPECT_TRUE(test::WaitUntil([&] { return run.Log().find(">presentation: layered<") != std::string::npos; }, 5000));
+    RECT area = run.game.ClientOnScreen();
+    EXPECT_TRUE(test::WaitUntil([&] { return Panel(ScreenPixel(InPanel(area)), compositor); }, 10000))
+        << std::hex << ScreenPixel(InPanel(area));
+    EXPECT_TRUE(Game(ScreenPixel(Clear(area)))) << std::hex << ScreenPixel(Clear(area));
+
+    // Following a resize: the game still shows through, the panel still over it.
+    ::SetWindowPos(run.game.Window(), nullptr, 260, 180, 760, 540, SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_TRUE(test::WaitUntil([&] { return run.Covers(); }, 5000));
+    area = run.game.ClientOnScreen();
+    EXPECT_TRUE(test::WaitUntil([&] { return Panel(ScreenPixel(InPanel(area)), compositor) && Game(ScreenPixel(Clear(area))); },
+                                5000))
+        << std::hex << ScreenPixel(InPanel(area)) << " " << ScreenPixel(Clear(area));
+
+    // Click-through: a click where the client drew nothing reaches the game.
+    const uintptr_t before = Clicks(run.game.Window());
+    Click(Clear(area));
+    EXPECT_TRUE(test::WaitUntil([&] { return Clicks(run.game.Window()) > before; }, 5000));
+
+    ::PostMessageW(run.client.Window(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(run.client.Exited(5000));
+    run.ExpectCleanExit(5000);
+}
+
+}  // namespace
+
+TEST(SeeThrough, TheGameShowsWhereTheClientDrewNothingAndTakesTheClicksThere) { ExpectTheGameThroughTheOverlay(false); }
+
+TEST(SeeThrough, WithACompositorTheClientsHalfTransparentPixelsAreBlendedOverTheGame) {
+    char compositor[4] = {};
+    if (::GetEnvironmentVariableA("QM_TEST_COMPOSITOR", compositor, sizeof(compositor)) == 0) {
+        GTEST_SKIP() << "no compositing manager (run through tests/samples/with_compositor.sh)";
+    }
+    ExpectTheGameThroughTheOverlay(true);
+}
