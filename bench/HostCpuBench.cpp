@@ -155,9 +155,11 @@ void PluginHosts() {
 }
 
 // The layered window's extra CPU per frame against the swap chain, host and servers together, over
-// a game of `size` ("WxH"), the two ways in turns.
-void LayeredExtra(const wchar_t* size) {
-    constexpr int kLayeredTurns = 3;
+// a game of `size` ("WxH"), the two ways in turns; with a client whose frames do not change, or
+// one that changes every pixel of every frame (`changing`).
+void LayeredExtra(const wchar_t* size, bool changing) {
+    constexpr int kLayeredTurns = 2;
+    ::SetEnvironmentVariableW(L"QMSAMPLE_CHANGING", changing ? L"1" : nullptr);
     Scene scene;
     if (!scene.StartGame(L"--pos 0,0 --size " + std::wstring(size) + L" --title layered-bench-game")) {
         std::printf("the sample game did not start\n");
@@ -172,6 +174,7 @@ void LayeredExtra(const wchar_t* size) {
         layered.Add(Host(scene));
     }
     ::SetEnvironmentVariableW(L"QM_PRESENTATION", L"swap-chain");
+    ::SetEnvironmentVariableW(L"QMSAMPLE_CHANGING", nullptr);
     if (!swapChain.valid || !layered.valid || swapChain.frames <= 0 || layered.frames <= 0) {
         std::printf("the CPU use could not be read\n");
         return;
@@ -180,13 +183,14 @@ void LayeredExtra(const wchar_t* size) {
     const double layeredMs = (layered.cpuSeconds + layered.serverSeconds) * 1000.0 / layered.frames;
     char name[160];
     const int width = static_cast<int>(area.right - area.left), height = static_cast<int>(area.bottom - area.top);
-    std::snprintf(name, sizeof(name), "%dx%d: swap chain, host and servers' CPU per frame", width, height);
+    const char* frames = changing ? "every pixel changing" : "frames unchanged";
+    std::snprintf(name, sizeof(name), "%dx%d, %s: swap chain, CPU per frame", width, height, frames);
     Note(name, swapMs, "ms");
-    std::snprintf(name, sizeof(name), "%dx%d: layered window, host and servers' CPU per frame", width, height);
+    std::snprintf(name, sizeof(name), "%dx%d, %s: layered window, CPU per frame", width, height, frames);
     Note(name, layeredMs, "ms");
-    std::snprintf(name, sizeof(name), "%dx%d: the layered window's extra CPU per frame", width, height);
+    std::snprintf(name, sizeof(name), "%dx%d, %s: the layered window's extra per frame", width, height, frames);
     Note(name, layeredMs - swapMs, "ms");
-    std::snprintf(name, sizeof(name), "%dx%d: frames per second, swap chain / layered", width, height);
+    std::snprintf(name, sizeof(name), "%dx%d, %s: frames per second, swap chain / layered", width, height, frames);
     std::printf("%-72s %.1f / %.1f fps\n", name, swapChain.Fps(), layered.Fps());
     scene.StopHost(5000);
 }
@@ -256,6 +260,8 @@ int main() {
              "x");
     }
     scene.StopHost(5000);
-    for (const wchar_t* size : {L"648x507", L"1928x1107"}) LayeredExtra(size);
+    for (const wchar_t* size : {L"648x507", L"1928x1107"}) {
+        for (const bool changing : {false, true}) LayeredExtra(size, changing);
+    }
     return 0;
 }

@@ -27,6 +27,9 @@ LRESULT OOPManager::OnOverlayMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
         case WM_SIZE:
             if (wParam != SIZE_MINIMIZED) manager->ResizeDevice(LOWORD(lParam), HIWORD(lParam));
             return 0;
+        case WM_SHOWWINDOW:
+            if (wParam && manager->renderer_) manager->renderer_->WindowShown();
+            return ::DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_ACTIVATE:
             // The overlay never keeps the foreground: it goes straight back.
             if (LOWORD(wParam) != WA_INACTIVE && lParam) ::SetForegroundWindow(reinterpret_cast<HWND>(lParam));

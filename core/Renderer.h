@@ -57,4 +57,6 @@ public:
     virtual bool AdapterChanged() { return false; }
     // The window is drawn through composition (no redirection bitmap needed).
     virtual bool UsesComposition() const { return false; }
+    // The overlay window was shown again.
+    virtual void WindowShown() {}
 };

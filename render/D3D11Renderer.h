@@ -35,6 +35,7 @@ public:
     bool FirstFrameRendered() const override { return firstFrameRendered_; }
     bool AdapterChanged() override;
     bool UsesComposition() const override { return presentation_ == Presentation::kComposition; }
+    void WindowShown() override { layered_.WindowShown(); }
     Presentation Mode() const { return presentation_; }
     // "composition", "layered" or "swap chain".
     static const wchar_t* ModeName(Presentation mode);

@@ -1,5 +1,6 @@
 #include "render/LayeredPresenter.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool LayeredPresenter::Attach(HWND window) {
@@ -16,7 +17,7 @@ bool LayeredPresenter::Attach(HWND window) {
     const uint32_t height = static_cast<uint32_t>(client.bottom > 1 ? client.bottom : 1);
     if (FitBitmap(width, height)) {
         std::memset(bits_, 0, size_t(width) * height * 4);
-        if (Show(width, height)) return true;
+        if (Show(width, height, RECT{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)})) return true;
     }
     Detach();
     return false;
@@ -46,21 +47,50 @@ HRESULT LayeredPresenter::Present(ID3D11Device* device, ID3D11DeviceContext* con
     D3D11_MAPPED_SUBRESOURCE mapped{};
     const HRESULT read = context->Map(staging_.Get(), 0, D3D11_MAP_READ, 0, &mapped);
     if (FAILED(read)) return read;
-    // A bitmap is blue, green, red, alpha in memory; both are premultiplied already.
+    // A bitmap is blue, green, red, alpha in memory; both are premultiplied already. The rows that
+    // differ from the bitmap's last frame are the ones to show.
+    const LONG width = static_cast<LONG>(desc.Width);
+    RECT dirty{0, static_cast<LONG>(desc.Height), width, 0};
     for (uint32_t y = 0; y < desc.Height; ++y) {
         const auto* from = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(mapped.pData) + size_t(y) * mapped.RowPitch);
         uint32_t* to = bits_ + size_t(y) * desc.Width;
+        uint32_t differs = 0;
         if (!swap) {
-            std::memcpy(to, from, size_t(desc.Width) * 4);
-            continue;
+            for (uint32_t x = 0; x < desc.Width; ++x) differs |= to[x] ^ from[x];
+            if (differs) std::memcpy(to, from, size_t(desc.Width) * 4);
+        } else {
+            for (uint32_t x = 0; x < desc.Width; ++x) {
+                const uint32_t p = from[x];
+                const uint32_t bgra = (p & 0xFF00FF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu);
+                differs |= to[x] ^ bgra;
+                to[x] = bgra;
+            }
         }
-        for (uint32_t x = 0; x < desc.Width; ++x) {
-            const uint32_t p = from[x];
-            to[x] = (p & 0xFF00FF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu);
-        }
+        if (!differs) continue;
+        dirty.top = std::min(dirty.top, static_cast<LONG>(y));
+        dirty.bottom = static_cast<LONG>(y) + 1;
     }
     context->Unmap(staging_.Get(), 0);
-    if (Show(desc.Width, desc.Height)) return S_OK;
+    constexpr uint64_t kWholeEveryMs = 1000;
+    constexpr uint64_t kAfterShownMs = 2000;
+    constexpr uint64_t kLayeredAnewEveryMs = 250;
+    const uint64_t now = ::GetTickCount64();
+    const bool layeredAnew = shownTick_ != 0 && now - shownTick_ < kAfterShownMs && now - layeredAnewTick_ >= kLayeredAnewEveryMs;
+    const bool whole = wholePending_ || layeredAnew || now - wholeShownTick_ >= kWholeEveryMs;
+    if (whole) dirty = RECT{0, 0, width, static_cast<LONG>(desc.Height)};
+    // Nothing new: the window keeps the picture it has.
+    if (dirty.bottom <= dirty.top) return S_OK;
+    if (layeredAnew) {
+        layeredAnewTick_ = now;
+        const LONG style = ::GetWindowLongW(window_, GWL_EXSTYLE);
+        ::SetWindowLongW(window_, GWL_EXSTYLE, style & ~WS_EX_LAYERED);
+        ::SetWindowLongW(window_, GWL_EXSTYLE, style | WS_EX_LAYERED);
+    }
+    if (Show(desc.Width, desc.Height, dirty)) {
+        if (whole) wholeShownTick_ = now;
+        wholePending_ = false;
+        return S_OK;
+    }
     const DWORD error = ::GetLastError();
     return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
@@ -106,17 +136,26 @@ bool LayeredPresenter::FitBitmap(uint32_t width, uint32_t height) {
     }
     previousBitmap_ = ::SelectObject(dc_, bitmap_);
     bits_ = static_cast<uint32_t*>(bits);
+    wholePending_ = true;
     bitmapWidth_ = width;
     bitmapHeight_ = height;
     return true;
 }
 
-bool LayeredPresenter::Show(uint32_t width, uint32_t height) {
+bool LayeredPresenter::Show(uint32_t width, uint32_t height, const RECT& dirty) {
     SIZE size{static_cast<LONG>(width), static_cast<LONG>(height)};
     POINT origin{0, 0};
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    UPDATELAYEREDWINDOWINFO info{};
+    info.cbSize = sizeof(info);
+    info.psize = &size;
+    info.hdcSrc = dc_;
+    info.pptSrc = &origin;
+    info.pblend = &blend;
+    info.dwFlags = ULW_ALPHA;
+    info.prcDirty = &dirty;
     // No position: the overlay's placement stays its own.
-    return ::UpdateLayeredWindow(window_, nullptr, nullptr, &size, dc_, &origin, 0, &blend, ULW_ALPHA) != FALSE;
+    return ::UpdateLayeredWindowIndirect(window_, &info) != FALSE;
 }
 
 void LayeredPresenter::ReleaseBitmap() {

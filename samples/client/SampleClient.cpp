@@ -15,6 +15,8 @@
 // QMSAMPLE_EXCLUSIVE_EVENT=<name> (enters or leaves exclusive mode each time the named event is set);
 // QMSAMPLE_CURSOR_FLOOD_MS=<n> (8 threads call SetCursorType in a loop for n ms after Start, then
 // record "cursor flood done"); QMSAMPLE_RENDER_MS=<n> (each RenderOverlay works for n ms);
+// QMSAMPLE_CHANGING=1 (every pixel of the back buffer changes from one frame to the next: a faint
+// tint that alternates, under the panel);
 // QMSAMPLE_RESOURCES=<file> (appends "handles gdi-objects private-bytes gdi-source memory-source" of
 // the host every second, measured inside it, for soak runs: Wine reads some of these as 0 from
 // another process).
@@ -283,7 +285,7 @@ public:
         if (calls_ == 30) FaultAsAsked();
         if (renderMs_) Work(renderMs_);
         if (sharedFrames_) ::InterlockedExchange64(sharedFrames_, static_cast<LONG64>(calls_));
-        if (!swapChain || drawNothing_) return;
+        if (!swapChain || (drawNothing_ && !changing_)) return;
         ComPtr<ID3D11Device> device;
         ComPtr<ID3D11Texture2D> back;
         if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.GetAddressOf()))) ||
@@ -293,6 +295,8 @@ public:
         D3D11_TEXTURE2D_DESC desc{};
         back->GetDesc(&desc);
         const bool bgra = desc.Format == DXGI_FORMAT_B8G8R8A8_UNORM;
+        if (changing_) TintEverything(device.Get(), back.Get());
+        if (drawNothing_) return;
         if (!bgra && desc.Format != DXGI_FORMAT_R8G8B8A8_UNORM) return;
         if (!panel_ || panelDevice_ != device.Get() || panelFormat_ != desc.Format) {
             static uint32_t pixels[kPanelWidth * kPanelHeight];
@@ -329,6 +333,16 @@ public:
     }
 
 private:
+    // A faint tint over the whole buffer, another every frame (premultiplied: blue 0 or 16, alpha 16).
+    void TintEverything(ID3D11Device* device, ID3D11Texture2D* back) {
+        ComPtr<ID3D11RenderTargetView> view;
+        if (FAILED(device->CreateRenderTargetView(back, nullptr, view.GetAddressOf()))) return;
+        ComPtr<ID3D11DeviceContext> context;
+        device->GetImmediateContext(context.GetAddressOf());
+        const float tint[4] = {0.0f, 0.0f, (calls_ % 2) ? 0.0625f : 0.0f, 0.0625f};
+        context->ClearRenderTargetView(view.Get(), tint);
+    }
+
     static void FaultAsAsked() {
         char kind[16] = {};
         if (::GetEnvironmentVariableA("QMSAMPLE_RENDER_FAULT", kind, sizeof(kind)) == 0) return;
@@ -529,6 +543,7 @@ private:
     HANDLE frameMapping_ = nullptr;
     volatile LONG64* sharedFrames_ = nullptr;
     const bool drawNothing_ = Option("QMSAMPLE_DRAW_NOTHING");
+    const bool changing_ = Option("QMSAMPLE_CHANGING");
     const DWORD renderMs_ = Number("QMSAMPLE_RENDER_MS");
     const std::wstring snapshotPath_ = SnapshotPath();
     UINT snapshotWidth_ = 0;

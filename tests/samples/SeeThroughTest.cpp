@@ -68,6 +68,20 @@ void ExpectTheGameThroughTheOverlay(bool compositor) {
     Click(Clear(area));
     EXPECT_TRUE(test::WaitUntil([&] { return Clicks(run.game.Window()) > before; }, 5000));
 
+    // Hidden with the game and shown again, after the resize (Wine beside a compositing manager
+    // then loses a layered window's picture): the picture comes back with it, though the client's
+    // frames have not changed.
+    ::Sleep(300);
+    ::ShowWindow(run.game.Window(), SW_MINIMIZE);
+    EXPECT_TRUE(test::WaitUntil([&] { return !::IsWindowVisible(run.overlay); }, 5000));
+    ::Sleep(300);
+    ::ShowWindow(run.game.Window(), SW_RESTORE);
+    EXPECT_TRUE(test::WaitUntil([&] { return run.Covers(); }, 5000));
+    area = run.game.ClientOnScreen();
+    EXPECT_TRUE(test::WaitUntil([&] { return Panel(ScreenPixel(InPanel(area)), compositor) && Game(ScreenPixel(Clear(area))); },
+                                5000))
+        << std::hex << ScreenPixel(InPanel(area)) << " " << ScreenPixel(Clear(area));
+
     ::PostMessageW(run.client.Window(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(run.client.Exited(5000));
     run.ExpectCleanExit(5000);
