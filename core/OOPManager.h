@@ -21,7 +21,7 @@
 #include "input/OverlayHost.h"
 #include "common/ProcessWatchDog.h"
 #include "qm/OverlayWindowContract.h"
-#include "core/CursorImage.h"
+#include "core/CursorCache.h"
 #include "core/FramePacer.h"
 #include "core/FrameStatistics.h"
 #include "core/OverlayWindow.h"
@@ -140,15 +140,8 @@ public:
     void DeviceRecreated() override { statistics_.DeviceRecreated(); }
     InputBlockerProxy& InputProxy() override { return inputProxy_; }
 
-    // The cursor cache: 7 pictures captured once each, the current one, and whether it changed
-    // since it was drawn. From any thread: the window's thread applies the latest kind asked for.
-    static constexpr int kCursorSlots = 7;
+    // From any thread: the window's thread applies the latest kind asked for.
     void SelectCursor(int32_t type, HCURSOR cursor) override;
-    // The current slot's picture, or null when it was never captured.
-    const CursorImage* CurrentCursorImage() const;
-    int CursorIndex() const { return cursorIndex_; }
-    bool CursorChanged() const { return cursorChanged_; }
-    void ClearCursorChanged() { cursorChanged_ = false; }
 
     bool ClickThrough() const override { return clickThrough_; }
     void SetClickThroughFlag(bool clickThrough) override { clickThrough_ = clickThrough; }
@@ -272,14 +265,7 @@ protected:
     // The game window's client area in screen coordinates; left -32000 means minimised.
     RECT gameRect_{};
     bool fullScreenRenderingOff_ = false;
-    int cursorIndex_ = 0;
-    bool cursorChanged_ = false;
-    CursorImage cursorImages_[kCursorSlots] = {};
-    std::atomic<bool> cursorCaptured_[kCursorSlots] = {};
-    // What other threads asked for and the window's thread has not applied yet.
-    std::atomic<int32_t> requestedCursorType_{0};
-    std::atomic<bool> cursorRequested_{false};
-    std::atomic<HCURSOR> offeredCursors_[kCursorSlots] = {};
+    CursorCache cursors_;
     base::CoalescedPost cursorPost_;
     // The kind the blocker was last told, and which blocker.
     int32_t blockerCursorType_ = -1;

@@ -327,35 +327,15 @@ void OOPManager::RequestClickThrough(bool clickThrough) {
 }
 
 void OOPManager::SelectCursor(int32_t type, HCURSOR cursor) {
-    const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
-    requestedCursorType_ = type;
-    // A kind is captured once per process: the first handle offered for it is kept until then.
-    if (cursor && !cursorCaptured_[index].load()) {
-        HCURSOR none = nullptr;
-        offeredCursors_[index].compare_exchange_strong(none, cursor);
-    }
-    cursorRequested_ = true;
+    cursors_.Request(type, cursor);
     if (OnWindowThread() || windowThreadId_ == 0 || !cursorPost_.Post(overlayWindow_, qm::overlay::kMsgRefreshCursor)) {
         ApplyCursorRequests();
     }
 }
 
 void OOPManager::ApplyCursorRequests() {
-    if (!cursorRequested_.exchange(false)) return;
-    const int32_t type = requestedCursorType_.load();
-    const int index = (type >= 0 && type < kCursorSlots) ? type : 0;
-    if (index != cursorIndex_) {
-        cursorIndex_ = index;
-        cursorChanged_ = true;
-    }
-    for (int slot = 0; slot < kCursorSlots; ++slot) {
-        HCURSOR offered = offeredCursors_[slot].exchange(nullptr);
-        if (!offered || cursorCaptured_[slot].load()) continue;
-        if (CaptureCursorImage(offered, &cursorImages_[slot])) {
-            cursorCaptured_[slot] = true;
-            if (slot == cursorIndex_) cursorChanged_ = true;
-        }
-    }
+    int32_t type = 0;
+    if (!cursors_.Apply(&type)) return;
     // The blocker hears of the kind once per change; it is only known once the proxy has
     // registered its messages.
     HWND blocker = inputProxy_.BlockerWindow();
@@ -367,13 +347,7 @@ void OOPManager::ApplyCursorRequests() {
 }
 
 const CursorImage* OOPManager::CursorToDraw(bool* changed) {
+    // The blocker hears of a new kind here too.
     ApplyCursorRequests();
-    *changed = cursorChanged_;
-    cursorChanged_ = false;
-    return CurrentCursorImage();
-}
-
-const CursorImage* OOPManager::CurrentCursorImage() const {
-    if (cursorIndex_ < 0 || cursorIndex_ >= kCursorSlots || !cursorImages_[cursorIndex_].valid) return nullptr;
-    return &cursorImages_[cursorIndex_];
+    return cursors_.ToDraw(changed);
 }

@@ -149,8 +149,10 @@ TEST(HooksManager, DelegateQueriesAndTheCursor) {
     EXPECT_FALSE(fullScreen);
     EXPECT_EQ(width, 0u);
     EXPECT_EQ(height, 0u);
-    hooks.SetCursorType(3, ::LoadCursorW(nullptr, IDC_ARROW));  // to the manager's cache
-    EXPECT_EQ(manager->CursorIndex(), 3);
+    hooks.SetCursorType(3, ::LoadCursorW(nullptr, IDC_ARROW));  // to the manager's cache, to be drawn
+    bool changed = false;
+    EXPECT_NE(manager->CursorToDraw(&changed), nullptr);
+    EXPECT_TRUE(changed);
 }
 
 TEST(HooksManager, PassThroughIsTheHostsEighthSlot) {

@@ -18,40 +18,13 @@
 #include "render/D3D11Renderer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/OverlayTestSupport.h"
+#include "tests/support/CursorSupport.h"
 #include "tests/support/RenderTestSupport.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-using UniqueCursor = std::unique_ptr<std::remove_pointer_t<HCURSOR>, decltype(&::DestroyCursor)>;
-
-// A 32 x 32 cursor of one colour, with its hot spot at (5, 3).
-UniqueCursor SolidCursor(uint8_t alpha, uint8_t red) {
-    BITMAPV5HEADER h{};
-    h.bV5Size = sizeof(h);
-    h.bV5Width = 32;
-    h.bV5Height = -32;
-    h.bV5Planes = 1;
-    h.bV5BitCount = 32;
-    h.bV5Compression = BI_BITFIELDS;
-    h.bV5RedMask = 0x00FF0000;
-    h.bV5GreenMask = 0x0000FF00;
-    h.bV5BlueMask = 0x000000FF;
-    h.bV5AlphaMask = 0xFF000000;
-    void* bits = nullptr;
-    HDC screen = ::GetDC(nullptr);
-    HBITMAP colour = ::CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&h), DIB_RGB_COLORS, &bits, nullptr, 0);
-    ::ReleaseDC(nullptr, screen);
-    auto* p = static_cast<uint32_t*>(bits);
-    for (int i = 0; i < 32 * 32; ++i) p[i] = (uint32_t(alpha) << 24) | (uint32_t(red) << 16);
-    HBITMAP mask = ::CreateBitmap(32, 32, 1, 1, nullptr);
-    ICONINFO info{FALSE, 5, 3, mask, colour};
-    UniqueCursor cursor(::CreateIconIndirect(&info), &::DestroyCursor);
-    ::DeleteObject(colour);
-    ::DeleteObject(mask);
-    return cursor;
-}
 
 // Reads the first pixel of the back buffer while the controller draws.
 class PixelController : public test::FakeController {
@@ -169,42 +142,6 @@ TEST(D3D11Renderer, TheDefaultAdapterWhenTheConfigurationAsksForIt) {
     EXPECT_TRUE(r->Create());  // on the device's own adapter
 }
 
-TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
-    OOPManager m(kManagerD3D11, 90);
-    const UniqueCursor half = SolidCursor(128, 255);
-    const UniqueCursor opaque = SolidCursor(255, 255);
-    m.SelectCursor(3, half.get());
-    EXPECT_EQ(m.CursorIndex(), 3);
-    ASSERT_NE(m.CurrentCursorImage(), nullptr);
-    const CursorImage& image = *m.CurrentCursorImage();
-    EXPECT_EQ(image.hotspotX, 5u);
-    EXPECT_EQ(image.hotspotY, 3u);
-    // Blue, green, red, alpha, premultiplied: the colour never exceeds the alpha.
-    EXPECT_EQ(image.pixels[3], 128);
-    EXPECT_GT(image.pixels[2], 0);
-    EXPECT_LE(image.pixels[2], 128);
-    m.ClearCursorChanged();
-    m.SelectCursor(3, opaque.get());  // the first picture stays, and nothing changed
-    EXPECT_EQ(m.CurrentCursorImage()->pixels[3], 128);
-    EXPECT_FALSE(m.CursorChanged());
-
-    m.ClearCursorChanged();
-    m.SelectCursor(7, nullptr);
-    EXPECT_EQ(m.CursorIndex(), 0);
-    EXPECT_TRUE(m.CursorChanged());
-    EXPECT_EQ(m.CurrentCursorImage(), nullptr);  // nothing captured for kind 0 yet
-    m.SelectCursor(-1, opaque.get());
-    EXPECT_EQ(m.CursorIndex(), 0);
-    EXPECT_NE(m.CurrentCursorImage(), nullptr);
-}
-
-TEST(CursorCache, PremultipliesOnlyPartlyTransparentPixels) {
-    uint8_t pixels[] = {0, 0, 255, 128, 10, 20, 30, 0, 10, 20, 30, 255, 255, 255, 255, 1};
-    PremultiplyPixels(pixels, 4);
-    const uint8_t expected[] = {0, 0, 128, 128, 10, 20, 30, 0, 10, 20, 30, 255, 1, 1, 1, 1};
-    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 16), std::vector<uint8_t>(expected, expected + 16));
-}
-
 TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied) {
     test::StandInBackend backend;
     backend.composition = true;  // the cursor is drawn on the composition path only
@@ -215,7 +152,7 @@ TEST(CursorRendering, TheQuadSitsAtTheMouseLessTheHotSpotAndBlendsPremultiplied)
     EXPECT_TRUE(r->CursorRenderingReady());
     EXPECT_FALSE(r->RenderCursor());  // no picture yet
 
-    const UniqueCursor half = SolidCursor(128, 255);
+    const test::UniqueCursor half = test::SolidCursor(128, 255);
     ASSERT_TRUE(CaptureCursorImage(half.get(), &r.host.cursor));
     r.host.cursorChanged = true;
     OOPHooksManager::RememberMousePosition(POINT{100, 50});

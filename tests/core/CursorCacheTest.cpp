@@ -1,0 +1,53 @@
+#include <windows.h>
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/CursorCache.h"
+#include "tests/support/CursorSupport.h"
+
+using test::SolidCursor;
+using test::UniqueCursor;
+
+// Asked from any thread, applied on the window's: each kind's first picture is kept, an odd kind
+// counts as the first, and a change is reported once.
+TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
+    CursorCache cache;
+    const UniqueCursor half = SolidCursor(128, 255);
+    const UniqueCursor opaque = SolidCursor(255, 255);
+    bool changed = false;
+    EXPECT_EQ(cache.ToDraw(&changed), nullptr);
+    cache.Request(3, half.get());
+    int32_t type = -9;
+    EXPECT_TRUE(cache.Apply(&type));
+    EXPECT_EQ(type, 3);
+    EXPECT_FALSE(cache.Apply(&type));  // nothing asked since
+    const CursorImage* image = cache.ToDraw(&changed);
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(image->hotspotX, 5u);
+    EXPECT_EQ(image->hotspotY, 3u);
+    // Blue, green, red, alpha, premultiplied: the colour never exceeds the alpha.
+    EXPECT_EQ(image->pixels[3], 128);
+    EXPECT_GT(image->pixels[2], 0);
+    EXPECT_LE(image->pixels[2], 128);
+
+    cache.Request(3, opaque.get());  // the first picture stays, and nothing changed
+    EXPECT_EQ(cache.ToDraw(&changed)->pixels[3], 128);
+    EXPECT_FALSE(changed);
+
+    cache.Request(7, nullptr);
+    EXPECT_EQ(cache.ToDraw(&changed), nullptr);  // kind 0, never captured
+    EXPECT_TRUE(changed);
+    cache.Request(-1, opaque.get());
+    ASSERT_NE(cache.ToDraw(&changed), nullptr);
+    EXPECT_EQ(cache.ToDraw(&changed)->pixels[3], 255);
+}
+
+TEST(CursorImage, PremultipliesOnlyPartlyTransparentPixels) {
+    uint8_t pixels[] = {0, 0, 255, 128, 10, 20, 30, 0, 10, 20, 30, 255, 255, 255, 255, 1};
+    PremultiplyPixels(pixels, 4);
+    const uint8_t expected[] = {0, 0, 128, 128, 10, 20, 30, 0, 10, 20, 30, 255, 1, 1, 1, 1};
+    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 16), std::vector<uint8_t>(expected, expected + 16));
+}
