@@ -66,6 +66,10 @@ bool MessageWaiter::ArmTimer(int64_t dueUs, int64_t leftUs) {
     if (!timer_) return false;
     // Left armed when something else ended the last wait: the next wait for the same time uses it.
     if (armedDueUs_ == dueUs) return true;
+    // A timer whose time has come may be signalled with no wait having taken it, and Wine keeps
+    // that signal through setting the timer again (Windows drops it): it is taken first, or the
+    // next wait would end at once.
+    if (armedDueUs_ != 0 && armedDueUs_ <= NowMicroseconds()) ::WaitForSingleObject(timer_.Get(), 0);
     LARGE_INTEGER due{};
     due.QuadPart = -leftUs * 10;  // relative, in 100 ns units
     if (!::SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) return false;

@@ -30,6 +30,18 @@ TEST(MessageWaiter, DueTimeHoldsThroughPollsAndAfterItsTimerIsSpent) {
     }
 }
 
+// A look that did not wait leaves the timer armed; its time then comes with nobody waiting. The
+// next wait, for a later time, must still last until that time.
+TEST(MessageWaiter, ATimerThatFiredUnseenDoesNotEndTheNextWait) {
+    MessageWaiter waiter;
+    const int64_t due = NowMicroseconds() + 5000;
+    EXPECT_EQ(waiter.Wait(due, 0), MessageWaiter::kTimeOut);
+    ::Sleep(20);
+    const int64_t next = NowMicroseconds() + 20000;
+    EXPECT_EQ(waiter.Wait(next, INFINITE), MessageWaiter::kTimeOut);
+    EXPECT_GE(NowMicroseconds(), next - 1000);
+}
+
 TEST(MessageWaiter, EndsForAHandleOrAMessageBeforeTheDueTime) {
     MessageWaiter waiter;
     base::UniqueHandle unset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
