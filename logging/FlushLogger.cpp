@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "common/Event.h"
+#include "common/AddressWake.h"
 #include "common/ProcessUtils.h"
 #include "common/RegistrySettings.h"
 #include "common/StringUtils.h"
@@ -206,15 +206,11 @@ int FlushLogger::Start(const wchar_t* suffix) {
     // Made once and kept until destruction: a caller may still be on its way through Log when a
     // Stop ends the run.
     if (!ring_) ring_ = std::make_unique<RowRing>();
-    if (!wakeUp_) {
-        wakeUp_ = std::make_unique<base::Event>();
-        wakeUp_->Create();
-    }
+    if (!wakeUp_) wakeUp_ = std::make_unique<base::AddressWake>();
     if (!writerDone_) writerDone_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // Rows that reached the ring after the last run had stopped belong to no file.
     while (RowSlot* slot = ring_->Next()) ring_->Release(slot);
     ::ResetEvent(writerDone_.Get());
-    wakeUp_->Reset();
     ring_->SetWriterState(kWriterAwake);
     OpenLogFile(suffix);
     stopping_ = false;

@@ -12,7 +12,7 @@
 #include "logging/RowLoss.h"
 
 namespace base {
-class Event;
+class AddressWake;
 }  // namespace base
 namespace Common::Utils {
 class ThreadQueue;
@@ -153,7 +153,7 @@ private:
     std::atomic<int32_t> maxLinesPerFile_{-1};
     std::atomic<OutputFile*> file_{nullptr};
     std::unique_ptr<RowRing> ring_;
-    std::unique_ptr<base::Event> wakeUp_;
+    std::unique_ptr<base::AddressWake> wakeUp_;
     std::atomic<int32_t> droppedPending_{0};
     Overlay::Logging::RowLoss diskLoss_;
     int32_t measurements_ = -1;

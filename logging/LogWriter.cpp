@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "common/Event.h"
+#include "common/AddressWake.h"
 #include "logging/LogFile.h"
 #include "logging/LogLimits.h"
 #include "logging/RowRing.h"
@@ -21,11 +21,11 @@ constexpr int kCallerWaits = 20;
 
 }  // namespace
 
-void PublishRow(RowRing& ring, RowSlot* slot, uint64_t position, base::Event& wakeUp) {
+void PublishRow(RowRing& ring, RowSlot* slot, uint64_t position, base::AddressWake& wakeUp) {
     ring.Publish(slot, position);
     // A writer that polls finds the row by itself unless the ring is filling up (looked at every
     // kFillCheckRows rows: the writer's position is on a line that it keeps writing); one asleep
-    // needs a wake-up. Either way only one caller makes the system call.
+    // needs a wake-up. Either way only one caller wakes it, through memory, without a system object.
     const int32_t state = ring.WriterState();
     if (state == kWriterAwake) return;
     if (state == kWriterPolling &&
@@ -55,20 +55,22 @@ size_t DrainRing(RowRing& ring, OutputFile& file, bool waitForCallers) {
     return written;
 }
 
-void WriteRows(RowRing& ring, OutputFile& file, base::Event& wakeUp, const std::atomic<bool>& stopping) {
+void WriteRows(RowRing& ring, OutputFile& file, base::AddressWake& wakeUp, const std::atomic<bool>& stopping) {
     for (;;) {
         const size_t written = DrainRing(ring, file, false);
         if (written) file.Flush();
         if (stopping) break;
         // Announce the wait, then look once more: a caller that published before the announcement
-        // is seen here, one that published after it sees the announcement.
+        // is seen here, one that published after it sees the announcement, and its wake-up, which
+        // changes the sequence read first, ends the wait at once.
+        const uint32_t seen = wakeUp.Sequence();
         const int32_t state = written ? kWriterPolling : kWriterSleeping;
         ring.SetWriterState(state);
         if (ring.Next() || stopping) {
             ring.SetWriterState(kWriterAwake);
             continue;
         }
-        wakeUp.Wait(state == kWriterPolling ? kWriterPollMs : INFINITE);
+        wakeUp.Wait(seen, state == kWriterPolling ? kWriterPollMs : INFINITE);
         ring.SetWriterState(kWriterAwake);
     }
     DrainRing(ring, file, true);
