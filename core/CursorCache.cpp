@@ -35,8 +35,6 @@ bool CursorCache::Apply(int32_t* type) {
 }
 
 const CursorImage* CursorCache::ToDraw(bool* changed) {
-    int32_t type = 0;
-    Apply(&type);
     *changed = changed_;
     changed_ = false;
     return Current();

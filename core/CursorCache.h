@@ -18,8 +18,8 @@ public:
     // On the window's thread: what was asked since the last call. False when nothing was; else
     // `type` is the kind last asked for, as the client gave it.
     bool Apply(int32_t* type);
-    // The current kind's picture (null while it was never captured), and whether it changed since
-    // the last call.
+    // The current kind's picture as last applied (null while it was never captured), and whether it
+    // changed since the last call.
     const CursorImage* ToDraw(bool* changed);
 
 private:

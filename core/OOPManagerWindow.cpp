@@ -296,7 +296,7 @@ void OOPManager::ForceForegroundOnceTheGameAnswers() {
         if (worker_->Post([this] { ForceForegroundOnceTheGameAnswers(); })) return;
     }
     foregroundProbeQueued_ = false;
-    if (!forceForegroundPost_.Post(overlayWindow_, kMsgForceForeground)) return;
+    forceForegroundPost_.Post(overlayWindow_, kMsgForceForeground);
 }
 
 void OOPManager::PostFullScreenCheck(bool now) {

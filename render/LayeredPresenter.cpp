@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <cstring>
 
-bool LayeredPresenter::Attach(HWND window) {
-    if (!window) return false;
-    // A window whose layered attributes were set ignores UpdateLayeredWindow until WS_EX_LAYERED
-    // is set anew; its styles end as they were.
+namespace {
+// WS_EX_LAYERED cleared and set again: the window forgets how it was layered (constant alpha, or
+// a picture of its own), and its styles end as they were.
+void LayerAnew(HWND window) {
     const LONG style = ::GetWindowLongW(window, GWL_EXSTYLE);
     ::SetWindowLongW(window, GWL_EXSTYLE, style & ~WS_EX_LAYERED);
     ::SetWindowLongW(window, GWL_EXSTYLE, style | WS_EX_LAYERED);
+}
+}  // namespace
+
+bool LayeredPresenter::Attach(HWND window) {
+    if (!window) return false;
+    // A window whose layered attributes were set ignores UpdateLayeredWindow until then.
+    LayerAnew(window);
     window_ = window;
     RECT client{};
     ::GetClientRect(window, &client);
@@ -27,9 +34,7 @@ void LayeredPresenter::Detach() {
     ReleaseDeviceObjects();
     ReleaseBitmap();
     if (!window_) return;
-    const LONG style = ::GetWindowLongW(window_, GWL_EXSTYLE);
-    ::SetWindowLongW(window_, GWL_EXSTYLE, style & ~WS_EX_LAYERED);
-    ::SetWindowLongW(window_, GWL_EXSTYLE, style | WS_EX_LAYERED);
+    LayerAnew(window_);
     ::SetLayeredWindowAttributes(window_, 0, 255, LWA_ALPHA);
     window_ = nullptr;
 }
@@ -82,9 +87,7 @@ HRESULT LayeredPresenter::Present(ID3D11Device* device, ID3D11DeviceContext* con
     if (dirty.bottom <= dirty.top) return S_OK;
     if (layeredAnew) {
         layeredAnewTick_ = now;
-        const LONG style = ::GetWindowLongW(window_, GWL_EXSTYLE);
-        ::SetWindowLongW(window_, GWL_EXSTYLE, style & ~WS_EX_LAYERED);
-        ::SetWindowLongW(window_, GWL_EXSTYLE, style | WS_EX_LAYERED);
+        LayerAnew(window_);
     }
     if (Show(desc.Width, desc.Height, dirty)) {
         if (whole) wholeShownTick_ = now;

@@ -34,13 +34,16 @@ TEST(CursorCache, SlotsAreCapturedOnceAndOddKindsUseTheFirst) {
     EXPECT_LE(image->pixels[2], 128);
 
     cache.Request(3, opaque.get());  // the first picture stays, and nothing changed
+    EXPECT_TRUE(cache.Apply(&type));
     EXPECT_EQ(cache.ToDraw(&changed)->pixels[3], 128);
     EXPECT_FALSE(changed);
 
     cache.Request(7, nullptr);
+    EXPECT_TRUE(cache.Apply(&type));
     EXPECT_EQ(cache.ToDraw(&changed), nullptr);  // kind 0, never captured
     EXPECT_TRUE(changed);
     cache.Request(-1, opaque.get());
+    EXPECT_TRUE(cache.Apply(&type));
     ASSERT_NE(cache.ToDraw(&changed), nullptr);
     EXPECT_EQ(cache.ToDraw(&changed)->pixels[3], 255);
 }
