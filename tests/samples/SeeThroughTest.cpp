@@ -2,6 +2,7 @@
 // through which the game shows wherever the client drew nothing.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -63,10 +64,19 @@ void ExpectTheGameThroughTheOverlay(bool compositor) {
                                 5000))
         << std::hex << ScreenPixel(InPanel(area)) << " " << ScreenPixel(Clear(area));
 
-    // Click-through: a click where the client drew nothing reaches the game.
+    // Click-through: a click where the client drew nothing reaches the game. The test bed's X server
+    // now and then drops an injected click that follows a resize (its input routing lags Wine's
+    // placement): up to three clicks, a second apart, and how many it took is printed.
     const uintptr_t before = Clicks(run.game.Window());
-    Click(Clear(area));
-    EXPECT_TRUE(test::WaitUntil([&] { return Clicks(run.game.Window()) > before; }, 5000));
+    int clicks = 0;
+    bool reached = false;
+    while (!reached && clicks < 3) {
+        Click(Clear(area));
+        ++clicks;
+        reached = test::WaitUntil([&] { return Clicks(run.game.Window()) > before; }, 1000);
+    }
+    std::printf("the game got the click after %d click(s)\n", clicks);
+    EXPECT_TRUE(reached);
 
     // Hidden with the game and shown again, after the resize (Wine beside a compositing manager
     // then loses a layered window's picture): the picture comes back with it, though the client's
