@@ -120,13 +120,13 @@ void HostRun::ExpectExit(DWORD ms, DWORD expectedCode) const {
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
         if (entry.th32ParentProcessID != host->Pid()) continue;
-        // Process ids come round again: a process made after the host ended is another's child.
-        base::UniqueHandle child(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        // Process ids come round again: only a process made during the host's life can be its child, and one
+        // that can no longer be opened has ended.
+        base::UniqueHandle child(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         FILETIME childCreated{}, childEnded{};
-        if (child && ::GetProcessTimes(child.Get(), &childCreated, &childEnded, &kernel, &user) &&
-            ::CompareFileTime(&childCreated, &ended) > 0) {
-            continue;
-        }
+        if (!child || !::GetProcessTimes(child.Get(), &childCreated, &childEnded, &kernel, &user)) continue;
+        if (::CompareFileTime(&childCreated, &created) < 0 || ::CompareFileTime(&childCreated, &ended) > 0) continue;
+        if (::WaitForSingleObject(child.Get(), 0) == WAIT_OBJECT_0) continue;
         ADD_FAILURE() << "left running: " << entry.th32ProcessID;
     }
 }
