@@ -21,11 +21,14 @@ namespace {
 // stand-in that gives it one.
 bool DrawCursor(D3D11OOPManager& m, test::StandInBackend& backend) {
     backend.composition = true;
-    m.ShutdownD3D();
-    if (!m.InitD3D() || !m.ResetD3D(m.BackBufferWidth(), m.BackBufferHeight())) return false;
-    m.SelectCursor(0, ::LoadCursorW(nullptr, IDC_ARROW));
+    FrameLoop& frames = m.Parts().frames;
+    frames.Release();
+    RenderTarget target;
+    target.window = m.Parts().facts.overlay.load();
+    if (!frames.Create(target) || !frames.Resize(frames.Width(), frames.Height(), true)) return false;
+    m.Parts().session.SetCursorType(0, ::LoadCursorW(nullptr, IDC_ARROW));
     OOPHooksManager::RememberMousePosition(POINT{120, 80});
-    m.SetClickThroughFlag(false);
+    m.Parts().input.SetClickThrough(false, false, nullptr);
     while (::ShowCursor(FALSE) >= 0) {
     }
     CURSORINFO info{};
@@ -52,8 +55,8 @@ double Run(D3D11OOPManager& m, test::QuietController& controller, const char* na
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
         const int64_t now = base::NowMicroseconds();
-        if (now < m.NextPassDue()) {
-            waiter.Wait(m.NextPassDue());
+        if (now < m.Parts().frames.Pacer().NextPassDue()) {
+            waiter.Wait(m.Parts().frames.Pacer().NextPassDue());
         } else {
             m.Update();
         }
@@ -93,7 +96,7 @@ int main() {
     test::QuietController controller;
     test::StandInBackend backend;  // the system's own until the cursor run
     D3D11OOPManager m;
-    if (!game || !AttachToBenchGame(m, &controller, true) || !m.InitD3D()) {
+    if (!game || !AttachToBenchGame(m, &controller, true) || !m.Parts().frames.Create(RenderTarget{m.Parts().facts.overlay.load(), nullptr, 0, 0})) {
         std::printf("no overlay to render\n");
         return 1;
     }

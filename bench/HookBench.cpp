@@ -35,12 +35,12 @@ public:
 // Over the bench window, drawing nothing, until it follows it.
 bool Follow(OOPManager* manager, test::QuietController* controller) {
     if (!AttachToBenchGame(*manager, controller, false)) return false;
-    for (int i = 0; i < 2000 && manager->Minimized(); ++i) {
+    for (int i = 0; i < 2000 && manager->Parts().facts.minimized.load(); ++i) {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
         manager->Update();
     }
-    return !manager->Minimized();
+    return !manager->Parts().facts.minimized.load();
 }
 
 // The thread that owns the overlay window: it waits for messages and, when told, stays inside one
@@ -158,7 +158,7 @@ int main() {
         return 1;
     }
     RECT overlay{};
-    ::GetWindowRect(manager.OverlayWindow(), &overlay);
+    ::GetWindowRect(manager.Parts().facts.overlay.load(), &overlay);
     MSLLHOOKSTRUCT mouse{};
     mouse.pt = POINT{overlay.left + 40, overlay.top + 40};
     // The cursor must have been showing for half a second before events count as inside.

@@ -154,3 +154,12 @@ LRESULT CALLBACK OverlayWindow::Procedure(HWND window, UINT message, WPARAM wPar
     if (!self || !self->owner_) return ::DefWindowProcW(window, message, wParam, lParam);
     return self->owner_->OnOverlayMessage(window, message, wParam, lParam);
 }
+
+void OverlayWindow::RememberNeighbours() {
+    above_ = ::GetWindow(window_, GW_HWNDPREV);
+    below_ = ::GetWindow(window_, GW_HWNDNEXT);
+}
+
+bool OverlayWindow::NeighboursUnchanged() const {
+    return ::GetWindow(window_, GW_HWNDPREV) == above_ && ::GetWindow(window_, GW_HWNDNEXT) == below_;
+}

@@ -68,6 +68,10 @@ public:
     HWND LastForeground() const { return lastForeground_; }
     // Directly under `after` (top-most and first for HWND_TOPMOST), other hosts' overlays aside.
     bool LiesUnder(HWND after) const;
+    // The windows right above and below the overlay, kept as a placement left them: while they are
+    // the same, nothing has come between the overlay and the game or over it.
+    void RememberNeighbours();
+    bool NeighboursUnchanged() const;
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -79,4 +83,6 @@ private:
     // The foreground as the last placement saw it.
     HWND lastForeground_ = nullptr;
     bool gameWasForeground_ = false;
+    HWND above_ = nullptr;
+    HWND below_ = nullptr;
 };

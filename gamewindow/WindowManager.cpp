@@ -3,16 +3,17 @@
 #include "logging/Log.h"
 
 HWND WindowManager::Lookup(bool store) {
-    HWND cached = gameWindow_.load();
+    HWND cached = facts_.game.load();
     if (cached && !::IsWindow(cached)) {
-        gameWindow_.compare_exchange_strong(cached, nullptr);
+        facts_.game.compare_exchange_strong(cached, nullptr);
         cached = nullptr;
     }
     if (cached) return store ? ChooseAgain(cached) : cached;
-    if (!owner_ || !handler_) return nullptr;
-    HWND found = handler_->GetGameWindowHandle(owner_->GamePid());
-    owner_->GameWindowFound(found);
-    if (store) gameWindow_ = found;
+    if (!handler_) return nullptr;
+    HWND found = handler_->GetGameWindowHandle(gamePid_);
+    found_ = found;
+    Note(kWindowSearched);
+    if (store) facts_.game = found;
     return found;
 }
 
@@ -21,48 +22,44 @@ HWND WindowManager::ChooseAgain(HWND cached) {
     // four times a second the choice is made again when the cached window is not shown, or when
     // another window of the game that qualifies has the foreground.
     constexpr uint64_t kLookEveryMs = 250;
-    if (!owner_ || !handler_ || !handler_->ChoosesAgain()) return cached;
+    if (!handler_ || !handler_->ChoosesAgain()) return cached;
     const uint64_t now = ::GetTickCount64();
     if (now - lastChoiceTick_ < kLookEveryMs) return cached;
     lastChoiceTick_ = now;
-    const uint32_t pid = owner_->GamePid();
+    const uint32_t pid = gamePid_;
     if (::IsWindowVisible(cached) && !handler_->PrefersOther(cached, pid)) return cached;
     HWND found = handler_->GetGameWindowHandle(pid);
     if (!found || found == cached) return cached;
     QM_LOG_INFO(L"WindowManager::ChooseAgain", 1, L"game window changed: 0x%x -> 0x%x",
                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(cached)),
                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(found)));
-    gameWindow_ = found;
-    owner_->GameWindowFound(found);
+    facts_.game = found;
+    found_ = found;
+    Note(kWindowSearched);
     return found;
 }
 
 bool WindowManager::UpdateFullScreenState(bool fullScreen) {
-    if (fullScreen == fullScreen_.load()) {
+    if (fullScreen == facts_.fullScreen.load()) {
         fullScreenStateUpdated_ = true;
         return false;
     }
     QM_LOG_INFO(L"WindowManager::UpdateFullScreenState", 1, L"Fullscreen mode changed to: %d", fullScreen ? 1 : 0);
-    fullScreen_ = fullScreen;
+    facts_.fullScreen = fullScreen;
     fullScreenStateUpdated_ = true;
-    // The overlay manager's reaction: show or hide, foreground and reset, tell the controller.
-    if (owner_) owner_->HandleFullScreenModeChanged();
+    Note(kFullScreenChanged);
     return true;
 }
 
 void WindowManager::SetMonitor(HMONITOR monitor) {
-    if (monitor == monitor_ || !owner_) return;
+    if (monitor == monitor_) return;
     monitor_ = monitor;
-    owner_->SetAdapterCheckPending();
+    Note(kMonitorChanged);
 }
 
-HWND WindowManager::GetOverlayWindow() { return owner_ ? owner_->OverlayWindow() : nullptr; }
-
-uint32_t WindowManager::GetGameProcessId() { return owner_ ? owner_->GamePid() : 0; }
-
 void WindowManager::ForceForegroundWindow(HWND target, bool cancelMode) {
-    if (!owner_ || !handler_) return;
-    if (fullScreen_) {
+    if (!handler_) return;
+    if (facts_.fullScreen.load()) {
         QM_LOG_WARNING(L"WindowManager::ForceForegroundWindow", L"skip, is full screen exclusive");
         return;
     }
@@ -70,6 +67,6 @@ void WindowManager::ForceForegroundWindow(HWND target, bool cancelMode) {
 }
 
 int32_t WindowManager::UpdateGameWindowRect(RECT& rect, bool force) {
-    if (!owner_ || !handler_) return 0;
+    if (!handler_) return 0;
     return handler_->UpdateGameWindowRect(rect, force);
 }

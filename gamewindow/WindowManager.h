@@ -5,69 +5,84 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/CoalescedPost.h"
 #include "gamewindow/GameWindowHandler.h"
+#include "gamewindow/OverlayFacts.h"
 
-// The overlay manager's single contact with the game's window: caches it, remembers the overlay's
-// monitor and holds the full-screen state.
+// The overlay's single contact with the game's window: chooses and caches it, remembers the
+// overlay's monitor and holds the full-screen state, as facts of the overlay. What changed is
+// collected as a mask, and the overlay's thread is told once (kMsgChanged) until it takes them.
 class WindowManager : public GameWindowHandler::Delegate {
 public:
-    // What the window side asks of the overlay manager that owns it.
-    class Owner {
-    public:
-        virtual uint32_t GamePid() const = 0;
-        virtual HWND OverlayWindow() const = 0;
-        // The game's full-screen state changed: show or hide, foreground and reset, tell the client.
-        virtual void HandleFullScreenModeChanged() = 0;
-        // The overlay moved to another monitor: the adapter is checked at the next reset.
-        virtual void SetAdapterCheckPending() = 0;
-        // A lookup found `window` (or none): the client's controller hears of it.
-        virtual void GameWindowFound(HWND window) = 0;
-        // Whether the client asked the overlay to take the foreground when a UWP game's mode is cancelled.
-        virtual bool TakesForegroundOnCancel() const = 0;
-
-    protected:
-        ~Owner() = default;
+    enum Change : uint32_t {
+        // The game's full-screen state changed.
+        kFullScreenChanged = 1,
+        // The overlay is on another monitor: the adapter may have changed.
+        kMonitorChanged = 2,
+        // A search for the game's window ran; FoundWindow says what it found (null for none).
+        kWindowSearched = 4,
     };
 
-    WindowManager() = default;
+    // To the overlay window: changes are waiting.
+    static constexpr UINT kMsgChanged = WM_USER + 15;
+
+    explicit WindowManager(OverlayFacts& facts) : facts_(facts) {}
     ~WindowManager() = default;
     WindowManager(const WindowManager&) = delete;
     WindowManager& operator=(const WindowManager&) = delete;
 
     bool UpdateFullScreenState(bool fullScreen) override;
-    void SetCachedGameWindow(HWND window) override { gameWindow_ = window; }
-    HWND GetCachedGameWindow() override { return gameWindow_; }
+    void SetCachedGameWindow(HWND window) override { facts_.game = window; }
+    HWND GetCachedGameWindow() override { return facts_.game.load(); }
     HWND FindGameWindow() override { return Lookup(true); }
     void SetMonitor(HMONITOR monitor) override;
-    HWND GetOverlayWindow() override;
+    HWND GetOverlayWindow() override { return facts_.overlay.load(); }
     HWND GetGameWindow() override { return Lookup(false); }
-    bool IsFullScreen() override { return fullScreen_; }
-    uint32_t GetGameProcessId() override;
-    bool TakesForegroundOnCancel() override { return owner_ && owner_->TakesForegroundOnCancel(); }
+    bool IsFullScreen() override { return facts_.fullScreen.load(); }
+    uint32_t GetGameProcessId() override { return gamePid_; }
+    bool TakesForegroundOnCancel() override { return takesForegroundOnCancel_.load(); }
 
     void ForceForegroundWindow(HWND target, bool cancelMode);
     int32_t UpdateGameWindowRect(RECT& rect, bool force);
 
-    // The owner and the handler, set while the overlay manager chooses its handler.
-    void SetOwner(Owner* owner) { owner_ = owner; }
-    bool HasOwner() const { return owner_ != nullptr; }
-    void SetHandler(std::unique_ptr<GameWindowHandler> handler) { handler_ = std::move(handler); }
+    // The game's process and its handler: the handler is chosen while the overlay starts.
+    void SetGame(uint32_t pid, std::unique_ptr<GameWindowHandler> handler) {
+        gamePid_ = pid;
+        handler_ = std::move(handler);
+    }
     void ReleaseHandler() { handler_.reset(); }
     GameWindowHandler* Handler() const { return handler_.get(); }
+    // Whether the client asked the overlay to take the foreground when a UWP game's mode is cancelled.
+    void SetTakesForegroundOnCancel(bool takes) { takesForegroundOnCancel_ = takes; }
     HMONITOR Monitor() const { return monitor_; }
     bool FullScreenStateUpdated() const { return fullScreenStateUpdated_; }
     void SetFullScreenStateUpdated(bool updated) { fullScreenStateUpdated_ = updated; }
 
+    // What changed since the last call (Change bits).
+    uint32_t TakeChanges() {
+        changedPost_.Taken();
+        return changes_.exchange(0);
+    }
+    // What the last search found.
+    HWND FoundWindow() const { return found_.load(); }
+
 private:
+    void Note(uint32_t changes) {
+        changes_.fetch_or(changes);
+        changedPost_.Post(facts_.overlay.load(), kMsgChanged);
+    }
     HWND Lookup(bool store);
     HWND ChooseAgain(HWND cached);
 
-    Owner* owner_ = nullptr;
+    OverlayFacts& facts_;
+    uint32_t gamePid_ = 0;
     std::unique_ptr<GameWindowHandler> handler_;
-    // Read and written by the main thread, the worker and the hooks thread without a lock.
-    std::atomic<HWND> gameWindow_{nullptr};
     HMONITOR monitor_ = nullptr;
-    std::atomic<bool> fullScreen_{false};
+    // Read and written by the main thread, the worker and the hooks thread without a lock.
     std::atomic<bool> fullScreenStateUpdated_{false};
+    std::atomic<bool> takesForegroundOnCancel_{false};
+    std::atomic<uint32_t> changes_{0};
+    std::atomic<HWND> found_{nullptr};
+    base::CoalescedPost changedPost_;
     uint64_t lastChoiceTick_ = 0;
 };

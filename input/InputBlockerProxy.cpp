@@ -173,7 +173,7 @@ bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
     HWND known = window_.load();
     if (known && ::IsWindow(known)) return true;
     if (!force && !searchAllowed_) return false;
-    window_ = nullptr;
+    SetWindow(nullptr);
     const uint32_t gamePid = gamePid_;
     if (!launched_ || gamePid == 0 || blockMessage_ == 0 || attempts_.load() >= kMaxAttempts) return false;
     const int attempt = ++attempts_;
@@ -188,7 +188,7 @@ bool InputBlockerProxy::FindBlockerWindow(bool force, bool ignoreReady) {
         ::GetWindowThreadProcessId(w, &owner);
         if (owner == gamePid) found = w;
     }
-    window_ = found;
+    SetWindow(found);
     if (found) {
         PROXY_INFO(L"InputBlockerProxy::FindBlockerWindow", L"found ipt window for pid %u (attempt %d)", gamePid,
                    attempt);
@@ -223,7 +223,7 @@ void InputBlockerProxy::Reset() {
     EndHelper();
     helperExitLogged_ = false;
     gamePid_ = 0;
-    window_ = nullptr;
+    SetWindow(nullptr);
     attempts_ = 0;
     launched_ = false;
     searchAllowed_ = false;

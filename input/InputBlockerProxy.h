@@ -42,10 +42,16 @@ public:
     uint32_t BlockMessage() const { return blockMessage_; }
     uint32_t CursorMessage() const { return cursorMessage_; }
 
+    // The blocker's window is written there too whenever it changes (the overlay's facts).
+    void PublishWindowTo(std::atomic<HWND>* to) { publishedWindow_ = to; }
     // For a caller that has launched the helper itself: the window may be searched for now.
     void MarkLaunched(uint32_t gamePid);
 
 private:
+    void SetWindow(HWND window) {
+        window_ = window;
+        if (publishedWindow_) *publishedWindow_ = window;
+    }
     void RegisterMessages();
     // Once, when the helper has ended: its exit code.
     void LogHelperExit();
@@ -55,6 +61,7 @@ private:
     std::atomic<bool> ready_{false};
     std::atomic<uint32_t> gamePid_{0};
     std::atomic<HWND> window_{nullptr};
+    std::atomic<HWND>* publishedWindow_ = nullptr;
     uint32_t blockMessage_ = 0;
     uint32_t cursorMessage_ = 0;
     uint32_t hostPid_ = 0;

@@ -9,16 +9,16 @@
 #include "qm/ClientContract.h"
 
 class OOPHooksManager;
-class OverlayHost;
+struct OverlayFacts;
 
 // Everything the input side keeps once per process: the hooks and the controller's threads read
 // it without the manager at hand. Reset only while no hooks thread and no controller are alive.
 struct InputState : base::ProcessWide<InputState> {
     InputState();
 
-    // The hooks manager and the overlay manager the low-level hooks answer for: the last made.
+    // The session the low-level hooks answer for (the last made), and the facts of the overlay it serves.
     OOPHooksManager* hooks = nullptr;
-    OverlayHost* manager = nullptr;
+    std::atomic<const OverlayFacts*> facts{nullptr};
     std::atomic<HHOOK> mouseHook{nullptr};
     std::atomic<HHOOK> keyboardHook{nullptr};
 

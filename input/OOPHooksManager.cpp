@@ -2,8 +2,6 @@
 
 #include "common/MessageWait.h"
 
-#include "gamewindow/WindowManager.h"
-#include "input/InputBlockerProxy.h"
 #include "qm/OverlayWindowContract.h"
 #include "logging/Log.h"
 
@@ -22,6 +20,7 @@ OOPHooksManager::OOPHooksManager() { State().hooks = this; }
 
 OOPHooksManager::~OOPHooksManager() {
     if (State().hooks == this) State().hooks = nullptr;
+    if (overlay_.facts && State().facts.load() == overlay_.facts) State().facts = nullptr;
     StopHooksThread();
     if (HHOOK hook = State().mouseHook.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
     if (HHOOK hook = State().keyboardHook.exchange(nullptr)) ::UnhookWindowsHookEx(hook);
@@ -96,7 +95,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     const uint32_t message = static_cast<uint32_t>(wParam);
     InputState& state = State();
     OOPHooksManager* hooks = state.hooks;
-    OverlayHost* manager = state.manager;
+    const OverlayFacts* facts = state.facts.load();
     qm::IOverlayManagerController* controller = hooks ? hooks->controller_.load() : nullptr;
     const bool click = message == WM_LBUTTONDOWN || message == WM_LBUTTONUP || message == WM_RBUTTONDOWN;
     const bool notify = controller && click;
@@ -108,13 +107,11 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
     };
     const auto next = [&] { return ::CallNextHookEx(state.mouseHook.load(), code, wParam, lParam); };
 
-    if (!controller || !manager || !event) return next();
-    const RECT gameRect = manager->GameRect();
+    if (!controller || !facts || !event) return next();
+    const bool fullScreen = facts->fullScreen.load();
     // The cached window only: a search would send messages to other windows from inside the hook.
-    HWND game = manager->Windows().GetCachedGameWindow();
-    const bool fullScreen = manager->IsGameFullScreen();
-    if (manager->Minimized() || gameRect.left == OverlayHost::kMinimizedLeft || ::IsIconic(game) ||
-        (manager->FullScreenRenderingOff() && fullScreen) || (fullScreen && !manager->BlockerWindow())) {
+    if (facts->minimized.load() || facts->gameLeft.load() == OverlayFacts::kMinimizedLeft ||
+        ::IsIconic(facts->game.load()) || facts->RenderingOff() || (fullScreen && !facts->blocker.load())) {
         outside();
         return next();
     }
@@ -148,7 +145,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
         }
     }
 
-    HWND overlay = manager->OverlayWindow();
+    HWND overlay = facts->overlay.load();
     POINT point = event->pt;
     ::ScreenToClient(overlay, &point);
     RememberMousePosition(point);
@@ -184,7 +181,7 @@ LRESULT CALLBACK OOPHooksManager::MouseHookProc(int code, WPARAM wParam, LPARAM 
         bool local = exclusive;
         const bool handled = controller->OnMouseMessage(message, flags, packed, &local);
         passThrough = !handled && !local;
-    } else if (!manager->ClickThrough()) {
+    } else if (!facts->clickThrough.load()) {
         return next();  // the overlay's own window procedure gets the mouse
     } else {
         const bool handled = controller->OnMouseHook(message, flags, packed);
@@ -234,9 +231,19 @@ void OOPHooksManager::ApplyConfigurationDefaults(qm::GameConfiguration* c) {
     c->SetU32(Config::kAllOnesU32, 0xFFFFFFFF);
 }
 
-bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, OverlayHost* manager) {
+void OOPHooksManager::Serve(const Overlay& overlay) {
+    overlay_ = overlay;
+    State().facts = overlay.facts;
+}
+
+bool OOPHooksManager::PostIntent(base::CoalescedPost& post, UINT message) {
+    HWND overlay = overlay_.facts ? overlay_.facts->overlay.load() : nullptr;
+    return overlay && post.Post(overlay, message);
+}
+
+bool OOPHooksManager::Init(const wchar_t* clientFolder, uint32_t clientPid, const Overlay& overlay) {
     constexpr const wchar_t* kFn = L"OOPHooksManager::Init";
-    State().manager = manager;
+    Serve(overlay);
     clientPid_ = clientPid;
     const bool haveFolder = clientFolder && clientFolder[0];
     // The client library loads its own libraries by plain name: its folder joins the safe ones.
@@ -261,8 +268,7 @@ void OOPHooksManager::ApplayOOPOConfigurtion(qm::GameConfiguration* c) {
         HOOKS_ERROR(L"OOPHooksManager::ApplayOOPOConfigurtion", L"error reading game configuration");
     }
     using Config = qm::GameConfiguration;
-    OverlayHost* manager = State().manager;
-    c->SetU32(Config::kRendererKind, manager ? manager->RendererKind() : Config::kRendererOther);
+    c->SetU32(Config::kRendererKind, overlay_.rendererKind);
     for (size_t offset : Config::kHostSetBytes) c->SetByte(offset, 1);
     for (size_t offset : Config::kHostClearedBytes) c->SetByte(offset, 0);
 }
@@ -311,34 +317,24 @@ void OOPHooksManager::OnExclusiveModeChanged(bool exclusive) {
     InputState& state = State();
     if (state.exclusive.exchange(exclusive) == exclusive) return;
     HOOKS_INFO(L"OOPHooksManager::OnExclusiveModeChanged", L"exclusive mode %s", exclusive ? L"True" : L"False");
-    OverlayHost* manager = state.manager;
     if (!exclusive) state.exclusiveExitTick = ::GetTickCount();
-    if (!manager) return;
-    // The hooks read the flag at once; the window changes wait for the window's thread. At most one
+    // The hooks read the flags at once; the window changes wait for the window's thread. At most one
     // message is on its way, whatever the caller does: the window's thread applies the latest state.
-    if (exclusive) manager->SetClickThroughFlag(false);
-    if (manager->OnWindowThread() || !manager->OverlayWindow()) {
-        ApplyLatestExclusiveMode();
-        return;
-    }
-    if (!exclusivePost_.Post(manager->OverlayWindow(), OverlayHost::kMsgApplyExclusive)) ApplyLatestExclusiveMode();
+    if (exclusive && overlay_.facts) overlay_.facts->clickThrough = false;
+    PostIntent(exclusivePost_, kMsgApplyExclusive);
 }
 
-void OOPHooksManager::ApplyLatestExclusiveMode() {
+bool OOPHooksManager::TakeExclusiveChange(bool* exclusive) {
     exclusivePost_.Taken();
-    const bool exclusive = State().exclusive.load();
-    // A quick on and off before this thread ran changes nothing here, and is neither applied nor logged.
-    if (exclusive == exclusiveApplied_) return;
-    exclusiveApplied_ = exclusive;
-    ApplyExclusiveMode(exclusive);
+    *exclusive = State().exclusive.load();
+    if (*exclusive == exclusiveTaken_) return false;
+    exclusiveTaken_ = *exclusive;
+    return true;
 }
 
-void OOPHooksManager::ApplyExclusiveMode(bool exclusive) {
-    OverlayHost* manager = State().manager;
-    if (!manager) return;
-    // The overlay's style is the overlay's own business: one policy, on its side.
-    if (exclusive) manager->ApplyExclusiveStyle(false);
-    manager->HandleExclusiveModeChanged(exclusive);
+bool OOPHooksManager::TakeClickThroughRequest() {
+    clickThroughPost_.Taken();
+    return requestedClickThrough_.load();
 }
 
 bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {
@@ -346,7 +342,7 @@ bool OOPHooksManager::HandleMessage(const qm::ControllerMessage* message) {
     switch (message->type) {
         case qm::kMessageStopOverlay:
             HOOKS_INFO(L"OOPHooksManager::HandleMessage", L"stop oopo requested");
-            if (OverlayHost* manager = State().manager) manager->RequestStop();
+            if (overlay_.stop) overlay_.stop->Request();
             return true;
         case qm::kMessageLoadPlugin:
             OverrideLoadPlugin(message);
@@ -388,43 +384,40 @@ void OOPHooksManager::OverrideLoadPlugin(const qm::ControllerMessage* message) {
     if (!plugin_.IsLoaded()) {
         HOOKS_ERROR(kFn, L"Load in-game plugin request error: 0x%x", static_cast<unsigned>(error));
     } else if (!alreadyLoaded) {
-        OverlayHost* manager = State().manager;
-        const std::wstring game = manager ? manager->GameProcessName() : std::wstring();
-        if (!plugin_.StartPluginOOP(game.c_str(), 0)) HOOKS_ERROR(kFn, L"start oop plugin request error");
+        if (!plugin_.StartPluginOOP(overlay_.gameProcessName.c_str(), 0)) HOOKS_ERROR(kFn, L"start oop plugin request error");
     }
     if (qm::IOverlayManagerController* controller = controller_.load()) controller->SendData(sizeof(reply), &reply);
 }
 
 bool OOPHooksManager::CanReceiveInput() {
-    OverlayHost* manager = State().manager;
-    if (!manager || !manager->IsGameFullScreen()) return true;
-    return manager->BlockerWindow() != nullptr;
+    const OverlayFacts* facts = overlay_.facts;
+    return !facts || !facts->fullScreen.load() || facts->blocker.load() != nullptr;
 }
 
 bool OOPHooksManager::GetOverlayInfo(bool* fullScreen, uint32_t* width, uint32_t* height) {
-    OverlayHost* manager = State().manager;
+    const OverlayFacts* facts = overlay_.facts;
     RECT client{};
-    if (manager && manager->OverlayWindow()) ::GetClientRect(manager->OverlayWindow(), &client);
+    if (HWND overlay = facts ? facts->overlay.load() : nullptr) ::GetClientRect(overlay, &client);
     if (width) *width = static_cast<uint32_t>(client.right - client.left);
     if (height) *height = static_cast<uint32_t>(client.bottom - client.top);
-    if (fullScreen) *fullScreen = manager && manager->IsGameFullScreen();
+    if (fullScreen) *fullScreen = facts && facts->fullScreen.load();
     return true;
 }
 
-bool OOPHooksManager::CanShowOverlay() {
-    OverlayHost* manager = State().manager;
-    if (!manager || !manager->FullScreenRenderingOff()) return true;
-    return !manager->IsGameFullScreen();
-}
+bool OOPHooksManager::CanShowOverlay() { return !overlay_.facts || !overlay_.facts->RenderingOff(); }
 
 void OOPHooksManager::SetCursorType(int32_t type, HCURSOR cursor) {
     // The overlay's thread applies the latest kind, and tells the blocker: a client that calls
     // this in a loop costs one pending message.
-    if (OverlayHost* manager = State().manager) manager->SelectCursor(type, cursor);
+    cursors_.Request(type, cursor);
+    PostIntent(cursorPost_, qm::overlay::kMsgRefreshCursor);
 }
 
 void OOPHooksManager::SetPassThrough(bool passThrough) {
-    if (OverlayHost* manager = State().manager) manager->RequestClickThrough(passThrough);
+    requestedClickThrough_ = passThrough;
+    // Nothing to ask while no request is on its way and the overlay already is as asked.
+    if (!clickThroughPost_.Pending() && overlay_.facts && passThrough == overlay_.facts->clickThrough.load()) return;
+    PostIntent(clickThroughPost_, kMsgApplyClickThrough);
 }
 
 qm::GameConfiguration* GetGameConfiguration() {
@@ -434,7 +427,7 @@ qm::GameConfiguration* GetGameConfiguration() {
     if (!state.configurationRead.load() && state.configurationReading.TryLock()) {
         OOPHooksManager* hooks = state.hooks;
         qm::IOverlayManagerController* controller = hooks ? hooks->Controller() : nullptr;
-        if (!state.configurationRead.load() && state.manager && controller &&
+        if (!state.configurationRead.load() && controller &&
             controller->ReadGameConfiguration(&state.configuration)) {
             state.configurationRead = true;
         }

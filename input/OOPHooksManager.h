@@ -8,14 +8,18 @@
 #include "common/CoalescedPost.h"
 #include "common/HangWatch.h"
 #include "common/DllHelper.h"
+#include "common/StopSignal.h"
 #include "common/UniqueHandle.h"
+#include "gamewindow/OverlayFacts.h"
+#include "input/CursorCache.h"
 #include "input/InputState.h"
-#include "input/OverlayHost.h"
 #include "qm/ClientContract.h"
 
-// The host's side of the client controller: loads QMClient.dll, creates and starts the controller
-// with the game configuration, and answers the controller's calls. No virtual destructor: the
-// first eight slots are the delegate contract.
+// The client session: loads QMClient.dll, creates and starts the controller with the game
+// configuration, answers the controller's calls from the overlay's facts, and passes on what the
+// controller and the hooks ask as intents the overlay's thread takes (a message posted to the
+// overlay, at most one of each kind on its way). No virtual destructor: the first eight slots are
+// the delegate contract.
 class OOPHooksManager : public qm::IOverlayManagerControllerDelegate {
 public:
     OOPHooksManager();
@@ -37,8 +41,20 @@ public:
     // Slot 8, the host's own: the overlay lets the mouse through (true) or takes it (false).
     virtual void SetPassThrough(bool passThrough);
 
+    // The intents' messages to the overlay window, beyond its public ones (qm/OverlayWindowContract.h).
+    static constexpr UINT kMsgApplyClickThrough = WM_USER + 11;
+    static constexpr UINT kMsgApplyExclusive = WM_USER + 12;
+
+    // What the session serves: the overlay's facts, the host's stop, and what the client's
+    // configuration and plug-ins are told of the host.
+    struct Overlay {
+        OverlayFacts* facts = nullptr;
+        base::StopSignal* stop = nullptr;
+        uint32_t rendererKind = qm::GameConfiguration::kRendererOther;
+        std::wstring gameProcessName;
+    };
     // Loads the client library (plain name, then from `clientFolder`) and creates the controller.
-    bool Init(const wchar_t* clientFolder, uint32_t clientPid, OverlayHost* manager);
+    bool Init(const wchar_t* clientFolder, uint32_t clientPid, const Overlay& overlay);
     // Reads the game configuration with the host's overrides and starts the controller.
     bool Start(HINSTANCE instance);
     void ApplayOOPOConfigurtion(qm::GameConfiguration* configuration);
@@ -46,20 +62,27 @@ public:
     void CreateLLHooksThread(HINSTANCE instance);
     // Bounded: a thread that does not end in time is left to the process's exit, with a warning.
     void StopHooksThread();
-    // The overlay-side part of an exclusive-mode change, on the overlay's thread.
-    void ApplyExclusiveMode(bool exclusive);
-    // On the overlay's thread: the latest exclusive state, when it differs from the one applied last.
-    void ApplyLatestExclusiveMode();
+    // On the overlay's thread, at kMsgApplyExclusive: true with the latest exclusive state when it
+    // differs from the one taken last (a quick on and off meanwhile is no change).
+    bool TakeExclusiveChange(bool* exclusive);
+    // On the overlay's thread, at kMsgApplyClickThrough: the latest click-through state asked for.
+    // Read it again after applying it: a request made meanwhile may have seen the old state.
+    bool TakeClickThroughRequest();
+    bool RequestedClickThrough() const { return requestedClickThrough_.load(); }
+    // The cursor kinds asked for; the overlay's thread applies them at qm::overlay::kMsgRefreshCursor.
+    CursorCache& Cursors() { return cursors_; }
+    void CursorRequestTaken() { cursorPost_.Taken(); }
     uint32_t HooksThreadId() const { return hooksThreadId_; }
     static LRESULT CALLBACK MouseHookProc(int code, WPARAM message, LPARAM lParam);
     static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
     // Where the mouse was last seen, in overlay client coordinates.
     static POINT LastMousePosition();
     static void RememberMousePosition(POINT position);
-    // Test use: the controller the hooks talk to, without loading a library.
-    void SetControllerForTesting(qm::IOverlayManagerController* controller, OverlayHost* manager) {
+    // The controller the hooks talk to, without loading a library (a program driving the overlay in
+    // its own process).
+    void UseController(qm::IOverlayManagerController* controller, const Overlay& overlay) {
         controller_ = controller;
-        InputState::Get().manager = manager;
+        Serve(overlay);
     }
     // Shutdown's part: the delegate cleared, the controller stopped, "clearClient".
     // Clears the delegate, stops the controller and calls "clearClient"; each call into the library
@@ -74,12 +97,16 @@ public:
     static bool IsExclusive() { return InputState::Get().exclusive.load(); }
 
     static OOPHooksManager* Instance() { return InputState::Get().hooks; }
-    static OverlayHost* Manager() { return InputState::Get().manager; }
 
     // The defaults the host writes into a configuration block before it is read.
     static void ApplyConfigurationDefaults(qm::GameConfiguration* configuration);
 
 private:
+    void Serve(const Overlay& overlay);
+    // Posts `message` to the overlay through `post`; false when there is no overlay to post to.
+    bool PostIntent(base::CoalescedPost& post, UINT message);
+
+    Overlay overlay_;
     uint32_t clientPid_ = 0;
     // Read by the hooks and the worker; cleared once the controller is released.
     std::atomic<qm::IOverlayManagerController*> controller_{nullptr};
@@ -90,7 +117,11 @@ private:
     static DWORD WINAPI HooksThreadProc(void* self);
     std::atomic<uint32_t> hooksThreadId_{0};
     base::CoalescedPost exclusivePost_;
-    bool exclusiveApplied_ = false;  // the overlay thread's own
+    bool exclusiveTaken_ = false;  // the overlay thread's own
+    std::atomic<bool> requestedClickThrough_{true};
+    base::CoalescedPost clickThroughPost_;
+    CursorCache cursors_;
+    base::CoalescedPost cursorPost_;
     DLL_DIRECTORY_COOKIE clientDirectory_ = nullptr;  // kept for the library's lifetime
 };
 

@@ -49,10 +49,10 @@ bool GepOOPManager::FindPlugin(const CommandLineArgs* cmd, const wchar_t* functi
 }
 
 void GepOOPManager::StartGameWatchdog(const wchar_t* function) {
-    if (gamePid_ == 0 || gameWatchdog_) return;
+    if (launch_.gamePid == 0 || gameWatchdog_) return;
     gameWatchdog_ = std::make_unique<base::process::ProcessWatchDog>(nullptr);
     base::Event* stop = stopEvent_.get();
-    const bool watching = gameWatchdog_->Watch(gamePid_, [stop, function](base::process::ProcessWatchDog*, DWORD, DWORD) {
+    const bool watching = gameWatchdog_->Watch(launch_.gamePid, [stop, function](base::process::ProcessWatchDog*, DWORD, DWORD) {
         QM_LOG_WARNING(function, L"game process exit");
         ::Sleep(1000);
         stop->Signal();
@@ -61,13 +61,13 @@ void GepOOPManager::StartGameWatchdog(const wchar_t* function) {
     // the client's end alone to stop the host (the client is watched from the start).
     if (!watching) {
         QM_LOG_WARNING(function, L"game process %u cannot be watched (error %u): waiting for the client's end only",
-                       gamePid_, static_cast<unsigned>(::GetLastError()));
+                       launch_.gamePid, static_cast<unsigned>(::GetLastError()));
     }
 }
 
 bool GepOOPManager::Update() {
     StartGameWatchdog(L"GepOOPManager::StartGameWatchdog");
-    if (WaitAnswering(nullptr, kWaitSliceMs) == WaitResult::kStop) stopRequested_ = true;
+    if (WaitAnswering(nullptr, kWaitSliceMs) == WaitResult::kStop) stop_.Request();
     return true;
 }
 

@@ -45,8 +45,8 @@ bool GoopOOPManager::StatGoopPluging(const CommandLineArgs* cmd) {
         return false;
     }
     qm::GoopInitParams block{};
-    block.gamePid = gamePid_;
-    block.gameProcessName = gameProcessName_.c_str();
+    block.gamePid = launch_.gamePid;
+    block.gameProcessName = launch_.gameProcessName.c_str();
     block.screenTester = cmd->HasKey(L"goop-screen-tester");
     block.logLevel = 2;
     if (!InitGoopConfig(params, &block, &strings_)) {
@@ -57,7 +57,7 @@ bool GoopOOPManager::StatGoopPluging(const CommandLineArgs* cmd) {
     block.configFile = strings_.configFile.c_str();
     block.vgepFile = (strings_.hasVgepFile && !strings_.vgepFile.empty()) ? strings_.vgepFile.c_str() : nullptr;
     if (!goop_.Init(&block)) {
-        GOOP_ERROR(kFn, L"goop plugin start error [%s]", gameProcessName_.c_str());
+        GOOP_ERROR(kFn, L"goop plugin start error [%s]", launch_.gameProcessName.c_str());
         return false;
     }
     return true;
@@ -111,7 +111,7 @@ bool GoopOOPManager::Update() {
     switch (WaitAnswering(tickTimer_.Get(), tickTimer_ ? kWaitSliceMs : kTickIntervalMs)) {
         case WaitResult::kStop:
             goop_.Shutdown();
-            stopRequested_ = true;
+            stop_.Request();
             break;
         case WaitResult::kTimer:
             goop_.Tick();
@@ -125,7 +125,7 @@ bool GoopOOPManager::Update() {
 }
 
 void GoopOOPManager::Shutdown() {
-    stopRequested_ = true;
+    stop_.Request();
     if (goop_.IsLoaded()) goop_.Shutdown();
     OOPManager::Shutdown();
 }

@@ -4,7 +4,7 @@
 #include <d3d11.h>
 #include <wrl/client.h>
 
-#include "core/CursorImage.h"
+#include "input/CursorImage.h"
 
 // Draws the cursor picture at the mouse while the overlay takes the input and the system shows no
 // cursor of its own: a 32 x 32 quad, premultiplied alpha over what is drawn already.

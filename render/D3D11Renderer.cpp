@@ -26,7 +26,7 @@ constexpr bool IsDeviceLoss(HRESULT hr) { return hr == DXGI_ERROR_DEVICE_REMOVED
 
 }  // namespace
 
-D3D11Renderer::D3D11Renderer(RenderHost& host) : host_(host), firstChoice_(FirstChoice()) {}
+D3D11Renderer::D3D11Renderer(FramePacer& pacer) : pacer_(pacer), firstChoice_(FirstChoice()) {}
 
 D3D11Renderer::~D3D11Renderer() {
     // What the device thread is making belongs to this object: it finishes first.
@@ -56,7 +56,7 @@ const wchar_t* D3D11Renderer::ModeName(Presentation mode) {
     return L"swap chain";
 }
 
-ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame() {
+ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame(HMONITOR gameMonitor) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::GetAdapter";
     if (GetGameConfiguration()->Byte(qm::GameConfiguration::kAdapterChoice) != 0) {
         QM_LOG_WARNING(kFn, L"Use default adapter");
@@ -66,12 +66,12 @@ ComPtr<IDXGIAdapter1> D3D11Renderer::AdapterForGame() {
         QM_LOG_WARNING(kFn, L"OOPO CreateDXGIFactory2 failed");
         return nullptr;
     }
-    return ChooseAdapter(factory_.Get(), host_.GameMonitor());
+    return ChooseAdapter(factory_.Get(), gameMonitor);
 }
 
-bool D3D11Renderer::AdapterChanged() {
+bool D3D11Renderer::AdapterChanged(HMONITOR gameMonitor) {
     if (deviceThread_.Busy()) return false;
-    ComPtr<IDXGIAdapter1> wanted = AdapterForGame();
+    ComPtr<IDXGIAdapter1> wanted = AdapterForGame(gameMonitor);
     if (!wanted) return false;
     if (!adapter_) return true;
     DXGI_ADAPTER_DESC1 a{}, b{};
@@ -80,8 +80,12 @@ bool D3D11Renderer::AdapterChanged() {
     return a.AdapterLuid.LowPart != b.AdapterLuid.LowPart || a.AdapterLuid.HighPart != b.AdapterLuid.HighPart;
 }
 
-bool D3D11Renderer::Create() {
+RenderEvents D3D11Renderer::TakeEvents() { return std::exchange(events_, RenderEvents{}); }
+
+bool D3D11Renderer::Create(const RenderTarget& target) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
+    window_ = target.window;
+    monitor_ = target.monitor;
     // The layered mode's swap chain window belongs to this thread, which answers what the system
     // sends it.
     if (firstChoice_ != Presentation::kSwapChain && !framesWindow_) {
@@ -93,7 +97,8 @@ bool D3D11Renderer::Create() {
         // renderer meanwhile is refused.
         creating_ = true;
         const bool finished =
-            deviceThread_.Start([this] { built_ = Build(); }) && deviceThread_.Finish(DeviceThread::kJobLimitMs);
+            deviceThread_.Start([this, monitor = monitor_] { built_ = Build(monitor); }) &&
+            deviceThread_.Finish(DeviceThread::kJobLimitMs);
         creating_ = false;
         if (!finished) {
             QM_LOG_WARNING(kFn, L"the device was not made in %u ms", static_cast<unsigned>(DeviceThread::kJobLimitMs));
@@ -118,13 +123,13 @@ bool D3D11Renderer::AttachWindow() {
         return true;
     }
     layered_.ReleaseDeviceObjects();
-    return layered_.Attached() || layered_.Attach(host_.OverlayWindow());
+    return layered_.Attached() || layered_.Attach(window_);
 }
 
-bool D3D11Renderer::Build() {
+bool D3D11Renderer::Build(HMONITOR gameMonitor) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::InitD3D";
     adapter_.Reset();
-    adapter_ = AdapterForGame();
+    adapter_ = AdapterForGame(gameMonitor);
     DXGI_ADAPTER_DESC1 desc{};
     if (adapter_ && adapter_->GetDesc1(&desc) == S_OK) QM_LOG_INFO(kFn, 1, L"adapter info %s", desc.Description);
     if (firstChoice_ == Presentation::kComposition) {
@@ -143,7 +148,7 @@ bool D3D11Renderer::Build() {
     backBuffer_.Reset();
     swapChain_.Reset();
     const bool layered = firstChoice_ != Presentation::kSwapChain && framesWindow_;
-    if (!BuildSwapChain(layered ? framesWindow_ : host_.OverlayWindow())) return false;
+    if (!BuildSwapChain(layered ? framesWindow_ : window_)) return false;
     presentation_ = layered ? Presentation::kLayered : Presentation::kSwapChain;
     // The layered window shows alpha, so the cursor is drawn there as over composition.
     if (layered && !cursor_.Init(device_.Get())) QM_LOG_WARNING(kFn, L"cursor rendering init failed");
@@ -209,17 +214,16 @@ bool D3D11Renderer::BuildComposition() {
     sd.Scaling = DXGI_SCALING_STRETCH;
     sd.SwapEffect = DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL;
     sd.AlphaMode = DXGI_ALPHA_MODE_PREMULTIPLIED;
-    HWND window = host_.OverlayWindow();
     ComPtr<IDXGISwapChain1> swapChain;
-    if (!Succeeded(backend.CreateCompositionSwapChain(factory_.Get(), device_.Get(), window, sd, &swapChain), kFn,
+    if (!Succeeded(backend.CreateCompositionSwapChain(factory_.Get(), device_.Get(), window_, sd, &swapChain), kFn,
                    L"CreateSwapChainForComposition")) {
         return false;
     }
     swapChain_ = swapChain;
-    factory_->MakeWindowAssociation(window, DXGI_MWA_NO_ALT_ENTER);
+    factory_->MakeWindowAssociation(window_, DXGI_MWA_NO_ALT_ENTER);
 
     const wchar_t* failedStep = nullptr;
-    const HRESULT composed = backend.Compose(window, swapChain.Get(), &compositionObjects_, &failedStep);
+    const HRESULT composed = backend.Compose(window_, swapChain.Get(), &compositionObjects_, &failedStep);
     if (FAILED(composed)) {
         if (failedStep) Succeeded(composed, kFn, failedStep);
         return false;
@@ -283,25 +287,25 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
     const int64_t now = base::NowMicroseconds();
     if (deviceThread_.Busy()) {
         if (!deviceThread_.Finish(0)) {
-            host_.DelayNextPass(kLookAgainUs);
+            DelayNextPass(kLookAgainUs);
             return false;
         }
         if (!built_) {
             nextRecreateUs_ = now + kBackOffUs;
-            host_.DelayNextPass(kBackOffUs);
+            DelayNextPass(kBackOffUs);
             return false;
         }
         ReadRefreshRate();
         layered_.ReleaseDeviceObjects();
         QM_LOG_INFO(kFn, 1, L"device re-created after %d tries", recreateTries_);
-        host_.DeviceRecreated();
+        events_.deviceRecreated = true;
         lostReason_ = S_OK;
         recreateTries_ = 0;
         suspended_ = true;  // the new swap chain is 10 x 10: the reset below must not be skipped
         return Resize(width, height, false);
     }
     if (recreateTries_ > 0 && now < nextRecreateUs_) {
-        host_.DelayNextPass(nextRecreateUs_ - now);
+        DelayNextPass(nextRecreateUs_ - now);
         return false;
     }
     if (recreateTries_++ == 0) {
@@ -311,25 +315,25 @@ bool D3D11Renderer::RecreateDevice(uint32_t width, uint32_t height) {
             QM_LOG_WARNING(kFn, L"no device, re-creating it");
         }
     }
-    const bool started = deviceThread_.Start([this] {
+    const bool started = deviceThread_.Start([this, monitor = monitor_] {
         // Every try would repeat the same rows: the run logs once when it starts and once when it ends.
         LogMute mute;
         ReleaseObjects();
-        built_ = Build();
+        built_ = Build(monitor);
         if (!built_) ReleaseObjects();
     });
     if (!started) {
         nextRecreateUs_ = now + kBackOffUs;
-        host_.DelayNextPass(kBackOffUs);
+        DelayNextPass(kBackOffUs);
         return false;
     }
-    host_.DelayNextPass(kLookAgainUs);
+    DelayNextPass(kLookAgainUs);
     return false;
 }
 
 bool D3D11Renderer::Resize(uint32_t width, uint32_t height, bool again) {
     constexpr const wchar_t* kFn = L"D3D11OOPManager::ResetD3D";
-    if (creating_ || host_.Minimized() || width < 1 || height < 1) return false;
+    if (creating_ || width < 1 || height < 1) return false;
     // A device made again needs a size to make it for; before the first one there is none to lose.
     if (deviceThread_.Busy() || (width_ != 0 && DeviceLost())) return RecreateDevice(width, height);
     if (!context_) return false;
@@ -365,23 +369,23 @@ bool D3D11Renderer::Resize(uint32_t width, uint32_t height, bool again) {
     return true;
 }
 
-bool D3D11Renderer::RenderAndPresent() {
-    if (deviceThread_.Busy() || !renderTarget_ || host_.Minimized()) return false;
-    const uint32_t c = host_.BackgroundColor();
+bool D3D11Renderer::RenderAndPresent(const FrameInput& frame) {
+    // A new picture waits for the next frame that draws the cursor.
+    cursorVersion_ = frame.cursorVersion;
+    monitor_ = frame.monitor;
+    if (deviceThread_.Busy() || !renderTarget_) return false;
+    const uint32_t c = frame.backgroundColor;
     constexpr float kScale = 0.003921569f;
     const float colour[4] = {static_cast<float>((c >> 16) & 255) * kScale, static_cast<float>((c >> 8) & 255) * kScale,
                              static_cast<float>(c & 255) * kScale, static_cast<float>(c >> 24) * kScale};
     context_->ClearRenderTargetView(renderTarget_.Get(), colour);
-    HWND window = host_.OverlayWindow();
-    if (qm::IOverlayManagerController* controller = host_.Controller()) {
-        controller->RenderOverlay(window, swapChain_.Get());
-    }
+    if (frame.controller) frame.controller->RenderOverlay(window_, swapChain_.Get());
     bool cursorDrawn = false;
-    if (!host_.ClickThrough()) {
+    if (!frame.clickThrough) {
         CURSORINFO cursor{};
         cursor.cbSize = sizeof(cursor);
         if (::GetCursorInfo(&cursor) && (cursor.flags & CURSOR_SHOWING) == 0) {
-            cursorDrawn = RenderCursor();
+            cursorDrawn = RenderCursor(frame.cursor);
         }
     }
     // The layered window takes the frame itself, without waiting for a vertical blank.
@@ -391,7 +395,7 @@ bool D3D11Renderer::RenderAndPresent() {
     const HRESULT hr =
         layered ? D3D11Backend::Current().PresentLayered(layered_, device_.Get(), context_.Get(), backBuffer_.Get())
                 : D3D11Backend::Current().Present(swapChain_.Get(), sync);
-    host_.Pacer().Presented(presentStart, base::NowMicroseconds(), sync != 0);
+    pacer_.Presented(presentStart, base::NowMicroseconds(), sync != 0);
     if (hr == S_OK) {
         gRenderLog.lastPresentSucceeded = true;
         firstFrameRendered_ = true;
@@ -401,7 +405,7 @@ bool D3D11Renderer::RenderAndPresent() {
         }
         return true;
     }
-    const bool visible = ::IsWindowVisible(window) != FALSE;
+    const bool visible = ::IsWindowVisible(window_) != FALSE;
     if (IsDeviceLoss(hr)) {
         suspended_ = true;
         lostReason_ = hr;
@@ -414,16 +418,16 @@ bool D3D11Renderer::RenderAndPresent() {
     return !suspended_;
 }
 
-bool D3D11Renderer::RenderCursor() {
-    bool changed = false;
-    const CursorImage* image = host_.CursorToDraw(&changed);
+bool D3D11Renderer::RenderCursor(const CursorImage* image) {
+    const bool changed = cursorVersion_ != drawnCursorVersion_;
+    drawnCursorVersion_ = cursorVersion_;
     return cursor_.Draw(device_.Get(), context_.Get(), renderTarget_.Get(), image, changed,
                         OOPHooksManager::LastMousePosition(), width_, height_);
 }
 
 void D3D11Renderer::ReadRefreshRate() {
-    HMONITOR monitor = host_.GameMonitor();
-    if (!monitor) monitor = ::MonitorFromWindow(host_.OverlayWindow(), MONITOR_DEFAULTTONEAREST);
+    HMONITOR monitor = monitor_;
+    if (!monitor) monitor = ::MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST);
     MONITORINFOEXW info{};
     info.cbSize = sizeof(info);
     DEVMODEW mode{};
@@ -434,7 +438,7 @@ void D3D11Renderer::ReadRefreshRate() {
         ::EnumDisplaySettingsW(info.szDevice, ENUM_CURRENT_SETTINGS, &mode) && mode.dmDisplayFrequency > 1) {
         rate = mode.dmDisplayFrequency;
     }
-    host_.Pacer().SetRefreshRate(rate);
+    pacer_.SetRefreshRate(rate);
 }
 
 void D3D11Renderer::Release() {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "core/FramePacer.h"
 #include "core/Renderer.h"
 #include "render/D3D11Backend.h"
 #include "render/D3D11Cursor.h"
@@ -24,29 +25,32 @@ public:
     enum class Presentation { kComposition, kLayered, kSwapChain };
 
     // QM_PRESENTATION=layered or swap-chain starts the choice there (benchmarks and tests).
-    explicit D3D11Renderer(RenderHost& host);
+    // Presents and the display's refresh rate are reported to `pacer`.
+    explicit D3D11Renderer(FramePacer& pacer);
     ~D3D11Renderer() override;
 
-    bool Create() override;
+    bool Create(const RenderTarget& target) override;
     void Release() override;
     bool Resize(uint32_t width, uint32_t height, bool again) override;
-    bool RenderAndPresent() override;
+    bool RenderAndPresent(const FrameInput& frame) override;
     bool Suspended() const override { return suspended_; }
     bool FirstFrameRendered() const override { return firstFrameRendered_; }
-    bool AdapterChanged() override;
+    bool AdapterChanged(HMONITOR gameMonitor) override;
     bool UsesComposition() const override { return presentation_ == Presentation::kComposition; }
     void WindowShown() override { layered_.WindowShown(); }
+    RenderEvents TakeEvents() override;
     Presentation Mode() const { return presentation_; }
     // "composition", "layered" or "swap chain".
     static const wchar_t* ModeName(Presentation mode);
     // The first choice the environment asks for.
     static Presentation FirstChoice();
 
-    // The adapter for the game's monitor now; null for the system's default.
-    Microsoft::WRL::ComPtr<IDXGIAdapter1> AdapterForGame();
+    // The adapter for the game's monitor; null for the system's default.
+    Microsoft::WRL::ComPtr<IDXGIAdapter1> AdapterForGame(HMONITOR gameMonitor);
     bool CursorRenderingReady() const { return cursor_.Ready(); }
-    // Draws the current cursor picture at the mouse position; true when it was drawn.
-    bool RenderCursor();
+    // Draws `image` at the mouse position; true when it was drawn. A change of picture reported by
+    // a frame since the last draw is taken up here.
+    bool RenderCursor(const CursorImage* image);
     IDXGISwapChain* SwapChain() const { return swapChain_.Get(); }
     ID3D11Device* Device() const { return device_.Get(); }
     ID3D11DeviceContext* Context() const { return context_.Get(); }
@@ -54,7 +58,7 @@ public:
 private:
     // What the device thread does: everything Create makes, then a first frame that the window
     // never shows, so that the system's own set-up of presenting is done there too.
-    bool Build();
+    bool Build(HMONITOR gameMonitor);
     bool BuildComposition();
     bool BuildSwapChain(HWND window);
     // On the window's thread, once the device thread has built: the overlay window as the mode
@@ -70,7 +74,17 @@ private:
     // ends. The device thread makes them while the window's passes go on.
     bool RecreateDevice(uint32_t width, uint32_t height);
 
-    RenderHost& host_;
+    void DelayNextPass(int64_t microseconds) { events_.delayUs = microseconds; }
+
+    FramePacer& pacer_;
+    // Given at Create.
+    HWND window_ = nullptr;
+    // The game's monitor as last given, for a device made again and its refresh rate.
+    HMONITOR monitor_ = nullptr;
+    // The cursor picture's version as last given, and as last drawn.
+    uint32_t cursorVersion_ = 0;
+    uint32_t drawnCursorVersion_ = 0;
+    RenderEvents events_;
     DeviceThread deviceThread_;
     // Create is waiting for the device thread: what the window's messages ask meanwhile waits.
     bool creating_ = false;

@@ -8,6 +8,6 @@
 // CreateManager(0).
 class D3D9OOPManager : public OOPManager {
 public:
-    D3D9OOPManager() : OOPManager(kManagerD3D9, 60) { SetRenderer(std::make_unique<D3D9Renderer>(*this)); }
+    D3D9OOPManager() : OOPManager(kManagerD3D9, 60) { Parts().frames.SetRenderer(std::make_unique<D3D9Renderer>()); }
     ~D3D9OOPManager() override = default;
 };

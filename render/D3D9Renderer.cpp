@@ -5,7 +5,7 @@
 #include "logging/Log.h"
 
 // Defined values before the first fill: all zero.
-D3D9Renderer::D3D9Renderer(RenderHost& host) : host_(host), present_{} {}
+D3D9Renderer::D3D9Renderer() : present_{} {}
 
 void D3D9Renderer::FillPresentParameters(uint32_t width, uint32_t height) {
     if (width < 320 || height < 240) return;
@@ -16,7 +16,7 @@ void D3D9Renderer::FillPresentParameters(uint32_t width, uint32_t height) {
     present_.MultiSampleType = D3DMULTISAMPLE_NONE;
     present_.MultiSampleQuality = 0;
     present_.SwapEffect = D3DSWAPEFFECT_COPY;
-    present_.hDeviceWindow = host_.OverlayWindow();
+    present_.hDeviceWindow = window_;
     present_.Windowed = TRUE;
     present_.EnableAutoDepthStencil = TRUE;
     present_.AutoDepthStencilFormat = D3DFMT_D16;
@@ -25,23 +25,22 @@ void D3D9Renderer::FillPresentParameters(uint32_t width, uint32_t height) {
     present_.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
 }
 
-bool D3D9Renderer::Create() {
+bool D3D9Renderer::Create(const RenderTarget& target) {
     constexpr const wchar_t* kFn = L"D3D9OOPManager::InitD3D";
+    window_ = target.window;
     d3d_.Attach(::Direct3DCreate9(D3D_SDK_VERSION));
     if (!d3d_) {
         QM_LOG_ERROR(kFn, L"Create d3d9 error 0x%x", static_cast<unsigned>(::GetLastError()));
         return false;
     }
-    uint32_t width = 10;
-    uint32_t height = 10;
-    if (host_.GameClientSize(&width, &height)) {
-        if (width == 0 && height == 0) {
-            width = height = 10;
-            ::OutputDebugStringA("Zero Size Window -> Reset to default size !!!\n");
-        }
+    uint32_t width = target.width;
+    uint32_t height = target.height;
+    if (width == 0 && height == 0) {
+        width = height = 10;
+        ::OutputDebugStringA("Zero Size Window -> Reset to default size !!!\n");
     }
     FillPresentParameters(width, height);
-    const HRESULT hr = d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, host_.OverlayWindow(),
+    const HRESULT hr = d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
                                           D3DCREATE_SOFTWARE_VERTEXPROCESSING, &present_, device_.ReleaseAndGetAddressOf());
     if (device_) return true;
     QM_LOG_ERROR(kFn, L"Create device error 0x%x", static_cast<unsigned>(hr));
@@ -69,9 +68,9 @@ bool D3D9Renderer::Resize(uint32_t width, uint32_t height, bool /*again*/) {
     return false;
 }
 
-bool D3D9Renderer::RenderAndPresent() {
+bool D3D9Renderer::RenderAndPresent(const FrameInput& frame) {
     if (!device_ || device_->TestCooperativeLevel() != D3D_OK) return false;
-    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, static_cast<D3DCOLOR>(host_.BackgroundColor()), 1.0f, 0);
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, static_cast<D3DCOLOR>(frame.backgroundColor), 1.0f, 0);
     device_->BeginScene();
     device_->EndScene();
     device_->Present(nullptr, nullptr, nullptr, nullptr);

@@ -27,10 +27,9 @@ TEST(ManagerLifecycle, FollowsTheGameUntilTheClientAsksToStopThenShutsDownInOrde
     test::TestManager m;
     CommandLineArgs args = Arguments(game.Pid());
     EXPECT_EQ(m->Run(::GetModuleHandleW(nullptr), nullptr, &args), 0);
-    EXPECT_TRUE(test::SameRect(test::WindowRect(m->OverlayWindow()), game.ClientOnScreen()));
+    EXPECT_TRUE(test::SameRect(test::WindowRect(m->Parts().facts.overlay.load()), game.ClientOnScreen()));
     EXPECT_GT(m.renderer.renders, 0);
     EXPECT_EQ(m.renderer.releases, 1);
-    EXPECT_NE(m->Detector(), nullptr);
 
     const std::string calls = test::ReadFileBytes(record);
     const size_t window = calls.find("SetGameWindow");
@@ -42,15 +41,14 @@ TEST(ManagerLifecycle, FollowsTheGameUntilTheClientAsksToStopThenShutsDownInOrde
     ASSERT_NE(clear, std::string::npos);
     EXPECT_LT(cleared, stopped);
     EXPECT_LT(stopped, clear);
-    EXPECT_EQ(m->HooksManager().HooksThreadId(), 0u);  // stopped before the controller
+    EXPECT_EQ(m->Parts().session.HooksThreadId(), 0u);  // stopped before the controller
 }
 
-TEST(ManagerLifecycle, ASimulatedErrorEndsInitWithItsValueBeforeTheDetector) {
+TEST(ManagerLifecycle, ASimulatedErrorEndsInitWithItsValue) {
     const test::ScopedRegistryValue simulate(L"Software\\QuillmarQA\\Overlay", L"OOPOSimulateInitError", 5);
     test::TestManager m;
     CommandLineArgs args = Arguments(::GetCurrentProcessId());
     EXPECT_EQ(m->Run(::GetModuleHandleW(nullptr), nullptr, &args), 5);
-    EXPECT_EQ(m->Detector(), nullptr);
     EXPECT_EQ(m.renderer.releases, 0);
 }
 
@@ -61,10 +59,9 @@ TEST(ManagerLifecycle, InitFailuresReturnTheirStepsCodes) {
         CommandLineArgs args = Arguments(::GetCurrentProcessId());
         EXPECT_EQ(m->Run(::GetModuleHandleW(nullptr), nullptr, &args), -997);
         EXPECT_EQ(m.renderer.releases, 0);
-        // What the start had started is stopped: the hooks, the worker and the controller.
-        EXPECT_EQ(m->HooksManager().HooksThreadId(), 0u);
-        EXPECT_EQ(m->HooksManager().Controller(), nullptr);
-        EXPECT_FALSE(m->Worker()->HasThread());
+        // What the start had started is stopped: the hooks and the controller.
+        EXPECT_EQ(m->Parts().session.HooksThreadId(), 0u);
+        EXPECT_EQ(m->Parts().session.Controller(), nullptr);
     }
     {
         // The window class is taken: the window step fails.

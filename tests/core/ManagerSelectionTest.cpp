@@ -46,7 +46,8 @@ TEST(ManagerFactory, BuildsEachTypeUnderItsNumber) {
         ASSERT_NE(manager, nullptr) << type;
         EXPECT_EQ(manager->GetManagerType(), type);
         // Only the Direct3D 11 manager follows adapters; with none in use yet, any found is a change.
-        EXPECT_EQ(manager->IsAdapterChanged(), type == kManagerD3D11);
+        Renderer* renderer = manager->Parts().frames.GetRenderer();
+        EXPECT_EQ(renderer && renderer->AdapterChanged(nullptr), type == kManagerD3D11);
     }
     EXPECT_EQ(CreateManager(-1), nullptr);
     EXPECT_EQ(CreateManager(4), nullptr);

@@ -42,47 +42,20 @@ TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
         OOPManager m(kManagerD3D11, 90);
         CommandLineArgs cmd = test::Parsed(c.line);
         EXPECT_EQ(m.ProcessCommandLine(&cmd), c.ok) << std::string(c.line, c.line + wcslen(c.line));
-        EXPECT_EQ(m.Worker() != nullptr, c.ok);
     }
     OOPManager m(kManagerD3D11, 90);
     EXPECT_FALSE(m.ProcessCommandLine(nullptr));
 }
 
-TEST(ProcessCommandLine, StoresTheFieldsAndStartsTheWorker) {
+TEST(ProcessCommandLine, StoresTheFields) {
     OOPManager m(kManagerD3D11, 90);
     CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm \"--game-pid= 12 34\" --qm-pid=-2 \"--game-process=My Game.exe\"");
     ASSERT_TRUE(m.ProcessCommandLine(&cmd));
-    EXPECT_EQ(m.GamePid(), 12u);
-    EXPECT_EQ(m.ClientPid(), 0xFFFFFFFEu);  // negative ids are kept as given
-    EXPECT_EQ(m.GameProcessName(), L"My Game.exe");
-    ASSERT_NE(m.Worker(), nullptr);
-    EXPECT_TRUE(m.Worker()->HasThread());
-    EXPECT_EQ(m.Worker()->Name(), "worker thread");
-
-    // A second run replaces the worker, and the first one's thread ends.
-    base::UniqueHandle firstThread(::OpenThread(SYNCHRONIZE, FALSE, m.Worker()->ThreadId()));
-    ASSERT_TRUE(firstThread);
-    const DWORD firstId = m.Worker()->ThreadId();
-    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
-    ASSERT_NE(m.Worker(), nullptr);
-    EXPECT_TRUE(m.Worker()->HasThread());
-    EXPECT_NE(m.Worker()->ThreadId(), firstId);
-    EXPECT_EQ(::WaitForSingleObject(firstThread.Get(), 5000), WAIT_OBJECT_0);
-}
-
-TEST(FrameGate, SpacesFramesByTheTargetRate) {
-    OOPManager m(kManagerGep, 60);  // one frame every 16 ms at most
-    int frames = 0;
-    LARGE_INTEGER frequency, start, now;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    do {
-        if (m.ShouldRenderFrame()) ++frames;
-        ::QueryPerformanceCounter(&now);
-    } while ((now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart < 500);
-    const int64_t elapsedMs = (now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
-    EXPECT_GE(frames, 8);  // a busy machine may take the thread away for a while
-    EXPECT_LE(frames, elapsedMs / 16 + 1);  // never more than one per 16 ms, the first at once
+    EXPECT_EQ(m.Launched().gamePid, 12u);
+    EXPECT_EQ(m.Launched().clientPid, 0xFFFFFFFEu);  // negative ids are kept as given
+    EXPECT_EQ(m.Launched().gameProcessName, L"My Game.exe");
+    // A second run replaces the worker, the first one's thread ending.
+    EXPECT_TRUE(m.ProcessCommandLine(&cmd));
 }
 
 TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {

@@ -23,7 +23,7 @@ TEST(OverlayWindow, HiddenAtTheOriginUntilTheGameIsSeenThenOverItsClientArea) {
     test::SampleGame game(L"--hidden --pos 120,80 --size 640x480");
     ASSERT_NE(game.Window(), nullptr);
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m->OverlayWindow();
+    HWND overlay = m->Parts().facts.overlay.load();
     EXPECT_TRUE(test::SameRect(test::WindowRect(overlay), RECT{0, 0, 10, 10}));
     EXPECT_FALSE(Visible(overlay));
     const LONG ex = ::GetWindowLongW(overlay, GWL_EXSTYLE);
@@ -36,7 +36,7 @@ TEST(OverlayWindow, HiddenAtTheOriginUntilTheGameIsSeenThenOverItsClientArea) {
 
     ::ShowWindow(game.Window(), SW_SHOWNA);
     ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); }, 10000));
-    EXPECT_EQ(m->BackBufferWidth(), static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left));
+    EXPECT_EQ(m->Parts().frames.Width(), static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left));
     EXPECT_GT(m.renderer.renders, 0);
 }
 
@@ -44,7 +44,7 @@ TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m->OverlayWindow();
+    HWND overlay = m->Parts().facts.overlay.load();
     const auto over = [&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); };
     ASSERT_TRUE(m.UpdateUntil(over, 10000));
 
@@ -53,11 +53,11 @@ TEST(OverlayWindow, FollowsMovesResizesMinimiseAndRestore) {
     const int resetsBefore = m.renderer.resets;
     ::SetWindowPos(game.Window(), nullptr, 0, 0, 800, 500, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ASSERT_TRUE(m.UpdateUntil(over, 5000));
-    ASSERT_TRUE(m.UpdateUntil([&] { return m->BackBufferWidth() == static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left); }, 5000));
+    ASSERT_TRUE(m.UpdateUntil([&] { return m->Parts().frames.Width() == static_cast<uint32_t>(game.ClientOnScreen().right - game.ClientOnScreen().left); }, 5000));
     EXPECT_GT(m.renderer.resets, resetsBefore);
 
     ::ShowWindow(game.Window(), SW_MINIMIZE);
-    ASSERT_TRUE(m.UpdateUntil([&] { return !Visible(overlay) && m->Minimized(); }, 5000));
+    ASSERT_TRUE(m.UpdateUntil([&] { return !Visible(overlay) && m->Parts().facts.minimized.load(); }, 5000));
     const int rendersWhileMinimised = m.renderer.renders;
     for (int i = 0; i < 5; ++i) m->Update();
     EXPECT_EQ(m.renderer.renders, rendersWhileMinimised);
@@ -70,29 +70,29 @@ TEST(OverlayWindow, FollowsFromTheSystemsLocationReportsOnceTheyComeAndStopsLook
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    ASSERT_TRUE(m->GameEvents().Start(game.Pid()));
-    HWND overlay = m->OverlayWindow();
+    ASSERT_TRUE(m->Parts().tracker.Events().Start(game.Pid()));
+    HWND overlay = m->Parts().facts.overlay.load();
     const auto over = [&] { return Visible(overlay) && test::SameRect(test::WindowRect(overlay), game.ClientOnScreen()); };
     ASSERT_TRUE(m.UpdateUntil(over, 10000));
 
     // Wine reports no location change of another process's window: until one comes, the game is looked at.
     ::SetWindowPos(game.Window(), nullptr, 300, 200, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ASSERT_TRUE(test::WaitUntil([&] { return m->FollowGameNow(); }, 5000));
+    ASSERT_TRUE(test::WaitUntil([&] { return m.FollowGameNow(); }, 5000));
     EXPECT_TRUE(over());
 
     // From the first report on the reports alone count: a move that is not reported is not looked for.
     GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_WINDOW);
-    EXPECT_TRUE(m->FollowGameNow());
+    EXPECT_TRUE(m.FollowGameNow());
     ::SetWindowPos(game.Window(), nullptr, 250, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    EXPECT_FALSE(m->FollowGameNow());
+    EXPECT_FALSE(m.FollowGameNow());
     // A caret's or another window's location is no move of the game.
     GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_CARET);
     GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, overlay, OBJID_WINDOW);
-    EXPECT_FALSE(m->FollowGameNow());
+    EXPECT_FALSE(m.FollowGameNow());
     GameWindowEvents::Deliver(EVENT_OBJECT_LOCATIONCHANGE, game.Window(), OBJID_WINDOW);
-    EXPECT_TRUE(m->FollowGameNow());
+    EXPECT_TRUE(m.FollowGameNow());
     EXPECT_TRUE(over());
-    m->GameEvents().Stop();
+    m->Parts().tracker.Events().Stop();
 }
 
 // The stacking cases read the whole window stack: CTest runs them alone (tests/CMakeLists.txt).
@@ -119,7 +119,7 @@ TEST(OverlayStacking, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLe
     ASSERT_TRUE(belowOther());
 
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m->OverlayWindow();
+    HWND overlay = m->Parts().facts.overlay.load();
     ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay); }, 10000));
     // Other tests' windows may take the foreground meanwhile; the overlay must never have it, nor
     // hand it to the window below it when it is hidden.
@@ -129,21 +129,21 @@ TEST(OverlayStacking, SitsDirectlyAboveTheGameAndBelowOtherProcessesWindowsAndLe
     // Should the overlay have been made active at its creation, handing the foreground back raises
     // the game under Wine: the scene is set again before the placement is looked at.
     ASSERT_TRUE(belowOther());
-    m->PlaceOverlay(true);
-    EXPECT_EQ(m->FindInsertAfter(), other);
+    m.Place(true);
+    EXPECT_EQ(m->Parts().window.InsertAfter(m->Parts().tracker.ForPlacement()), other);
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);
     EXPECT_EQ(VisibleAbove(overlay), other);
 
-    m->Windows().SetFullScreenStateUpdated(true);
-    EXPECT_EQ(m->FindInsertAfter(), other);
-    m->PlaceOverlay(true);
+    m->Parts().tracker.Windows().SetFullScreenStateUpdated(true);
+    EXPECT_EQ(m->Parts().window.InsertAfter(m->Parts().tracker.ForPlacement()), other);
+    m.Place(true);
     EXPECT_EQ(VisibleAbove(game.Window()), overlay);
     EXPECT_EQ(VisibleAbove(overlay), other);
 
     // Minimised: top-most whatever lies above.
     ::ShowWindow(game.Window(), SW_MINIMIZE);
-    ASSERT_TRUE(m.UpdateUntil([&] { return m->Minimized(); }, 5000));
-    EXPECT_EQ(m->FindInsertAfter(), HWND_TOPMOST);
+    ASSERT_TRUE(m.UpdateUntil([&] { return m->Parts().facts.minimized.load(); }, 5000));
+    EXPECT_EQ(m->Parts().window.InsertAfter(m->Parts().tracker.ForPlacement()), HWND_TOPMOST);
 }
 
 TEST(OverlayStacking, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlayAndTheGame) {
@@ -155,7 +155,7 @@ TEST(OverlayStacking, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlay
     const HWND other = otherWindow.Get();
     ::SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m->OverlayWindow();
+    HWND overlay = m->Parts().facts.overlay.load();
     ASSERT_TRUE(m.UpdateUntil([&] { return Visible(overlay) && VisibleAbove(game.Window()) == overlay; }, 10000));
     // Then put between the overlay and the game, after passes that found nothing changed: neither
     // the game's rectangle nor the foreground changes, only the overlay's neighbours do.
@@ -176,25 +176,25 @@ TEST(OverlayWindow, ClickThroughDecidesHitTestingAndTheTransparentStyle) {
     test::TestManager m;
     test::SampleGame game(L"--pos 100,100 --size 640x480");
     ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    HWND overlay = m->OverlayWindow();
+    HWND overlay = m->Parts().facts.overlay.load();
     EXPECT_EQ(::SendMessageW(overlay, WM_NCHITTEST, 0, 0), HTTRANSPARENT);
     EXPECT_EQ(::SendMessageW(overlay, WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
 
-    EXPECT_TRUE(m->SetClickThrough(false, false));
-    EXPECT_FALSE(m->SetClickThrough(false, false));
+    EXPECT_TRUE(m.SetClickThrough(false, false));
+    EXPECT_FALSE(m.SetClickThrough(false, false));
     EXPECT_EQ(::SendMessageW(overlay, WM_NCHITTEST, 0, 0), HTCLIENT);
     EXPECT_EQ(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
-    EXPECT_TRUE(m->SetClickThrough(true, false));
+    EXPECT_TRUE(m.SetClickThrough(true, false));
     EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
 
     // Full screen: the style stays as it is when the overlay turns interactive.
-    m->Windows().UpdateFullScreenState(true);
-    EXPECT_TRUE(m->SetClickThrough(false, false));
+    m->Parts().tracker.Windows().UpdateFullScreenState(true);
+    EXPECT_TRUE(m.SetClickThrough(false, false));
     EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
 
     // Mouse messages without a controller are the window's default; WM_SIZE minimised resets nothing.
     EXPECT_EQ(::SendMessageW(overlay, WM_MOUSEMOVE, 0, 0), 0);
-    ASSERT_TRUE(m.UpdateUntil([&] { return !m->Minimized(); }, 10000));
+    ASSERT_TRUE(m.UpdateUntil([&] { return !m->Parts().facts.minimized.load(); }, 10000));
     const int resets = m.renderer.resets;
     ::SendMessageW(overlay, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(300, 200));
     EXPECT_EQ(m.renderer.resets, resets);
@@ -211,5 +211,5 @@ TEST(OverlayWindow, RenderFailureResetsAtTheGameSizeAndFailedResetsKeepTheFlag) 
     m.renderer.renderResult = false;
     const int resets = m.renderer.resets;
     ASSERT_TRUE(m.UpdateUntil([&] { return m.renderer.resets > resets; }, 3000));
-    EXPECT_EQ(m.renderer.lastResetWidth, m->BackBufferWidth());
+    EXPECT_EQ(m.renderer.lastResetWidth, m->Parts().frames.Width());
 }

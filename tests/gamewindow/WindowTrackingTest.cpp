@@ -190,18 +190,23 @@ TEST(UWPHandler, AGameWithoutAFrameIsFullScreen) {
 TEST(WindowManager, FullScreenChangesAreReportedOnceWithTheirMessages) {
     test::FakeController controller;
     test::TestManager m;
-    ASSERT_TRUE(m.Prepare(1, false, nullptr));
-    m->HooksManager().SetControllerForTesting(&controller, &m.Manager());
-    WindowManager& w = m->Windows();
+    ASSERT_TRUE(m.Prepare(1, false, &controller, false));
+    WindowManager& w = m->Parts().tracker.Windows();
     MSG msg;
-    while (::PeekMessageW(&msg, m->OverlayWindow(), 0, 0, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, m->Parts().facts.overlay.load(), 0, 0, PM_REMOVE)) {
     }
     EXPECT_TRUE(w.UpdateFullScreenState(true));
     EXPECT_FALSE(w.UpdateFullScreenState(true));
     EXPECT_TRUE(w.FullScreenStateUpdated());
     EXPECT_TRUE(w.IsFullScreen());
+    // Reported as one change, with one message, which the overlay's thread takes.
+    EXPECT_EQ(controller.windowModeRestored.load(), 0);
+    MSG changed;
+    ASSERT_TRUE(::PeekMessageW(&changed, m->Parts().facts.overlay.load(), WindowManager::kMsgChanged, WindowManager::kMsgChanged,
+                               PM_REMOVE));
+    ::DispatchMessageW(&changed);
     std::vector<UINT> posted;
-    while (::PeekMessageW(&msg, m->OverlayWindow(), WM_USER, WM_USER + 100, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, m->Parts().facts.overlay.load(), WM_USER, WM_USER + 100, PM_REMOVE)) {
         posted.push_back(msg.message);
         EXPECT_EQ(msg.wParam, 1u);
         EXPECT_EQ(msg.lParam, 1);
@@ -209,7 +214,7 @@ TEST(WindowManager, FullScreenChangesAreReportedOnceWithTheirMessages) {
     EXPECT_EQ(posted, (std::vector<UINT>{1032, 1033}));
     EXPECT_EQ(controller.windowModeRestored.load(), 1);
     // Full-screen rendering on: the overlay stays shown.
-    EXPECT_TRUE(::IsWindowVisible(m->OverlayWindow()));
+    EXPECT_TRUE(::IsWindowVisible(m->Parts().facts.overlay.load()));
 
 }
 
@@ -217,41 +222,50 @@ TEST(WindowManager, FullScreenRenderingOffHidesTheOverlayOverAFullScreenGame) {
     test::TestManager m;  // the configuration is fresh from here on, and once it is gone
     GetGameConfiguration()->SetByte(qm::GameConfiguration::kFullScreenRenderingOff, 1);
     ASSERT_TRUE(m.Prepare(1, false, nullptr));
-    WindowManager& w = m->Windows();
+    WindowManager& w = m->Parts().tracker.Windows();
     EXPECT_TRUE(w.UpdateFullScreenState(true));
-    EXPECT_FALSE(::IsWindowVisible(m->OverlayWindow()));
+    m.Pass();
+    EXPECT_FALSE(::IsWindowVisible(m->Parts().facts.overlay.load()));
     EXPECT_TRUE(w.UpdateFullScreenState(false));
-    EXPECT_TRUE(::IsWindowVisible(m->OverlayWindow()));
+    m.Pass();
+    EXPECT_TRUE(::IsWindowVisible(m->Parts().facts.overlay.load()));
 }
 
 TEST(WindowManager, MonitorChangesAndTheGameWindowCache) {
     test::FakeController controller;
     test::TestManager m;
     test::SampleGame game;
-    ASSERT_TRUE(m.Prepare(game.Pid(), false, nullptr));
-    m->HooksManager().SetControllerForTesting(&controller, &m.Manager());
-    WindowManager& w = m->Windows();
+    ASSERT_TRUE(m.Prepare(game.Pid(), false, &controller, false));
+    WindowManager& w = m->Parts().tracker.Windows();
 
     HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    w.SetMonitor(nullptr);
+    w.TakeChanges();
     w.SetMonitor(monitor);
-    EXPECT_TRUE(m->AdapterCheckPending());
-    EXPECT_FALSE(m->VerifyAdapterUpdated(10, 10));  // checked: the adapter is the same
-    EXPECT_FALSE(m->AdapterCheckPending());
     w.SetMonitor(monitor);
-    EXPECT_FALSE(m->AdapterCheckPending());
+    EXPECT_EQ(w.TakeChanges(), static_cast<uint32_t>(WindowManager::kMonitorChanged));
+    // The frame loop then looks at the adapter once.
+    m->Parts().frames.CheckAdapterLater();
+    EXPECT_FALSE(m->Parts().frames.FollowAdapter(RenderTarget{}));  // checked: the adapter is the same
+    EXPECT_FALSE(m->Parts().frames.AdapterCheckPending());
 
-    // GetGameWindow looks up without keeping; FindGameWindow keeps; both tell the controller.
+    // GetGameWindow looks up without keeping; FindGameWindow keeps; both say what they found, which
+    // the controller hears at the next pass.
     w.SetCachedGameWindow(nullptr);
     EXPECT_EQ(w.GetGameWindow(), game.Window());
     EXPECT_EQ(w.GetCachedGameWindow(), nullptr);
-    EXPECT_EQ(controller.gameWindow.load(), game.Window());
+    EXPECT_EQ(w.TakeChanges(), static_cast<uint32_t>(WindowManager::kWindowSearched));
+    EXPECT_EQ(w.FoundWindow(), game.Window());
     EXPECT_EQ(w.FindGameWindow(), game.Window());
     EXPECT_EQ(w.GetCachedGameWindow(), game.Window());
+    m.Pass();
+    EXPECT_EQ(controller.gameWindow.load(), game.Window());
 
     // A destroyed game window is dropped from the cache and the controller hears of it.
     ::PostMessageW(game.Window(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(game.Exited(5000));
     EXPECT_TRUE(test::WaitUntil([&] { return w.GetGameWindow() == nullptr; }, 5000));
     EXPECT_EQ(w.GetCachedGameWindow(), nullptr);
+    m.Pass();
     EXPECT_EQ(controller.gameWindow.load(), nullptr);
 }

@@ -51,9 +51,9 @@ struct HookedOverlay {
 
     bool Ready() {
         if (!m.Prepare(game.Pid(), false, &controller)) return false;
-        m->Windows().SetFullScreenStateUpdated(true);
-        if (!m.UpdateUntil([&] { return ::IsWindowVisible(m->OverlayWindow()) && !m->Minimized(); }, 10000)) return false;
-        client = test::WindowRect(m->OverlayWindow());
+        m->Parts().tracker.Windows().SetFullScreenStateUpdated(true);
+        if (!m.UpdateUntil([&] { return ::IsWindowVisible(m->Parts().facts.overlay.load()) && !m->Parts().facts.minimized.load(); }, 10000)) return false;
+        client = test::WindowRect(m->Parts().facts.overlay.load());
         // The cursor must have been showing for 500 ms before the overlay may take the mouse:
         // moves go on until the controller hears of one.
         return test::WaitUntil([&] {
@@ -72,7 +72,7 @@ TEST(LowLevelHooks, ClicksWhileTheGameIsMinimisedGoOutsideOnce) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
     ::ShowWindow(o.game.Window(), SW_MINIMIZE);
-    ASSERT_TRUE(o.m.UpdateUntil([&] { return o.m->Minimized(); }, 5000));
+    ASSERT_TRUE(o.m.UpdateUntil([&] { return o.m->Parts().facts.minimized.load(); }, 5000));
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 20, o.client.top + 20);
     test::PumpFor(200);
@@ -83,7 +83,7 @@ TEST(LowLevelHooks, ClicksWhileTheGameIsMinimisedGoOutsideOnce) {
     EXPECT_EQ(o.controller.clicksOutside.load(), 1);
     Button(MOUSEEVENTF_LEFTUP);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
-    EXPECT_TRUE(o.m->ClickThrough());
+    EXPECT_TRUE(o.m->Parts().facts.clickThrough.load());
 }
 
 TEST(LowLevelHooks, TheAreaReachesThirtyPixelsAboveTheClientTop) {
@@ -116,14 +116,14 @@ TEST(LowLevelHooks, HandledEventsMakeTheOverlayInteractive) {
     MSLLHOOKSTRUCT click{};
     click.pt = POINT{o.client.left + 40, o.client.top + 40};
     EXPECT_EQ(OOPHooksManager::MouseHookProc(HC_ACTION, WM_LBUTTONDOWN, reinterpret_cast<LPARAM>(&click)), 1);
-    o.m->SetClickThrough(true, true);
+    o.m.SetClickThrough(true, true);
     // Repeated: under load the first move may still fall in the cursor's first half second.
     ASSERT_TRUE(o.Settle([&] {
         Move(o.client.left + 50, o.client.top + 50);
         test::PumpFor(50);
-        return !o.m->ClickThrough();
+        return !o.m->Parts().facts.clickThrough.load();
     }));
-    EXPECT_EQ(::GetWindowLongW(o.m->OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
+    EXPECT_EQ(::GetWindowLongW(o.m->Parts().facts.overlay.load(), GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
     // Interactive: the hook leaves the mouse to the overlay's window procedure.
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 60, o.client.top + 60);
@@ -136,16 +136,16 @@ TEST(LowLevelHooks, ForHalfASecondAfterExclusiveModeEveryEventPassesThrough) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
     o.controller.handleMouse = true;
-    o.m->HooksManager().OnExclusiveModeChanged(true);
-    EXPECT_FALSE(o.m->ClickThrough());
-    o.m->HooksManager().OnExclusiveModeChanged(false);
+    o.m->Parts().session.OnExclusiveModeChanged(true);
+    EXPECT_FALSE(o.m->Parts().facts.clickThrough.load());
+    o.m->Parts().session.OnExclusiveModeChanged(false);
     test::PumpFor(50);
-    EXPECT_TRUE(o.m->ClickThrough());
+    EXPECT_TRUE(o.m->Parts().facts.clickThrough.load());
     const int hooks = o.controller.mouseHooks.load();
     Move(o.client.left + 70, o.client.top + 70);
     test::PumpFor(150);
     EXPECT_EQ(o.controller.mouseHooks.load(), hooks);
-    EXPECT_TRUE(o.m->ClickThrough());
+    EXPECT_TRUE(o.m->Parts().facts.clickThrough.load());
     test::PumpFor(500);
     Move(o.client.left + 80, o.client.top + 80);
     EXPECT_TRUE(o.Settle([&] { return o.controller.mouseHooks.load() > hooks; }));
@@ -228,26 +228,26 @@ TEST(LowLevelHooks, AFullScreenChangeDuringExclusiveModeAppliesItsRulesAgain) {
     HookedOverlay o;
     ASSERT_TRUE(o.Ready());
     RecordingBlocker blocker;
-    o.m->InputProxy().MarkLaunched(::GetCurrentProcessId());
-    const auto transparent = [&] { return (::GetWindowLongW(o.m->OverlayWindow(), GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; };
+    o.m->Parts().input.Blocker().MarkLaunched(::GetCurrentProcessId());
+    const auto transparent = [&] { return (::GetWindowLongW(o.m->Parts().facts.overlay.load(), GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0; };
 
-    o.m->Windows().UpdateFullScreenState(true);
-    o.m->HooksManager().OnExclusiveModeChanged(true);
+    o.m->Parts().tracker.Windows().UpdateFullScreenState(true);
+    o.m->Parts().session.OnExclusiveModeChanged(true);
     test::PumpFor(100);
     EXPECT_TRUE(transparent());
     EXPECT_EQ(RecordingBlocker::last, 1u);
 
-    o.m->Windows().UpdateFullScreenState(false);
+    o.m->Parts().tracker.Windows().UpdateFullScreenState(false);
     test::PumpFor(100);
     EXPECT_FALSE(transparent());
     EXPECT_EQ(RecordingBlocker::last, 0u);
-    EXPECT_EQ(::SendMessageW(o.m->OverlayWindow(), WM_NCHITTEST, 0, 0), HTCLIENT);
+    EXPECT_EQ(::SendMessageW(o.m->Parts().facts.overlay.load(), WM_NCHITTEST, 0, 0), HTCLIENT);
 
-    o.m->Windows().UpdateFullScreenState(true);
+    o.m->Parts().tracker.Windows().UpdateFullScreenState(true);
     test::PumpFor(100);
     EXPECT_TRUE(transparent());
     EXPECT_EQ(RecordingBlocker::last, 1u);
-    o.m->HooksManager().OnExclusiveModeChanged(false);
+    o.m->Parts().session.OnExclusiveModeChanged(false);
     test::PumpFor(100);
 }
 
@@ -255,9 +255,9 @@ TEST(LowLevelHooks, TheThreadStopsAndLeavesNoHooks) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    ASSERT_TRUE(test::WaitUntil([&] { return m->HooksManager().HooksThreadId() != 0; }, 3000));
-    m->HooksManager().StopHooksThread();
-    EXPECT_EQ(m->HooksManager().HooksThreadId(), 0u);
+    ASSERT_TRUE(test::WaitUntil([&] { return m->Parts().session.HooksThreadId() != 0; }, 3000));
+    m->Parts().session.StopHooksThread();
+    EXPECT_EQ(m->Parts().session.HooksThreadId(), 0u);
     EXPECT_EQ(controller.hooksFailed.load(), 0);
     const int keys = controller.keys.load();
     Key(VK_SHIFT, false);
@@ -270,16 +270,16 @@ TEST(LowLevelHooks, HookEventsAndControllerCallsNeverWaitOnTheBusyWindowThreadAn
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    HWND overlay = m->OverlayWindow();
-    ASSERT_TRUE(m->SetClickThrough(false, false));
+    HWND overlay = m->Parts().facts.overlay.load();
+    ASSERT_TRUE(m.SetClickThrough(false, false));
 
     // This thread, the overlay's, takes no message until the other thread is done.
     base::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread other([&] {
-        m->HooksManager().OnExclusiveModeChanged(true);
+        m->Parts().session.OnExclusiveModeChanged(true);
         MSLLHOOKSTRUCT event{};  // the game is minimised: the overlay lets the mouse through
         OOPHooksManager::MouseHookProc(HC_ACTION, WM_MOUSEMOVE, reinterpret_cast<LPARAM>(&event));
-        m->HooksManager().OnExclusiveModeChanged(false);
+        m->Parts().session.OnExclusiveModeChanged(false);
         ::SetEvent(done.Get());
     });
     const bool returned = ::WaitForSingleObject(done.Get(), 10000) == WAIT_OBJECT_0;
@@ -288,7 +288,7 @@ TEST(LowLevelHooks, HookEventsAndControllerCallsNeverWaitOnTheBusyWindowThreadAn
     other.join();
     test::PumpMessages();
     EXPECT_FALSE(OOPHooksManager::IsExclusive());
-    EXPECT_TRUE(m->ClickThrough());
+    EXPECT_TRUE(m->Parts().facts.clickThrough.load());
     EXPECT_NE(::GetWindowLongW(overlay, GWL_EXSTYLE) & WS_EX_TRANSPARENT, 0);
 }
 
@@ -311,11 +311,11 @@ TEST(LowLevelHooks, ShutdownEndsAHooksThreadThatWaitsOnTheWindowThread) {
     test::FakeController controller;
     test::TestManager m;
     ASSERT_TRUE(m.Prepare(1, false, &controller));
-    ASSERT_TRUE(test::WaitUntil([&] { return m->HooksManager().HooksThreadId() != 0; }, 3000));
+    ASSERT_TRUE(test::WaitUntil([&] { return m->Parts().session.HooksThreadId() != 0; }, 3000));
     base::UniqueHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     gHookEntered = entered.Get();
-    gWaitOn = m->OverlayWindow();
-    const DWORD hooksThread = m->HooksManager().HooksThreadId();
+    gWaitOn = m->Parts().facts.overlay.load();
+    const DWORD hooksThread = m->Parts().session.HooksThreadId();
     HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, &WaitOnWindowThread, nullptr, hooksThread);
     ASSERT_NE(hook, nullptr);
     const test::ScopeExit unhook([hook] { ::UnhookWindowsHookEx(hook); });
@@ -323,6 +323,6 @@ TEST(LowLevelHooks, ShutdownEndsAHooksThreadThatWaitsOnTheWindowThread) {
     // Not pumping: the hooks thread now waits on this one.
     ASSERT_EQ(::WaitForSingleObject(entered.Get(), 10000), WAIT_OBJECT_0);
     m->Shutdown();
-    EXPECT_EQ(m->HooksManager().HooksThreadId(), 0u);
+    EXPECT_EQ(m->Parts().session.HooksThreadId(), 0u);
     EXPECT_EQ(controller.stops.load(), 1);
 }

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/CommandLineArgs.h"
-#include "app/ManagerFactory.h"
-#include "core/OOPManager.h"
+#include "common/StopSignal.h"
+#include "gamewindow/OverlayFacts.h"
 #include "input/OOPHooksManager.h"
+#include "qm/OverlayWindowContract.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -30,7 +30,22 @@ void ResetCalls() {
     if (reset) reset();
 }
 
-std::unique_ptr<OOPManager> Manager(int type) { return std::unique_ptr<OOPManager>(static_cast<OOPManager*>(CreateManager(type))); }
+// A client session over facts and a stop of the test's own.
+struct Session {
+    explicit Session(uint32_t rendererKind = qm::GameConfiguration::kRendererD3D11,
+                     const std::wstring& gameProcessName = L"") {
+        overlay.facts = &facts;
+        overlay.stop = &stop;
+        overlay.rendererKind = rendererKind;
+        overlay.gameProcessName = gameProcessName;
+    }
+    bool Init(const std::wstring& folder, uint32_t clientPid = 1) { return hooks.Init(folder.c_str(), clientPid, overlay); }
+
+    OverlayFacts facts;
+    base::StopSignal stop;
+    OOPHooksManager::Overlay overlay;
+    OOPHooksManager hooks;
+};
 
 qm::LoadPluginRequest LoadRequest(const std::wstring& path, uint32_t requestId) {
     qm::LoadPluginRequest r{};
@@ -43,15 +58,14 @@ qm::LoadPluginRequest LoadRequest(const std::wstring& path, uint32_t requestId) 
 }  // namespace
 
 TEST(HooksManager, InitLoadsTheClientFromItsFolderAndHandsOverTheDelegate) {
-    auto manager = Manager(kManagerD3D11);
-    OOPHooksManager& hooks = manager->HooksManager();
+    Session session;
+    OOPHooksManager& hooks = session.hooks;
     // The client's own libraries, loaded by plain name as the host's safe search does it.
     const auto loadPart = [] { return ::LoadLibraryExW(L"QMClientPart.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS); };
     EXPECT_EQ(loadPart(), nullptr);
-    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 777, manager.get()));
+    ASSERT_TRUE(session.Init(kClientFolder, 777));
     EXPECT_NE(loadPart(), nullptr);
     ASSERT_NE(hooks.Controller(), nullptr);
-    EXPECT_EQ(OOPHooksManager::Manager(), manager.get());
     auto delegate = reinterpret_cast<qm::IOverlayManagerControllerDelegate* (*)()>(
         reinterpret_cast<void*>(::GetProcAddress(hooks.ClientLibrary().Module(), "QMSample_Delegate")));
     EXPECT_EQ(delegate(), static_cast<qm::IOverlayManagerControllerDelegate*>(&hooks));
@@ -59,58 +73,54 @@ TEST(HooksManager, InitLoadsTheClientFromItsFolderAndHandsOverTheDelegate) {
 }
 
 TEST(HooksManager, InitFailsWithoutLibraryOrController) {
-    auto manager = Manager(kManagerD3D11);
-    EXPECT_FALSE(manager->HooksManager().Init(L"C:\\no\\such\\folder", 1, manager.get()));
-    EXPECT_FALSE(manager->HooksManager().Init(L"", 1, manager.get()));
-    EXPECT_EQ(manager->HooksManager().Controller(), nullptr);
+    Session session;
+    EXPECT_FALSE(session.Init(L"C:\\no\\such\\folder"));
+    EXPECT_FALSE(session.Init(L""));
+    EXPECT_EQ(session.hooks.Controller(), nullptr);
 
     test::ScopedEnv noController(L"QMSAMPLE_NO_CONTROLLER", L"1");
-    auto second = Manager(kManagerD3D11);
-    EXPECT_FALSE(second->HooksManager().Init(kClientFolder.c_str(), 1, second.get()));
-    EXPECT_EQ(second->HooksManager().Controller(), nullptr);
+    Session second;
+    EXPECT_FALSE(second.Init(kClientFolder));
+    EXPECT_EQ(second.hooks.Controller(), nullptr);
 }
 
 TEST(HooksManager, StartHandsTheControllerTheConfigurationWithTheHostsOverrides) {
     const struct {
-        int type;
         unsigned kind;
         bool readFails;  // the host's values go in all the same
-    } cases[] = {{kManagerD3D9, 2, false}, {kManagerD3D11, 16, false}, {kManagerGep, 18, false},
-                 {kManagerGoop, 18, false}, {kManagerD3D11, 16, true}};
+    } cases[] = {{2, false}, {16, false}, {18, false}, {16, true}};
     for (const auto& c : cases) {
         test::ScopedEnv noConfiguration(L"QMSAMPLE_NO_CONFIGURATION", c.readFails ? std::optional<std::wstring>(L"1")
                                                                                    : std::nullopt);
-        auto manager = Manager(c.type);
-        ASSERT_TRUE(manager->HooksManager().Init(kClientFolder.c_str(), 1, manager.get()));
+        Session session(c.kind);
+        ASSERT_TRUE(session.Init(kClientFolder));
         ResetCalls();
-        EXPECT_TRUE(manager->HooksManager().Start(nullptr));
-        EXPECT_EQ(Calls(), "ReadGameConfiguration;Start kind=" + std::to_string(c.kind) + " b25=1 b101=0 b117=0;")
-            << c.type;
+        EXPECT_TRUE(session.hooks.Start(nullptr));
+        EXPECT_EQ(Calls(), "ReadGameConfiguration;Start kind=" + std::to_string(c.kind) + " b25=1 b101=0 b117=0;");
+        session.hooks.StopHooksThread();
     }
 }
 
 TEST(HooksManager, MessagesFromTheController) {
-    auto manager = Manager(kManagerD3D11);
-    OOPHooksManager& hooks = manager->HooksManager();
-    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    Session session;
+    OOPHooksManager& hooks = session.hooks;
+    ASSERT_TRUE(session.Init(kClientFolder));
     EXPECT_FALSE(hooks.HandleMessage(nullptr));
     const qm::ControllerMessage notHandled{qm::kMessageNotHandled};
     EXPECT_FALSE(hooks.HandleMessage(&notHandled));
     const qm::ControllerMessage unknown{99};
     EXPECT_FALSE(hooks.HandleMessage(&unknown));
-    EXPECT_FALSE(manager->StopRequested());
+    EXPECT_FALSE(session.stop.Requested());
     const qm::ControllerMessage stop{qm::kMessageStopOverlay};
     EXPECT_TRUE(hooks.HandleMessage(&stop));
-    EXPECT_TRUE(manager->StopRequested());
+    EXPECT_TRUE(session.stop.Requested());
+    EXPECT_EQ(::WaitForSingleObject(session.stop.Handle(), 0), WAIT_OBJECT_0);
 }
 
 TEST(HooksManager, InGamePluginRequestsAreAnswered) {
-    auto manager = Manager(kManagerD3D11);
-    CommandLineArgs cmd;
-    cmd.Parse(L"x --qm-client=C:\\qm --game-pid=5 --qm-pid=6 --game-process=game.exe");
-    ASSERT_TRUE(manager->ProcessCommandLine(&cmd));
-    OOPHooksManager& hooks = manager->HooksManager();
-    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    Session session(qm::GameConfiguration::kRendererD3D11, L"game.exe");
+    OOPHooksManager& hooks = session.hooks;
+    ASSERT_TRUE(session.Init(kClientFolder));
     ResetCalls();
 
     const qm::LoadPluginRequest missing = LoadRequest(L"C:\\no\\such\\plugin.dll", 40);
@@ -132,39 +142,85 @@ TEST(HooksManager, InGamePluginRequestsAreAnswered) {
 // The order of the full shutdown is checked in the manager's life test; a client without
 // "clearClient" misses only that call.
 TEST(HooksManager, AClientWithoutClearClientSkipsOnlyThatCall) {
-    auto manager = Manager(kManagerD3D11);
-    ASSERT_TRUE(manager->HooksManager().Init(test::InExeDir(L"client-noclear").c_str(), 1, manager.get()));
+    Session session;
+    ASSERT_TRUE(session.Init(test::InExeDir(L"client-noclear")));
     ResetCalls();
-    manager->Shutdown();
+    session.hooks.ReleaseController();
     EXPECT_EQ(Calls(), "SetDelegate null;Stop;");
 }
 
-TEST(HooksManager, DelegateQueriesAndTheCursor) {
-    auto manager = Manager(kManagerD3D11);
-    OOPHooksManager& hooks = manager->HooksManager();
-    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+// The delegate's answers come from the overlay's facts; what it is asked reaches the overlay's
+// thread as one posted intent of each kind.
+TEST(HooksManager, DelegateAnswersFromTheFactsAndPostsItsIntents) {
+    Session session;
+    OOPHooksManager& hooks = session.hooks;
+    ASSERT_TRUE(session.Init(kClientFolder));
     bool fullScreen = true;
     uint32_t width = 9, height = 9;
     EXPECT_TRUE(hooks.GetOverlayInfo(&fullScreen, &width, &height));
     EXPECT_FALSE(fullScreen);
     EXPECT_EQ(width, 0u);
     EXPECT_EQ(height, 0u);
-    hooks.SetCursorType(3, ::LoadCursorW(nullptr, IDC_ARROW));  // to the manager's cache, to be drawn
-    bool changed = false;
-    EXPECT_NE(manager->CursorToDraw(&changed), nullptr);
-    EXPECT_TRUE(changed);
+    session.facts.fullScreen = true;
+    EXPECT_FALSE(hooks.CanReceiveInput());  // full screen, and no blocker to take the game's input
+    session.facts.fullScreenRenderingOff = true;
+    EXPECT_FALSE(hooks.CanShowOverlay());
+    session.facts.fullScreen = false;
+    EXPECT_TRUE(hooks.CanShowOverlay());
+    EXPECT_TRUE(hooks.CanReceiveInput());
+
+    const test::ScopedWindow overlay(::CreateWindowExW(0, L"STATIC", L"overlay", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                                       nullptr, nullptr, nullptr));
+    session.facts.overlay = overlay.Get();
+    const auto posted = [&](UINT message) {
+        MSG msg{};
+        int n = 0;
+        while (::PeekMessageW(&msg, overlay.Get(), message, message, PM_REMOVE)) ++n;
+        return n;
+    };
+    for (int i = 0; i < 100; ++i) hooks.SetCursorType(3, ::LoadCursorW(nullptr, IDC_ARROW));
+    EXPECT_EQ(posted(qm::overlay::kMsgRefreshCursor), 1);
+    hooks.CursorRequestTaken();
+    int32_t type = 0;
+    EXPECT_TRUE(hooks.Cursors().Apply(&type));
+    EXPECT_EQ(type, 3);
+    uint32_t version = 0;
+    EXPECT_NE(hooks.Cursors().ToDraw(&version), nullptr);
+
+    // Pass-through asked as the overlay already is costs nothing; else the latest request counts.
+    hooks.SetPassThrough(true);
+    EXPECT_EQ(posted(OOPHooksManager::kMsgApplyClickThrough), 0);
+    hooks.SetPassThrough(false);
+    hooks.SetPassThrough(true);
+    hooks.SetPassThrough(false);
+    EXPECT_EQ(posted(OOPHooksManager::kMsgApplyClickThrough), 1);
+    EXPECT_FALSE(hooks.TakeClickThroughRequest());
+
+    // Exclusive mode: the facts say so at once, and a quick on and off is no change at all.
+    hooks.OnExclusiveModeChanged(true);
+    EXPECT_FALSE(session.facts.clickThrough.load());
+    EXPECT_EQ(posted(OOPHooksManager::kMsgApplyExclusive), 1);
+    bool exclusive = false;
+    EXPECT_TRUE(hooks.TakeExclusiveChange(&exclusive));
+    EXPECT_TRUE(exclusive);
+    hooks.OnExclusiveModeChanged(false);
+    hooks.OnExclusiveModeChanged(true);
+    EXPECT_EQ(posted(OOPHooksManager::kMsgApplyExclusive), 1);
+    EXPECT_FALSE(hooks.TakeExclusiveChange(&exclusive));
+    hooks.OnExclusiveModeChanged(false);
 }
 
 TEST(HooksManager, PassThroughIsTheHostsEighthSlot) {
-    auto manager = Manager(kManagerD3D11);
-    OOPHooksManager& hooks = manager->HooksManager();
-    ASSERT_TRUE(hooks.Init(kClientFolder.c_str(), 1, manager.get()));
+    Session session;
+    OOPHooksManager& hooks = session.hooks;
+    ASSERT_TRUE(session.Init(kClientFolder));
     void** table = *reinterpret_cast<void***>(static_cast<qm::IOverlayManagerControllerDelegate*>(&hooks));
     using SetPassThroughFn = void (*)(void*, bool);
+    session.facts.clickThrough = true;
     reinterpret_cast<SetPassThroughFn>(table[8])(&hooks, false);
-    EXPECT_FALSE(manager->ClickThrough());
+    EXPECT_FALSE(hooks.RequestedClickThrough());
     reinterpret_cast<SetPassThroughFn>(table[8])(&hooks, true);
-    EXPECT_TRUE(manager->ClickThrough());
+    EXPECT_TRUE(hooks.RequestedClickThrough());
     // Slot 4 through the same table: CanReceiveInput.
     using BoolFn = bool (*)(void*);
     EXPECT_TRUE(reinterpret_cast<BoolFn>(table[4])(&hooks));

@@ -37,15 +37,15 @@ TEST(CompositionPath, TheWholePathSetsTheFlagTheStyleAndTheCursor) {
     test::StandInBackend backend;
     backend.composition = true;
     test::TestD3D11 r;
-    ASSERT_TRUE(r->Create());
+    ASSERT_TRUE(r.Create());
     EXPECT_TRUE(r->UsesComposition());
     EXPECT_TRUE(r->CursorRenderingReady());
-    EXPECT_EQ(backend.composedWindow, r.host.OverlayWindow());
+    EXPECT_EQ(backend.composedWindow, r.target.window);
     EXPECT_EQ(backend.composedContent, r->SwapChain());
     // What keeps the undrawn parts of the overlay see-through.
     EXPECT_EQ(backend.compositionDesc.SwapEffect, DXGI_SWAP_EFFECT_FLIP_SEQUENTIAL);
     EXPECT_EQ(backend.compositionDesc.AlphaMode, DXGI_ALPHA_MODE_PREMULTIPLIED);
-    EXPECT_FALSE(r->AdapterChanged());
+    EXPECT_FALSE(r->AdapterChanged(nullptr));
 }
 
 // Without composition the frames go to the overlay as a per-pixel-alpha layered window, from a
@@ -65,7 +65,7 @@ TEST(CompositionPath, EachFailureFallsBackToTheLayeredWindowOrTheRegularSwapChai
             backend.composition = c.composition;
             backend.composeFailsAt = c.composeFailsAt;
             test::TestD3D11 r;
-            ASSERT_TRUE(r->Create());
+            ASSERT_TRUE(r.Create());
             EXPECT_FALSE(r->UsesComposition());
             EXPECT_EQ(r->Mode(), swapChainOnly ? D3D11Renderer::Presentation::kSwapChain
                                                : D3D11Renderer::Presentation::kLayered);
@@ -73,13 +73,13 @@ TEST(CompositionPath, EachFailureFallsBackToTheLayeredWindowOrTheRegularSwapChai
             DXGI_SWAP_CHAIN_DESC d{};
             r->SwapChain()->GetDesc(&d);
             EXPECT_EQ(d.SwapEffect, DXGI_SWAP_EFFECT_DISCARD);
-            EXPECT_EQ(d.OutputWindow == r.host.OverlayWindow(), swapChainOnly);
+            EXPECT_EQ(d.OutputWindow == r.target.window, swapChainOnly);
             if (swapChainOnly) continue;
             // A window given its picture by UpdateLayeredWindow has no constant alpha to read.
             BYTE alpha = 0;
             DWORD flags = 0;
-            EXPECT_FALSE(::GetLayeredWindowAttributes(r.host.OverlayWindow(), nullptr, &alpha, &flags));
-            EXPECT_NE(::GetWindowLongW(r.host.OverlayWindow(), GWL_EXSTYLE) & WS_EX_LAYERED, 0);
+            EXPECT_FALSE(::GetLayeredWindowAttributes(r.target.window, nullptr, &alpha, &flags));
+            EXPECT_NE(::GetWindowLongW(r.target.window, GWL_EXSTYLE) & WS_EX_LAYERED, 0);
         }
     }
 }

@@ -12,16 +12,16 @@
 
 namespace {
 
-// A Direct3D 9 renderer over a host of its own, the game window `width` x `height`.
-struct TestD3D9 {
+// A Direct3D 9 renderer over a bed of its own, the game window `width` x `height`.
+struct TestD3D9 : test::RenderBed {
     TestD3D9(uint32_t width, uint32_t height) {
-        host.gameShown = true;
-        host.gameWidth = width;
-        host.gameHeight = height;
+        target.width = width;
+        target.height = height;
     }
     D3D9Renderer* operator->() { return &renderer; }
-    test::TestRenderHost host;
-    D3D9Renderer renderer{host};
+    bool Create() { return renderer.Create(target); }
+    bool Render() { return renderer.RenderAndPresent(frame); }
+    D3D9Renderer renderer;
 };
 
 uint32_t BackBufferPixel(IDirect3DDevice9* device, UINT x, UINT y) {
@@ -44,20 +44,20 @@ uint32_t BackBufferPixel(IDirect3DDevice9* device, UINT x, UINT y) {
 
 TEST(D3D9Renderer, AWindowedDeviceAtTheGamesSizeThatSmallSizesLeaveAlone) {
     TestD3D9 zero(0, 0);  // asks for 10 x 10: nothing is filled
-    zero->Create();
+    zero.Create();
     D3DPRESENT_PARAMETERS empty{};
     EXPECT_EQ(std::memcmp(&zero->PresentParameters(), &empty, sizeof(empty)), 0);
-    EXPECT_FALSE(zero->RenderAndPresent());  // no device: nothing renders or resets
+    EXPECT_FALSE(zero.Render());  // no device: nothing renders or resets
     EXPECT_FALSE(zero->Resize(640, 480, false));
     zero->Release();
     zero->Release();  // twice is harmless
 
     TestD3D9 m(640, 480);
-    ASSERT_TRUE(m->Create());
-    EXPECT_EQ(m->PresentParameters().hDeviceWindow, m.host.OverlayWindow());
+    ASSERT_TRUE(m.Create());
+    EXPECT_EQ(m->PresentParameters().hDeviceWindow, m.target.window);
     EXPECT_TRUE(m->PresentParameters().Windowed);
     EXPECT_EQ(m->PresentParameters().BackBufferWidth, 640u);
-    EXPECT_FALSE(m->AdapterChanged());
+    EXPECT_FALSE(m->AdapterChanged(nullptr));
     EXPECT_TRUE(m->Resize(300, 200, false));  // still resets, at the size it had
     EXPECT_EQ(m->PresentParameters().BackBufferWidth, 640u);
     EXPECT_EQ(m->PresentParameters().BackBufferHeight, 480u);
@@ -68,11 +68,11 @@ TEST(D3D9Renderer, AWindowedDeviceAtTheGamesSizeThatSmallSizesLeaveAlone) {
 
 TEST(D3D9Renderer, ClearsToTheBackgroundColourUnchanged) {
     TestD3D9 m(640, 480);
-    ASSERT_TRUE(m->Create());
-    m.host.background = 0x0F7F0000;
-    EXPECT_TRUE(m->RenderAndPresent());
+    ASSERT_TRUE(m.Create());
+    m.frame.backgroundColor = 0x0F7F0000;
+    EXPECT_TRUE(m.Render());
     EXPECT_EQ(BackBufferPixel(m->Device(), 10, 10), 0x0F7F0000u);
-    m.host.background = 0;
-    EXPECT_TRUE(m->RenderAndPresent());
+    m.frame.backgroundColor = 0;
+    EXPECT_TRUE(m.Render());
     EXPECT_EQ(BackBufferPixel(m->Device(), 600, 400), 0u);
 }

@@ -222,9 +222,13 @@ public:
 }  // namespace
 
 TEST(HostileInput, GameConfigurationBlocks) {
-    auto manager = D3D11Manager();
     HostileController controller;
-    manager->HooksManager().SetControllerForTesting(&controller, manager.get());
+    OverlayFacts facts;
+    OOPHooksManager session;
+    OOPHooksManager::Overlay overlay;
+    overlay.facts = &facts;
+    overlay.rendererKind = qm::GameConfiguration::kRendererD3D11;
+    session.UseController(&controller, overlay);
     qm::GameConfiguration valid{};
     OOPHooksManager::ApplyConfigurationDefaults(&valid);
     const std::string validBytes(reinterpret_cast<const char*>(valid.bytes), sizeof(valid.bytes));
@@ -237,7 +241,7 @@ TEST(HostileInput, GameConfigurationBlocks) {
         controller.written = g.OneIn(4) ? g.Below(Config::kSize) : Config::kSize;  // a client that wrote a part
         controller.answer = !g.OneIn(8);
         Config c = valid;
-        manager->HooksManager().ApplayOOPOConfigurtion(&c);
+        session.ApplayOOPOConfigurtion(&c);
         // The host marks its renderer, and the switches it reads later stay the client's.
         EXPECT_EQ(c.U32(Config::kRendererKind), 16u);
         for (size_t at : {Config::kAdapterChoice, Config::kFramePollingOff, Config::kForegroundHandling,
@@ -246,14 +250,16 @@ TEST(HostileInput, GameConfigurationBlocks) {
         }
         return controller.answer;
     });
-    manager->HooksManager().SetControllerForTesting(nullptr, nullptr);
+    session.UseController(nullptr, OOPHooksManager::Overlay{});
 }
 
 TEST(HostileInput, PluginLoadRequests) {
-    auto manager = D3D11Manager();
     HostileController controller;
-    OOPHooksManager& hooks = manager->HooksManager();
-    hooks.SetControllerForTesting(&controller, manager.get());
+    OverlayFacts facts;
+    OOPHooksManager hooks;
+    OOPHooksManager::Overlay overlay;
+    overlay.facts = &facts;
+    hooks.UseController(&controller, overlay);
     const std::vector<std::wstring> paths = {test::InExeDir(L"sample-gep-plugin.dll"), test::InExeDir(L"sample-no-exports.dll"),
                                              L"sample-gep-plugin.dll", L"C:\\no\\such\\plugin.dll", test::ExeDir(),
                                              L"..\\..\\x.dll", std::wstring(300, L'x')};
@@ -286,5 +292,5 @@ TEST(HostileInput, PluginLoadRequests) {
         EXPECT_EQ(controller.reply.error == 0, loaded);
         return controller.reply.error == 0;
     });
-    hooks.SetControllerForTesting(nullptr, nullptr);
+    hooks.UseController(nullptr, OOPHooksManager::Overlay{});
 }

@@ -24,7 +24,7 @@ namespace {
 CountingRenderer* MadeRenderer(OOPManager& manager) {
     auto renderer = std::make_unique<CountingRenderer>();
     CountingRenderer* made = renderer.get();
-    manager.SetRenderer(std::move(renderer));
+    manager.Parts().frames.SetRenderer(std::move(renderer));
     return made;
 }
 }  // namespace
@@ -32,17 +32,17 @@ CountingRenderer* MadeRenderer(OOPManager& manager) {
 TestManager::TestManager() : manager_(kManagerGep, 60), renderer(*MadeRenderer(manager_)) {}
 
 TestManager::~TestManager() {
-    manager_.HooksManager().StopHooksThread();
+    manager_.Parts().session.StopHooksThread();
     // Dispatched, not dropped: the window still lives, and its paint requests stay until answered.
     PumpMessages();
 }
 
-bool TestManager::Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller) {
+bool TestManager::Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller, bool hooksThread) {
     OOPManager::InProcessSetup setup;
     setup.gamePid = gamePid;
     setup.uwp = uwp;
     setup.controller = controller;
-    setup.hooksThread = controller != nullptr;
+    setup.hooksThread = controller != nullptr && hooksThread;
     return manager_.AttachInProcess(::GetModuleHandleW(nullptr), setup);
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/HostState.h"
 #include "core/OOPManager.h"
@@ -94,7 +95,7 @@ struct FreshProcessState {
 // A renderer that does nothing but count, answering as told.
 class CountingRenderer : public Renderer {
 public:
-    bool Create() override { return createResult; }
+    bool Create(const RenderTarget&) override { return createResult; }
     void Release() override { ++releases; }
     bool Resize(uint32_t width, uint32_t height, bool /*again*/) override {
         lastResetWidth = width;
@@ -102,14 +103,16 @@ public:
         ++resets;
         return resetResult;
     }
-    bool RenderAndPresent() override {
+    bool RenderAndPresent(const FrameInput&) override {
         ++renders;
         return renderResult;
     }
+    RenderEvents TakeEvents() override { return std::exchange(events, RenderEvents{}); }
 
     bool createResult = true;
     bool resetResult = true;
     bool renderResult = true;
+    RenderEvents events;  // reported at the next take
     int resets = 0, renders = 0, releases = 0;
     uint32_t lastResetWidth = 0, lastResetHeight = 0;
 };
@@ -128,13 +131,27 @@ public:
     OOPManager* operator->() { return &manager_; }
     OOPManager& Manager() { return manager_; }
 
-    // Over the game of `gamePid`: the handler, the worker, the window and, when a controller is
-    // given, the hooks thread.
-    bool Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller);
+    // Over the game of `gamePid`: the tracker, the worker, the window and, when a controller is
+    // given, the hooks thread unless `hooksThread` says otherwise.
+    bool Prepare(DWORD gamePid, bool uwp, qm::IOverlayManagerController* controller, bool hooksThread = true);
     // Runs Update until `done` holds (messages pumped in between).
     bool UpdateUntil(const std::function<bool()>& done, DWORD timeoutMs);
     // One pass of the update step now, whatever the frame gate says.
     bool Pass() { return manager_.Step(true); }
+    // What the loop does between passes: when the game moved since the last look, the overlay
+    // follows at once. True when it moved.
+    bool FollowGameNow() {
+        if (!manager_.Parts().tracker.MovedSinceLastLook()) return false;
+        manager_.Step(false);
+        return true;
+    }
+    void Place(bool force) {
+        manager_.Parts().window.Place(manager_.Parts().tracker.ForPlacement(), force, manager_.Parts().frames.Width(),
+                                manager_.Parts().frames.Height());
+    }
+    bool SetClickThrough(bool clickThrough, bool force) {
+        return manager_.Parts().input.SetClickThrough(clickThrough, force, manager_.Parts().session.Controller());
+    }
 
     CountingRenderer& renderer;
 };

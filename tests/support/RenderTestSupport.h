@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the renderer tests: a host that answers the renderer, a stand-in for the system's
+// Helpers of the renderer tests: what a renderer is handed, a stand-in for the system's
 // backend, and reading a swap chain's back buffer.
 #include <windows.h>
 
@@ -9,6 +9,7 @@
 
 #include "render/D3D11Backend.h"
 #include "common/MessageWait.h"
+#include "core/FramePacer.h"
 #include "core/Renderer.h"
 #include "render/D3D11Renderer.h"
 
@@ -17,60 +18,29 @@
 
 namespace test {
 
-// What a renderer asks, answered by the test: a window of its own, shown, and whatever the test
-// sets below.
-class TestRenderHost : public RenderHost {
-public:
-    TestRenderHost() {
-        window_ = ::CreateWindowExW(0, L"STATIC", L"qm render test", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr,
-                                    nullptr, nullptr, nullptr);
+// What a renderer is handed in a test: a window of its own, shown, as its target, a pacer at 90
+// frames a second, and the frame that a test changes as it goes.
+struct RenderBed {
+    RenderBed() {
+        target.window = ::CreateWindowExW(0, L"STATIC", L"qm render test", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600,
+                                          nullptr, nullptr, nullptr, nullptr);
         pacer.SetTargetRate(90);
     }
-    ~TestRenderHost() { ::DestroyWindow(window_); }
-    TestRenderHost(const TestRenderHost&) = delete;
-    TestRenderHost& operator=(const TestRenderHost&) = delete;
+    ~RenderBed() { ::DestroyWindow(target.window); }
+    RenderBed(const RenderBed&) = delete;
+    RenderBed& operator=(const RenderBed&) = delete;
 
-    HWND OverlayWindow() const override { return window_; }
-    HMONITOR GameMonitor() override { return nullptr; }
-    bool GameClientSize(uint32_t* width, uint32_t* height) override {
-        if (!gameShown) return false;
-        *width = gameWidth;
-        *height = gameHeight;
-        return true;
-    }
-    qm::IOverlayManagerController* Controller() override { return controller; }
-    uint32_t BackgroundColor() const override { return background; }
-    bool ClickThrough() const override { return clickThrough; }
-    bool Minimized() const override { return minimized; }
-    const CursorImage* CursorToDraw(bool* changed) override {
-        *changed = cursorChanged;
-        cursorChanged = false;
-        return cursor.valid ? &cursor : nullptr;
-    }
-    FramePacer& Pacer() override { return pacer; }
-    void DelayNextPass(int64_t microseconds) override { pacer.DelayNextPass(base::NowMicroseconds(), microseconds); }
-    void DeviceRecreated() override { ++recreated; }
-
-    qm::IOverlayManagerController* controller = nullptr;
-    uint32_t background = 0;
-    bool clickThrough = true;
-    bool minimized = false;
-    bool gameShown = false;  // a game window of gameWidth x gameHeight
-    uint32_t gameWidth = 0, gameHeight = 0;
-    CursorImage cursor{};
-    bool cursorChanged = false;
     FramePacer pacer;
-    int recreated = 0;
-
-private:
-    HWND window_ = nullptr;
+    RenderTarget target;
+    FrameInput frame;
 };
 
-// A Direct3D 11 renderer over a host of its own.
-struct TestD3D11 {
-    TestRenderHost host;
-    D3D11Renderer renderer{host};
+// A Direct3D 11 renderer over a bed of its own, gone before its window.
+struct TestD3D11 : RenderBed {
+    D3D11Renderer renderer{pacer};
     D3D11Renderer* operator->() { return &renderer; }
+    bool Create() { return renderer.Create(target); }
+    bool Render() { return renderer.RenderAndPresent(frame); }
 };
 
 // Buffer 0 of the swap chain copied through its own device, row by row, one 32-bit value per pixel

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "core/CursorImage.h"
+#include "input/CursorImage.h"
 
 // The cursor pictures the host draws while the overlay takes the mouse: seven kinds, each captured
 // once from the first handle offered for it, and the kind asked for last (an odd kind counts as the
@@ -18,15 +18,15 @@ public:
     // On the window's thread: what was asked since the last call. False when nothing was; else
     // `type` is the kind last asked for, as the client gave it.
     bool Apply(int32_t* type);
-    // The current kind's picture as last applied (null while it was never captured), and whether it
-    // changed since the last call.
-    const CursorImage* ToDraw(bool* changed);
+    // The current kind's picture as last applied (null while it was never captured), and its
+    // version: a number that changes whenever the picture to draw does.
+    const CursorImage* ToDraw(uint32_t* version) const;
 
 private:
     const CursorImage* Current() const;
 
     int index_ = 0;
-    bool changed_ = false;
+    uint32_t version_ = 0;
     CursorImage images_[kSlots] = {};
     std::atomic<bool> captured_[kSlots] = {};
     std::atomic<int32_t> requestedType_{0};

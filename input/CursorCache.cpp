@@ -1,4 +1,4 @@
-#include "core/CursorCache.h"
+#include "input/CursorCache.h"
 
 namespace {
 int SlotOf(int32_t type) { return type >= 0 && type < CursorCache::kSlots ? type : 0; }
@@ -21,22 +21,21 @@ bool CursorCache::Apply(int32_t* type) {
     const int slot = SlotOf(*type);
     if (slot != index_) {
         index_ = slot;
-        changed_ = true;
+        ++version_;
     }
     for (int i = 0; i < kSlots; ++i) {
         HCURSOR offered = offered_[i].exchange(nullptr);
         if (!offered || captured_[i].load()) continue;
         if (CaptureCursorImage(offered, &images_[i])) {
             captured_[i] = true;
-            if (i == index_) changed_ = true;
+            if (i == index_) ++version_;
         }
     }
     return true;
 }
 
-const CursorImage* CursorCache::ToDraw(bool* changed) {
-    *changed = changed_;
-    changed_ = false;
+const CursorImage* CursorCache::ToDraw(uint32_t* version) const {
+    *version = version_;
     return Current();
 }
 

@@ -1,4 +1,4 @@
-#include "core/CursorImage.h"
+#include "input/CursorImage.h"
 
 #include <cstring>
 
