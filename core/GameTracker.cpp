@@ -8,9 +8,9 @@
 void GameTracker::Start(uint32_t gamePid, bool uwp) {
     gamePid_ = gamePid;
     if (uwp) {
-        windows_.SetGame(gamePid, std::make_unique<UWPHandler>(&windows_));
+        windows_.SetGame(gamePid, std::make_unique<UWPHandler>(&windows_, facts_, gamePid));
     } else {
-        windows_.SetGame(gamePid, std::make_unique<Win32GameWindowHandler>(&windows_));
+        windows_.SetGame(gamePid, std::make_unique<Win32GameWindowHandler>(&windows_, facts_));
     }
 }
 

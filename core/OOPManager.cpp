@@ -31,6 +31,13 @@ void SetDpiAwareness() {
     if (set && get && get(nullptr, &awareness) == S_OK && awareness == kPerMonitor) return;
     QM_LOG_ERROR(L"OOPManager::Init", L"SetProcessDpiAwareness Fail");
 }
+
+// The logger's file-name suffix is "_" + game process name + "_" + game process id.
+void StartLogging(FlushLogger* logger, const CommandLineArgs* cmd) {
+    if (!logger || !cmd) return;
+    const std::wstring suffix = L"_" + cmd->GetValue(L"game-process") + L"_" + cmd->GetValue(L"game-pid");
+    logger->Start(suffix.c_str());
+}
 }  // namespace
 
 OOPManager::OOPManager(ManagerType type, uint32_t targetFrameRate, bool displayPaced)
@@ -45,12 +52,6 @@ OOPManager::~OOPManager() {
     if (worker_ && !worker_->Stop(false, 1000)) worker_->Kill();
     worker_.reset();
     watchdog_.reset();
-}
-
-void OOPManager::StartLogging(FlushLogger* logger, const CommandLineArgs* cmd) {
-    if (!logger || !cmd) return;
-    const std::wstring suffix = L"_" + cmd->GetValue(L"game-process") + L"_" + cmd->GetValue(L"game-pid");
-    logger->Start(suffix.c_str());
 }
 
 int OOPManager::InitPluginHost(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd,
@@ -79,7 +80,7 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         return kInitCommandLine;
     }
     parts_.tracker.Start(launch_.gamePid, cmd->HasKey(L"uwp"));
-    if (!InitWindow(instance)) {
+    if (!parts_.MakeWindow(instance, GetWindowExStyle(), this)) {
         QM_LOG_ERROR(kFn, L"window initialization failure");
         return kInitWindow;
     }
@@ -158,7 +159,7 @@ bool OOPManager::AttachInProcess(HINSTANCE instance, const InProcessSetup& setup
         parts_.tracker.SetWorker(worker_.get());
         parts_.foreground.SetWorker(worker_.get());
     }
-    if (!InitWindow(instance)) return false;
+    if (!parts_.MakeWindow(instance, GetWindowExStyle(), this)) return false;
     parts_.facts.fullScreenRenderingOff = GetGameConfiguration()->Byte(qm::GameConfiguration::kFullScreenRenderingOff) != 0;
     if (setup.fullScreenStateKnown) parts_.tracker.Windows().SetFullScreenStateUpdated(true);
     if (!setup.controller) return true;

@@ -78,8 +78,6 @@ public:
     bool StopRequested() const { return stop_.Requested(); }
 
     bool ProcessCommandLine(const CommandLineArgs* cmd);
-    // The logger's file-name suffix is "_" + game process name + "_" + game process id.
-    static void StartLogging(FlushLogger* logger, const CommandLineArgs* cmd);
     // The first steps of the plug-in managers' Init: logging when "EnableOOPGLog" asks for it, and
     // the command line. 0, or -999 after logging "fail to process command line" under `function`.
     int InitPluginHost(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* cmd, const wchar_t* function);
@@ -94,7 +92,6 @@ public:
         uint32_t clientPid = 0;
         std::wstring gameProcessName;
     };
-    const Launch& Launched() const { return launch_; }
 
     // The parts, for the renderers' managers and for programs that drive the manager in-process.
     OverlayParts& Parts() { return parts_; }
@@ -131,7 +128,6 @@ protected:
     int LookAndPlace(int64_t passStartUs);
     // What the game's window side reported (WindowManager::Change bits), applied.
     void ApplyGameChanges(uint32_t changes);
-    bool InitWindow(HINSTANCE instance) { return parts_.MakeWindow(instance, GetWindowExStyle(), this); }
 
     const ManagerType type_;
     Launch launch_;

@@ -39,8 +39,8 @@ bool ClassIs(HWND window, const char* name) {
 
 }  // namespace
 
-Win32GameWindowHandler::Win32GameWindowHandler(Delegate* delegate)
-    : GameWindowHandler(delegate), detector_(std::make_unique<FullScreenDetector>()) {}
+Win32GameWindowHandler::Win32GameWindowHandler(Delegate* delegate, const OverlayFacts& facts)
+    : GameWindowHandler(delegate, facts), detector_(std::make_unique<FullScreenDetector>()) {}
 
 HWND Win32GameWindowHandler::GetGameWindowHandle(uint32_t processId) {
     constexpr const wchar_t* kFn = L"Win32GameWindowHandler::GetGameWindowHandle";
@@ -90,7 +90,7 @@ bool GameWindowHandler::ReadGameRect(HWND game, RECT& rect) {
 int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
     HWND game = delegate_->FindGameWindow();
     if (!game) {
-        ::ShowWindow(delegate_->GetOverlayWindow(), SW_HIDE);
+        ::ShowWindow(facts_.overlay.load(), SW_HIDE);
         return kUnchanged;
     }
     if (!ReadGameRect(game, rect)) return kUnchanged;
@@ -108,7 +108,7 @@ int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
         if (force) return kForced;
         return sameSize ? kUnchanged : kResized;
     }
-    delegate_->SetMonitor(::MonitorFromWindow(delegate_->GetOverlayWindow(), MONITOR_DEFAULTTONEAREST));
+    delegate_->SetMonitor(::MonitorFromWindow(facts_.overlay.load(), MONITOR_DEFAULTTONEAREST));
     lastScreenRect = rect;
     if (force) return kForced;
     return sameSize ? kMoved : kMovedAndResized;
@@ -116,12 +116,12 @@ int32_t Win32GameWindowHandler::UpdateGameWindowRect(RECT& rect, bool force) {
 
 void Win32GameWindowHandler::ForceForegroundWindow(HWND target, bool cancelMode) {
     constexpr const wchar_t* kFn = L"Win32GameWindowHandler::ForceForegroundWindow";
-    if (delegate_->IsFullScreen()) {
+    if (facts_.fullScreen.load()) {
         QM_LOG_INFO(kFn, 1, L"skip set foreground (device exclusive mode)");
         return;
     }
     HWND game = delegate_->GetGameWindow();
-    HWND overlay = delegate_->GetOverlayWindow();
+    HWND overlay = facts_.overlay.load();
     HWND foreground = ::GetForegroundWindow();
     if (cancelMode) ::PostMessageW(game, WM_CANCELMODE, 0, 0);
     if (foreground != game && foreground != overlay) {
@@ -155,8 +155,8 @@ void Win32GameWindowHandler::DetectFullScreen() {
     delegate_->UpdateFullScreenState(SUCCEEDED(hr) && state == QUNS_RUNNING_D3D_FULL_SCREEN);
 }
 
-UWPHandler::UWPHandler(Delegate* delegate)
-    : Win32GameWindowHandler(delegate), gamePid_(delegate ? delegate->GetGameProcessId() : 0) {}
+UWPHandler::UWPHandler(Delegate* delegate, const OverlayFacts& facts, uint32_t gamePid)
+    : Win32GameWindowHandler(delegate, facts), gamePid_(gamePid) {}
 
 HWND UWPHandler::GetGameWindowHandle(uint32_t processId) {
     HWND frame = nullptr;
@@ -196,8 +196,8 @@ HWND UWPHandler::GetGameWindowHandle(uint32_t processId) {
 void UWPHandler::ForceForegroundWindow(HWND /*target*/, bool cancelMode) {
     if (cancelMode) {
         ::PostMessageW(coreWindow_, WM_CANCELMODE, 0, 0);
-        if (delegate_->TakesForegroundOnCancel()) {
-            HWND overlay = delegate_->GetOverlayWindow();
+        if (facts_.takesForegroundOnCancel.load()) {
+            HWND overlay = facts_.overlay.load();
             ::SetForegroundWindow(overlay);
             ::SetFocus(overlay);
             ::SetActiveWindow(overlay);
@@ -221,7 +221,7 @@ void UWPHandler::ForceForegroundWindow(HWND /*target*/, bool cancelMode) {
 }
 
 void UWPHandler::DetectFullScreen() {
-    if (GetGameWindowHandle(gamePid_)) delegate_->UpdateFullScreenState(delegate_->IsFullScreen());
+    if (GetGameWindowHandle(gamePid_)) delegate_->UpdateFullScreenState(facts_.fullScreen.load());
 }
 
 void UWPHandler::AdjustClientRect(HWND game, RECT& rect) {

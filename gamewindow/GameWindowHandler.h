@@ -5,24 +5,22 @@
 #include <memory>
 
 #include "gamewindow/FullScreenDetector.h"
+#include "gamewindow/OverlayFacts.h"
 
 // Finds, measures and foregrounds the game's window, and tells whether the game runs full screen.
 class GameWindowHandler {
 public:
-    // Implemented by the window manager; the handlers report through it.
+    // Implemented by the window manager: what a handler found, and the game's window as the
+    // manager chooses it. What a handler reads of the overlay comes from the overlay's facts.
     class Delegate {
     public:
+        // The game's full-screen state as the handler found it; true when it changed.
         virtual bool UpdateFullScreenState(bool fullScreen) = 0;
-        virtual void SetCachedGameWindow(HWND window) = 0;
-        virtual HWND GetCachedGameWindow() = 0;
-        virtual HWND FindGameWindow() = 0;
+        // The overlay's monitor as the handler found it.
         virtual void SetMonitor(HMONITOR monitor) = 0;
-        virtual HWND GetOverlayWindow() = 0;
+        // The game's window, chosen and kept (Find) or looked up only (Get).
+        virtual HWND FindGameWindow() = 0;
         virtual HWND GetGameWindow() = 0;
-        virtual bool IsFullScreen() = 0;
-        virtual uint32_t GetGameProcessId() = 0;
-        // Whether the overlay takes the foreground when a UWP game's mode is cancelled.
-        virtual bool TakesForegroundOnCancel() = 0;
 
     protected:
         ~Delegate() = default;
@@ -31,7 +29,7 @@ public:
     // Change codes of UpdateGameWindowRect.
     enum Change : int32_t { kUnchanged = 0, kMoved = 1, kResized = 2, kMovedAndResized = 3, kForced = 4 };
 
-    explicit GameWindowHandler(Delegate* delegate) : delegate_(delegate) {}
+    GameWindowHandler(Delegate* delegate, const OverlayFacts& facts) : delegate_(delegate), facts_(facts) {}
     virtual ~GameWindowHandler() = default;
     GameWindowHandler(const GameWindowHandler&) = delete;
     GameWindowHandler& operator=(const GameWindowHandler&) = delete;
@@ -52,6 +50,7 @@ public:
 
 protected:
     Delegate* delegate_;
+    const OverlayFacts& facts_;
     RECT lastRead_{};
     // The game's last client size (at 0,0) and client rectangle on the screen.
     RECT lastClientRect_{};
@@ -61,7 +60,7 @@ protected:
 // Classic desktop games: the process's own top-level window.
 class Win32GameWindowHandler : public GameWindowHandler {
 public:
-    explicit Win32GameWindowHandler(Delegate* delegate);
+    Win32GameWindowHandler(Delegate* delegate, const OverlayFacts& facts);
 
     HWND GetGameWindowHandle(uint32_t processId) override;
     int32_t UpdateGameWindowRect(RECT& rect, bool force) override;
@@ -78,7 +77,7 @@ private:
 // UWP games: an application frame of another process hosts the game's window.
 class UWPHandler : public Win32GameWindowHandler {
 public:
-    explicit UWPHandler(Delegate* delegate);
+    UWPHandler(Delegate* delegate, const OverlayFacts& facts, uint32_t gamePid);
 
     HWND GetGameWindowHandle(uint32_t processId) override;
     void ForceForegroundWindow(HWND target, bool cancelMode) override;

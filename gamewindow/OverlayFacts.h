@@ -24,6 +24,8 @@ struct OverlayFacts {
     // The overlay lets the mouse through. Cleared the moment exclusive mode starts, so that the
     // hooks hand the mouse to the overlay before its thread has changed the style.
     std::atomic<bool> clickThrough{true};
+    // The client asked the overlay to take the foreground when a UWP game's mode is cancelled.
+    std::atomic<bool> takesForegroundOnCancel{false};
     // The input blocker's window in the game, once it was found.
     std::atomic<HWND> blocker{nullptr};
 

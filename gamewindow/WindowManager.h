@@ -32,15 +32,12 @@ public:
     WindowManager& operator=(const WindowManager&) = delete;
 
     bool UpdateFullScreenState(bool fullScreen) override;
-    void SetCachedGameWindow(HWND window) override { facts_.game = window; }
-    HWND GetCachedGameWindow() override { return facts_.game.load(); }
-    HWND FindGameWindow() override { return Lookup(true); }
     void SetMonitor(HMONITOR monitor) override;
-    HWND GetOverlayWindow() override { return facts_.overlay.load(); }
+    HWND FindGameWindow() override { return Lookup(true); }
     HWND GetGameWindow() override { return Lookup(false); }
-    bool IsFullScreen() override { return facts_.fullScreen.load(); }
-    uint32_t GetGameProcessId() override { return gamePid_; }
-    bool TakesForegroundOnCancel() override { return takesForegroundOnCancel_.load(); }
+    void SetCachedGameWindow(HWND window) { facts_.game = window; }
+    HWND GetCachedGameWindow() const { return facts_.game.load(); }
+    bool IsFullScreen() const { return facts_.fullScreen.load(); }
 
     void ForceForegroundWindow(HWND target, bool cancelMode);
     int32_t UpdateGameWindowRect(RECT& rect, bool force);
@@ -53,7 +50,7 @@ public:
     void ReleaseHandler() { handler_.reset(); }
     GameWindowHandler* Handler() const { return handler_.get(); }
     // Whether the client asked the overlay to take the foreground when a UWP game's mode is cancelled.
-    void SetTakesForegroundOnCancel(bool takes) { takesForegroundOnCancel_ = takes; }
+    void SetTakesForegroundOnCancel(bool takes) { facts_.takesForegroundOnCancel = takes; }
     HMONITOR Monitor() const { return monitor_; }
     bool FullScreenStateUpdated() const { return fullScreenStateUpdated_; }
     void SetFullScreenStateUpdated(bool updated) { fullScreenStateUpdated_ = updated; }
@@ -80,7 +77,6 @@ private:
     HMONITOR monitor_ = nullptr;
     // Read and written by the main thread, the worker and the hooks thread without a lock.
     std::atomic<bool> fullScreenStateUpdated_{false};
-    std::atomic<bool> takesForegroundOnCancel_{false};
     std::atomic<uint32_t> changes_{0};
     std::atomic<HWND> found_{nullptr};
     base::CoalescedPost changedPost_;

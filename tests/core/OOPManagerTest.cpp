@@ -47,17 +47,6 @@ TEST(ProcessCommandLine, RequiresClientFolderAndBothProcessIds) {
     EXPECT_FALSE(m.ProcessCommandLine(nullptr));
 }
 
-TEST(ProcessCommandLine, StoresTheFields) {
-    OOPManager m(kManagerD3D11, 90);
-    CommandLineArgs cmd = test::Parsed(L"x --qm-client=C:\\qm \"--game-pid= 12 34\" --qm-pid=-2 \"--game-process=My Game.exe\"");
-    ASSERT_TRUE(m.ProcessCommandLine(&cmd));
-    EXPECT_EQ(m.Launched().gamePid, 12u);
-    EXPECT_EQ(m.Launched().clientPid, 0xFFFFFFFEu);  // negative ids are kept as given
-    EXPECT_EQ(m.Launched().gameProcessName, L"My Game.exe");
-    // A second run replaces the worker, the first one's thread ending.
-    EXPECT_TRUE(m.ProcessCommandLine(&cmd));
-}
-
 TEST(ProcessCommandLine, TheClientsEndStopsTheManager) {
     test::ChildProcess client(test::ChildCommand(L"sleep 300"));
     ASSERT_TRUE(client.Started());

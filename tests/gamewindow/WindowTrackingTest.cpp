@@ -17,32 +17,23 @@ public:
     explicit RecordingDelegate(DWORD pid) : pid_(pid) {}
     bool UpdateFullScreenState(bool fullScreen) override {
         states.push_back(fullScreen);
-        const bool changed = fullScreen != fullScreen_;
-        fullScreen_ = fullScreen;
-        return changed;
+        return facts.fullScreen.exchange(fullScreen) != fullScreen;
     }
-    void SetCachedGameWindow(HWND window) override { cached = window; }
-    HWND GetCachedGameWindow() override { return cached; }
+    void SetMonitor(HMONITOR monitor) override { monitors.push_back(monitor); }
     HWND FindGameWindow() override {
         if (!cached && handler) cached = handler->GetGameWindowHandle(pid_);
         return cached;
     }
-    void SetMonitor(HMONITOR monitor) override { monitors.push_back(monitor); }
-    HWND GetOverlayWindow() override { return overlay; }
     HWND GetGameWindow() override { return FindGameWindow(); }
-    bool IsFullScreen() override { return fullScreen_; }
-    uint32_t GetGameProcessId() override { return pid_; }
-    bool TakesForegroundOnCancel() override { return false; }
 
+    OverlayFacts facts;  // what the handler reads of the overlay
     GameWindowHandler* handler = nullptr;
     HWND cached = nullptr;
-    HWND overlay = nullptr;
     std::vector<bool> states;
     std::vector<HMONITOR> monitors;
 
 private:
     DWORD pid_;
-    bool fullScreen_ = false;
 };
 
 QUERY_USER_NOTIFICATION_STATE gFakeState = QUNS_ACCEPTS_NOTIFICATIONS;
@@ -62,7 +53,7 @@ TEST(Win32GameWindowHandler, FindsOnlyVisibleWindowsOfAtLeast300By300) {
     test::SampleGame small(L"--size 299x600 --title small");
     ASSERT_NE(small.Window(), nullptr);
     RecordingDelegate d(small.Pid());
-    Win32GameWindowHandler handler(&d);
+    Win32GameWindowHandler handler(&d, d.facts);
     // 299 wide as a window is less than 299 of client area: never found.
     EXPECT_EQ(handler.GetGameWindowHandle(small.Pid()), nullptr);
 
@@ -78,7 +69,7 @@ TEST(Win32GameWindowHandler, ChangeCodesForMovesResizesAndForcedUpdates) {
     GameWindowState::Reset();
     test::SampleGame game(L"--pos 50,60 --size 640x480");
     RecordingDelegate d(game.Pid());
-    Win32GameWindowHandler handler(&d);
+    Win32GameWindowHandler handler(&d, d.facts);
     d.handler = &handler;
     RECT r{};
     // The first reading is a move and a resize.
@@ -104,15 +95,15 @@ TEST(Win32GameWindowHandler, ChangeCodesForMovesResizesAndForcedUpdates) {
     const test::ScopedWindow overlay(
         ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
     RecordingDelegate none(1);
-    none.overlay = overlay.Get();
-    Win32GameWindowHandler lonely(&none);
+    none.facts.overlay = overlay.Get();
+    Win32GameWindowHandler lonely(&none, none.facts);
     EXPECT_EQ(lonely.UpdateGameWindowRect(r, true), GameWindowHandler::kUnchanged);
     EXPECT_FALSE(::IsWindowVisible(overlay.Get()));
 }
 
 TEST(Win32GameWindowHandler, FullScreenComesFromTheShellsNotificationState) {
     RecordingDelegate d(1);
-    Win32GameWindowHandler handler(&d);
+    Win32GameWindowHandler handler(&d, d.facts);
     Overlay::GameWindow::SetNotificationStateQuery(&FakeQuery);
     gFakeState = QUNS_RUNNING_D3D_FULL_SCREEN;
     handler.DetectFullScreen();
@@ -128,7 +119,7 @@ TEST(Win32GameWindowHandler, FullScreenComesFromTheShellsNotificationState) {
 TEST(Win32GameWindowHandler, ForegroundIsNotTakenFromAThirdWindow) {
     test::SampleGame game;
     RecordingDelegate d(game.Pid());
-    Win32GameWindowHandler handler(&d);
+    Win32GameWindowHandler handler(&d, d.facts);
     d.handler = &handler;
     const test::ScopedWindow third(::CreateWindowExW(0, L"STATIC", L"third", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
                                                      300, nullptr, nullptr, nullptr, nullptr));
@@ -143,7 +134,7 @@ TEST(UWPHandler, FindsTheFrameItsTitleBarAndCoreWindow) {
     test::SampleGame game(L"--uwp --pos 100,100 --size 800x600 --title uwp-game");
     ASSERT_NE(game.Window(), nullptr);
     RecordingDelegate d(game.Pid());
-    UWPHandler handler(&d);
+    UWPHandler handler(&d, d.facts, game.Pid());
     d.handler = &handler;
     HWND frame = handler.GetGameWindowHandle(game.Pid());
     ASSERT_NE(frame, nullptr);
@@ -180,7 +171,7 @@ TEST(UWPHandler, FindsTheFrameItsTitleBarAndCoreWindow) {
 TEST(UWPHandler, AGameWithoutAFrameIsFullScreen) {
     test::SampleGame game(L"--title no-frame");
     RecordingDelegate d(game.Pid());
-    UWPHandler handler(&d);
+    UWPHandler handler(&d, d.facts, game.Pid());
     EXPECT_EQ(handler.GetGameWindowHandle(game.Pid()), nullptr);
     EXPECT_EQ(d.states, std::vector<bool>{true});
     handler.DetectFullScreen();  // nothing found: reported once by the lookup only
