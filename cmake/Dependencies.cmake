@@ -35,6 +35,37 @@ else()
   endif()
 endif()
 
+# Dear ImGui with its Direct3D 11 and Win32 backends, for the second reference client: Debian's
+# sources built here, or vcpkg's "imgui" (features dx11-binding and win32-binding).
+if(NOT QM_IMGUI_SOURCE_DIR)
+  file(GLOB _qm_imgui_dirs LIST_DIRECTORIES true "${QM_CACHE_DIR}/imgui/imgui-*")
+  foreach(_d IN LISTS _qm_imgui_dirs)
+    if(EXISTS "${_d}/backends/imgui_impl_dx11.cpp")
+      set(QM_IMGUI_SOURCE_DIR "${_d}")
+    endif()
+  endforeach()
+endif()
+if(QM_IMGUI_SOURCE_DIR)
+  add_library(qm_imgui STATIC
+    ${QM_IMGUI_SOURCE_DIR}/imgui.cpp
+    ${QM_IMGUI_SOURCE_DIR}/imgui_draw.cpp
+    ${QM_IMGUI_SOURCE_DIR}/imgui_tables.cpp
+    ${QM_IMGUI_SOURCE_DIR}/imgui_widgets.cpp
+    ${QM_IMGUI_SOURCE_DIR}/backends/imgui_impl_dx11.cpp
+    ${QM_IMGUI_SOURCE_DIR}/backends/imgui_impl_win32.cpp)
+  target_include_directories(qm_imgui SYSTEM PUBLIC ${QM_IMGUI_SOURCE_DIR} ${QM_IMGUI_SOURCE_DIR}/backends)
+  target_compile_definitions(qm_imgui PUBLIC UNICODE _UNICODE NOMINMAX)
+  target_link_libraries(qm_imgui PUBLIC d3d11 d3dcompiler_47 dwmapi)
+  if(NOT MSVC)
+    target_compile_options(qm_imgui PRIVATE -w)  # not our code: its warnings are its own
+  endif()
+else()
+  find_package(imgui CONFIG)
+  if(TARGET imgui::imgui)
+    add_library(qm_imgui ALIAS imgui::imgui)
+  endif()
+endif()
+
 if(QM_BUILD_TESTS)
   set(QM_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
   if(EXISTS "${QM_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")

@@ -121,6 +121,7 @@ void FrameLoop::TakeRendererEvents() {
     const RenderEvents events = renderer_->TakeEvents();
     if (events.deviceRecreated) statistics_.DeviceRecreated();
     if (events.delayUs > 0) DelayNextPass(events.delayUs);
+    if (events.clientUs >= 0) statistics_.ClientDrew(events.clientUs);
 }
 
 void FrameLoop::LogStatistics(int64_t nowUs, bool now) {
@@ -128,7 +129,8 @@ void FrameLoop::LogStatistics(int64_t nowUs, bool now) {
     const FrameStatistics::Period p = statistics_.Close(nowUs, gLogger.DroppedRows());
     QM_LOG_INFO(L"OOPManager::Statistics", 1,
                 L"stats seconds=%.1f frames=%u fps=%.1f interval_p50_ms=%.1f interval_p99_ms=%.1f late=%u "
-                L"placements=%u placement_p99_ms=%.1f hidden_s=%.1f device_recreated=%u log_dropped=%u",
+                L"placements=%u placement_p99_ms=%.1f hidden_s=%.1f device_recreated=%u log_dropped=%u "
+                L"client_ms_p50=%.1f client_ms_p99=%.1f",
                 p.seconds, p.frames, p.fps, p.intervalP50Ms, p.intervalP99Ms, p.late, p.placements, p.placementP99Ms,
-                p.hiddenSeconds, p.deviceRecreated, p.logDropped);
+                p.hiddenSeconds, p.deviceRecreated, p.logDropped, p.clientP50Ms, p.clientP99Ms);
 }

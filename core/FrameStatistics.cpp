@@ -71,12 +71,15 @@ FrameStatistics::Period FrameStatistics::Close(int64_t nowUs, int64_t logDropped
     p.hiddenSeconds = static_cast<double>(hiddenUs_) / 1e6;
     p.deviceRecreated = deviceRecreated_;
     p.logDropped = static_cast<uint32_t>(logDroppedTotal - logDroppedBefore_);
+    p.clientP50Ms = PercentileMs(clientHistogram_, clientFrames_, 0.5);
+    p.clientP99Ms = PercentileMs(clientHistogram_, clientFrames_, 0.99);
 
     periodStartUs_ = nowUs;
-    frames_ = intervals_ = late_ = placements_ = deviceRecreated_ = 0;
+    frames_ = intervals_ = late_ = placements_ = deviceRecreated_ = clientFrames_ = 0;
     hiddenUs_ = 0;
     logDroppedBefore_ = logDroppedTotal;
     std::memset(intervalHistogram_, 0, sizeof(intervalHistogram_));
     std::memset(placementHistogram_, 0, sizeof(placementHistogram_));
+    std::memset(clientHistogram_, 0, sizeof(clientHistogram_));
     return p;
 }

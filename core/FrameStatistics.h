@@ -19,6 +19,9 @@ public:
         double hiddenSeconds = 0;
         uint32_t deviceRecreated = 0;
         uint32_t logDropped = 0;
+        // Time inside the client library's RenderOverlay per frame it drew.
+        double clientP50Ms = 0;
+        double clientP99Ms = 0;
     };
 
     void SetTargetInterval(int64_t microseconds) { targetIntervalUs_ = microseconds; }
@@ -29,6 +32,12 @@ public:
     // Whether the overlay is shown from `nowUs` on; only changes count.
     void OverlayShown(bool shown, int64_t nowUs);
     void DeviceRecreated() { ++deviceRecreated_; }
+    // The client library took `microseconds` to draw a frame.
+    void ClientDrew(int64_t microseconds) {
+        if (!Started()) return;
+        Count(clientHistogram_, microseconds);
+        ++clientFrames_;
+    }
 
     bool Started() const { return periodStartUs_ != 0; }
     bool Due(int64_t nowUs, int64_t periodUs) const { return Started() && nowUs - periodStartUs_ >= periodUs; }
@@ -54,4 +63,6 @@ private:
     int64_t logDroppedBefore_ = 0;
     uint32_t intervalHistogram_[kBuckets + 1] = {};
     uint32_t placementHistogram_[kBuckets + 1] = {};
+    uint32_t clientFrames_ = 0;
+    uint32_t clientHistogram_[kBuckets + 1] = {};
 };

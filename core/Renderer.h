@@ -36,6 +36,8 @@ struct RenderEvents {
     // The main loop's next pass is no earlier than this from now; 0 when nothing was asked. The
     // latest wish wins.
     int64_t delayUs = 0;
+    // How long the client library's RenderOverlay took in the last frame drawn; -1 when none was.
+    int64_t clientUs = -1;
 };
 
 // Makes, resizes, draws and presents the overlay's device, and makes it again when it is lost. The

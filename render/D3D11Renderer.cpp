@@ -379,7 +379,12 @@ bool D3D11Renderer::RenderAndPresent(const FrameInput& frame) {
     const float colour[4] = {static_cast<float>((c >> 16) & 255) * kScale, static_cast<float>((c >> 8) & 255) * kScale,
                              static_cast<float>(c & 255) * kScale, static_cast<float>(c >> 24) * kScale};
     context_->ClearRenderTargetView(renderTarget_.Get(), colour);
-    if (frame.controller) frame.controller->RenderOverlay(window_, swapChain_.Get());
+    if (frame.controller) {
+        // The client's share of the frame, for the statistics: a slow client is told from a slow host.
+        const int64_t clientStart = base::NowMicroseconds();
+        frame.controller->RenderOverlay(window_, swapChain_.Get());
+        events_.clientUs = base::NowMicroseconds() - clientStart;
+    }
     bool cursorDrawn = false;
     if (!frame.clickThrough) {
         CURSORINFO cursor{};

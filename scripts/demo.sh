@@ -3,14 +3,32 @@
 # stand-in client process and qm-overlay.exe with the reference client library. The game moves and
 # resizes itself for a few seconds. Left in demo-out/: the screen with the overlay on the game, as a
 # desktop with a compositing manager shows it, the host's HTML log and that log as a browser shows it.
+#   bash scripts/demo.sh                    the reference client
+#   bash scripts/demo.sh --client imgui     the Dear ImGui reference client
+#   bash scripts/demo.sh --client FOLDER    any client library: FOLDER holds its QMClient.dll
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="${QM_BUILD_DIR:-$here/build}"
 out="$here/demo-out"
 
+client=reference
+if [ "${1:-}" = --client ]; then
+  [ -n "${2:-}" ] || { echo "demo: --client wants imgui or a folder holding QMClient.dll" >&2; exit 2; }
+  client=$2
+  if [ "$client" != imgui ]; then
+    client=$(cd "$client" 2>/dev/null && pwd) || { echo "demo: no such folder: $2" >&2; exit 2; }
+    [ -f "$client/QMClient.dll" ] || { echo "demo: $client holds no QMClient.dll" >&2; exit 2; }
+  fi
+elif [ $# -gt 0 ]; then
+  echo "usage: bash scripts/demo.sh [--client imgui|FOLDER]" >&2
+  exit 2
+fi
+
 bash "$here/scripts/setup.sh"
 # Only what the demo runs, not the test programs.
-QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh" --target qm-overlay sample_game sample_client qm-run
+targets=(qm-overlay sample_game sample_client qm-run)
+[ "$client" = imgui ] && targets+=(imgui_client)
+QM_BUILD_DIR="$build_dir" bash "$here/scripts/build.sh" --target "${targets[@]}"
 
 # shellcheck source=wine-env.sh
 source "$here/scripts/wine-env.sh"
@@ -55,7 +73,12 @@ wine "$bin/sample-game.exe" --pos 120,100 --size 640x480 --title "Sample Game" -
 read -r client_pid _ < <(wait_info "$out/client.txt")
 read -r game_pid _ < <(wait_info "$out/game.txt")
 
-args=(--game-pid="$game_pid" --qm-pid="$client_pid" --game-process=sample-game.exe "--qm-client=$(winepath -w "$bin/client")")
+case "$client" in
+  reference) client_dir="$bin/client" ;;
+  imgui) client_dir="$bin/imgui-client" ;;
+  *) client_dir="$client" ;;
+esac
+args=(--game-pid="$game_pid" --qm-pid="$client_pid" --game-process=sample-game.exe "--qm-client=$(winepath -w "$client_dir")")
 echo "demo: qm-overlay.exe ${args[*]}"
 "$here/scripts/wine-exec.sh" "$bin/qm-run.exe" --timeout 30000 -- \
   "$(winepath -w "$bin/qm-overlay.exe")" "${args[@]}" >"$out/host-result.txt" &
@@ -70,21 +93,40 @@ near() {
      ${b:-999} - $4 <= 2 && $4 - ${b:-999} <= 2 ))
 }
 
-# After the game's last move the overlay sits over its client area with the client's panel, until
-# the stand-in client ends: the screen is captured once it shows there. The panel (premultiplied
-# 32,80,176 at alpha 224) blends over the game's 32,96,128 to 35,91,191; the rest shows the game.
+# After the game's last move the overlay sits over its client area with the client's drawing, until
+# the stand-in client ends: the screen is captured once it shows there. The reference panel
+# (premultiplied 32,80,176 at alpha 224) blends over the game's 32,96,128 to 35,91,191; the Dear
+# ImGui client's window body is dark; the rest shows the game. Another team's library is captured
+# as it draws, unchecked.
 sleep 4
 read -r _ left top right bottom < <(tr -d '\r' <"$out/game.txt")
 clear_x=$(( (left + right) / 2 )) clear_y=$(( top + (bottom - top) * 3 / 4 ))
+drawn() {
+  case "$client" in
+    reference) near "$panel" 35 91 191 ;;
+    imgui) dark "$panel" ;;
+    *) true ;;
+  esac
+}
+# Whether a pixel "srgb(r,g,b)" is darker than 48 in each channel.
+dark() {
+  local r g b
+  IFS=, read -r r g b <<<"$(tr -d 'srgb()' <<<"$1")"
+  (( ${r:-999} < 48 && ${g:-999} < 48 && ${b:-999} < 48 ))
+}
+case "$client" in
+  imgui) probe_x=$((left + 224)) probe_y=$((top + 114)) ;;
+  *) probe_x=$((left + 176)) probe_y=$((top + 64)) ;;
+esac
 for i in $(seq 1 30); do
   # The first of the screen's two monitors, where the game is.
   import -display "$DISPLAY" -window root -crop 1280x1024+0+0 +repage "$out/screenshot.png"
-  panel=$(pixel "$out/screenshot.png" $((left + 176)) $((top + 64)))
+  panel=$(pixel "$out/screenshot.png" "$probe_x" "$probe_y")
   seen=$(pixel "$out/screenshot.png" "$clear_x" "$clear_y")
-  near "$panel" 35 91 191 && near "$seen" 32 96 128 && break
+  drawn && { [ "$client" != reference ] && [ "$client" != imgui ] || near "$seen" 32 96 128; } && break
   sleep 0.2
 done
-echo "demo: game client area ($left,$top)-($right,$bottom); panel pixel at (+176,+64): $panel; clear part: $seen"
+echo "demo: game client area ($left,$top)-($right,$bottom); the client's drawing at ($probe_x,$probe_y): $panel; clear part: $seen"
 
 wait "$host" || true
 result=$(tr -d '\r' <"$out/host-result.txt")
@@ -100,12 +142,28 @@ if [ -n "$log" ]; then
     --screenshot="$out/log.png" "file://$log" >/dev/null
 fi
 echo "demo: host $result (the stand-in client ended after 12 s)"
-echo "demo: screen:   $out/screenshot.png (the game through the overlay, the panel blended over it)"
+echo "demo: screen:   $out/screenshot.png (the game through the overlay, the client's drawing over it)"
 echo "demo: log:      ${log:-none} (as a browser shows it: $out/log.png)"
-if ! near "$panel" 35 91 191 || ! near "$seen" 32 96 128 || [ "$result" != "exit=0" ]; then
+# What a client team reads first: the statistics rows (its own share of each frame in client_ms_*)
+# and the error rows.
+if [ -n "$log" ]; then
+  rows_of() {
+    grep -o "<tr class=\"$1\">.*</tr>" "$log" | sed -e 's#</td><td[^>]*>#  #g' -e 's#<[^>]*>##g' -e 's#&lt;#<#g' -e 's#&gt;#>#g' -e 's#&amp;#\&#g'
+  }
+  echo "demo: statistics rows:"
+  rows_of info | grep "OOPManager::Statistics" | sed 's/^/  /' || true
+  echo "demo: error rows:"
+  rows_of error | sed 's/^/  /' || echo "  none"
+fi
+if [ "$client" != reference ] && [ "$client" != imgui ]; then
+  [ "$result" = "exit=0" ] || { echo "demo: the host did not end cleanly with this client library" >&2; exit 1; }
+  echo "demo: the host ran your client library over the sample game and ended when the client did."
+  exit 0
+fi
+if ! drawn || ! near "$seen" 32 96 128 || [ "$result" != "exit=0" ]; then
   echo "demo: unexpected result: the panel or the game not on the screen as they should be" >&2
   exit 1
 fi
 # Header and footer are rows too: a log with nothing logged has two.
 [ "${rows:-0}" -gt 2 ] && [ -s "$out/log.png" ] || { echo "demo: no log rows, or no picture of them" >&2; exit 1; }
-echo "demo: the reference client's panel was drawn over the game, and the host ended when the client did."
+echo "demo: the $client client's drawing was over the game, and the host ended when the client did."

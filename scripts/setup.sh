@@ -46,8 +46,9 @@ if [ ! -f "$src_list" ]; then
 fi
 
 jsoncpp_dir=$(find "$cache/jsoncpp" -maxdepth 1 -mindepth 1 -type d -name 'libjsoncpp-*' 2>/dev/null | head -n 1 || true)
+imgui_dir=$(find "$cache/imgui" -maxdepth 1 -mindepth 1 -type d -name 'imgui-*' 2>/dev/null | head -n 1 || true)
 
-if [ ${#missing[@]} -gt 0 ] || [ -z "$jsoncpp_dir" ]; then
+if [ ${#missing[@]} -gt 0 ] || [ -z "$jsoncpp_dir" ] || [ -z "$imgui_dir" ]; then
   stamp="$cache/apt-updated"
   if [ $need_update -eq 1 ] || [ ! -f "$stamp" ] || [ -n "$(find "$stamp" -mmin +720 2>/dev/null)" ]; then
     "${sudo_cmd[@]}" apt-get update -q
@@ -69,6 +70,16 @@ if [ -z "$jsoncpp_dir" ]; then
   mv "$cache/jsoncpp.tmp" "$cache/jsoncpp"
   jsoncpp_dir=$(find "$cache/jsoncpp" -maxdepth 1 -mindepth 1 -type d -name 'libjsoncpp-*' | head -n 1)
 fi
+if [ -z "$imgui_dir" ]; then
+  echo "setup: fetching the Dear ImGui sources"
+  rm -rf "$cache/imgui.tmp"
+  mkdir -p "$cache/imgui.tmp"
+  (cd "$cache/imgui.tmp" && apt-get source -q imgui)
+  rm -rf "$cache/imgui"
+  mv "$cache/imgui.tmp" "$cache/imgui"
+  imgui_dir=$(find "$cache/imgui" -maxdepth 1 -mindepth 1 -type d -name 'imgui-*' | head -n 1)
+fi
+[ -f "$imgui_dir/backends/imgui_impl_dx11.cpp" ] || { echo "setup: Dear ImGui sources not found in $cache/imgui" >&2; exit 1; }
 [ -f "$jsoncpp_dir/CMakeLists.txt" ] || { echo "setup: jsoncpp sources not found in $cache/jsoncpp" >&2; exit 1; }
 [ -f /usr/src/googletest/CMakeLists.txt ] || { echo "setup: GoogleTest sources not found" >&2; exit 1; }
 echo "setup: ok"

@@ -9,17 +9,6 @@
 #include "common/UniqueHandle.h"
 #include "tests/support/OverlayTestSupport.h"
 
-namespace {
-
-COLORREF ScreenPixel(int x, int y) {
-    HDC screen = ::GetDC(nullptr);
-    const COLORREF c = ::GetPixel(screen, x, y);
-    ::ReleaseDC(nullptr, screen);
-    return c;
-}
-
-}  // namespace
-
 // The real host with the reference client over the sample game, until the client goes away; its
 // device is lost early and stays lost for two tries.
 TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
@@ -29,7 +18,7 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
     // The panel of the reference client, 16 pixels in from the overlay's corner.
     const auto panelPixel = [&] {
         const RECT area = run.game.ClientOnScreen();
-        return ScreenPixel(area.left + 16 + 160, area.top + 16 + 48);
+        return test::ScreenPixel(POINT{area.left + 16 + 160, area.top + 16 + 48});
     };
     const auto panelShown = [&] {
         const COLORREF c = panelPixel();
@@ -67,12 +56,15 @@ TEST(EndToEnd, TheReferenceClientDrawsOverTheGameUntilTheClientEnds) {
 }
 
 // The statistics rows (every 2 s here instead of every minute): none while the game's window is not
-// shown; then rows whose frames add up to what the reference client was asked to draw.
+// shown; then rows whose frames add up to what the reference client was asked to draw, and whose
+// client time is what the client spends on each frame (about 6 ms of work, counted in steps).
 TEST(EndToEnd, TheStatisticsRowsAddUpToTheFramesTheClientDrew) {
     test::TempDir dir;
     const std::wstring drawn = dir / L"frames.txt";
-    test::HostRun run(test::Environment{{L"QM_TEST_STATISTICS_MS", L"2000"}, {L"QMSAMPLE_FRAME_COUNT", drawn}}, true,
-                      L"--hidden --pos 200,150 --size 640x480");
+    test::HostRun run(test::Environment{{L"QM_TEST_STATISTICS_MS", L"2000"},
+                                        {L"QMSAMPLE_FRAME_COUNT", drawn},
+                                        {L"QMSAMPLE_RENDER_MS", L"6"}},
+                      true, L"--hidden --pos 200,150 --size 640x480");
     ::Sleep(3000);
     EXPECT_EQ(run.Log().find("stats seconds="), std::string::npos);
     ::ShowWindow(run.game.Window(), SW_SHOWNA);
@@ -89,19 +81,27 @@ TEST(EndToEnd, TheStatisticsRowsAddUpToTheFramesTheClientDrew) {
     int rows = 0;
     unsigned frames = 0, placements = 0;
     for (size_t at = log.find("stats seconds="); at != std::string::npos; at = log.find("stats seconds=", at + 1)) {
-        double seconds = 0, fps = 0, p50 = 0, p99 = 0, placementP99 = 0, hidden = 0;
+        double seconds = 0, fps = 0, p50 = 0, p99 = 0, placementP99 = 0, hidden = 0, clientP50 = 0, clientP99 = 0;
         unsigned f = 0, late = 0, placed = 0, recreated = 0, dropped = 0;
         ASSERT_EQ(std::sscanf(log.c_str() + at,
                               "stats seconds=%lf frames=%u fps=%lf interval_p50_ms=%lf interval_p99_ms=%lf late=%u "
-                              "placements=%u placement_p99_ms=%lf hidden_s=%lf device_recreated=%u log_dropped=%u",
-                              &seconds, &f, &fps, &p50, &p99, &late, &placed, &placementP99, &hidden, &recreated, &dropped),
-                  11)
+                              "placements=%u placement_p99_ms=%lf hidden_s=%lf device_recreated=%u log_dropped=%u "
+                              "client_ms_p50=%lf client_ms_p99=%lf",
+                              &seconds, &f, &fps, &p50, &p99, &late, &placed, &placementP99, &hidden, &recreated, &dropped,
+                              &clientP50, &clientP99),
+                  13)
             << log.substr(at, 200);
         std::printf("%.*s\n", static_cast<int>(log.find('<', at) - at), log.c_str() + at);
         EXPECT_NEAR(fps * seconds, f, 0.06 * fps + 1);  // seconds are shown to a tenth
         EXPECT_LE(p50, p99);
         EXPECT_LE(late, f);
         EXPECT_EQ(recreated, 0u);
+        if (f > 0) {
+            EXPECT_GE(clientP50, 1.5);
+            EXPECT_GE(clientP99, 3.0);
+            EXPECT_LE(clientP50, clientP99);
+            EXPECT_LT(clientP50, p50);  // the rest of a frame is the host's
+        }
         frames += f;
         placements += placed;
         ++rows;

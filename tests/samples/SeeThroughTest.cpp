@@ -13,13 +13,6 @@
 
 namespace {
 
-COLORREF ScreenPixel(POINT at) {
-    HDC screen = ::GetDC(nullptr);
-    const COLORREF c = ::GetPixel(screen, at.x, at.y);
-    ::ReleaseDC(nullptr, screen);
-    return c;
-}
-
 bool Near(COLORREF c, int r, int g, int b, int tolerance = 3) {
     return std::abs(GetRValue(c) - r) <= tolerance && std::abs(GetGValue(c) - g) <= tolerance &&
            std::abs(GetBValue(c) - b) <= tolerance;
@@ -34,16 +27,9 @@ bool Panel(COLORREF c, bool blended) { return blended ? Near(c, 35, 91, 191) : N
 POINT InPanel(const RECT& area) { return POINT{area.left + 16 + 160, area.top + 16 + 48}; }
 POINT Clear(const RECT& area) { return POINT{area.left + (area.right - area.left) * 3 / 4, area.top + (area.bottom - area.top) * 3 / 4}; }
 
-uintptr_t Clicks(HWND game) { return reinterpret_cast<uintptr_t>(::GetPropW(game, L"QMSampleGame.Clicks")); }
-
-void Click(POINT at) {
-    ::SetCursorPos(at.x, at.y);
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    ::SendInput(2, input, sizeof(INPUT));
-}
+using test::Click;
+using test::ScreenPixel;
+uintptr_t Clicks(HWND game) { return test::GameClicks(game); }
 
 // The screen as a player sees it, on a bare X server or, through tests/samples/with_compositor.sh,
 // with a compositing manager (QM_TEST_COMPOSITOR=1), which blends what is half transparent.

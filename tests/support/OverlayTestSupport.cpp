@@ -95,6 +95,32 @@ DWORD AnswerTime(HWND window, DWORD limitMs) {
     return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, limitMs, &result) ? ::GetTickCount() - start : limitMs;
 }
 
+COLORREF ScreenPixel(POINT at) {
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF c = ::GetPixel(screen, at.x, at.y);
+    ::ReleaseDC(nullptr, screen);
+    return c;
+}
+
+void Click(POINT at) {
+    ::SetCursorPos(at.x, at.y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, input, sizeof(INPUT));
+}
+
+void MoveMouse(POINT at) {
+    ::SetCursorPos(at.x, at.y);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
+uintptr_t GameClicks(HWND game) { return reinterpret_cast<uintptr_t>(::GetPropW(game, L"QMSampleGame.Clicks")); }
+
 bool HostRun::Covers(HWND gameWindow) const {
     return overlay && ::IsWindowVisible(overlay) && SameRect(WindowRect(overlay), ClientOnScreen(gameWindow));
 }

@@ -162,6 +162,13 @@ bool SameRect(const RECT& a, const RECT& b);
 bool Kill(DWORD pid);
 // The round trip of a message to the window's thread, or `limitMs` when it did not answer.
 DWORD AnswerTime(HWND window, DWORD limitMs);
+// The screen's pixel as a player sees it.
+COLORREF ScreenPixel(POINT at);
+// A left click at `at` on the screen, as the player's mouse makes it; a move there.
+void Click(POINT at);
+void MoveMouse(POINT at);
+// The left clicks the sample game's window has had.
+uintptr_t GameClicks(HWND game);
 
 // The real host run as the client runs it: over the sample game, with the reference client library
 // and a stand-in client process, logging everything into a profile of its own (or, when the log
