@@ -121,6 +121,10 @@ int OOPManager::Init(HINSTANCE instance, FlushLogger* logger, CommandLineArgs* c
         QM_LOG_ERROR(kFn, L"init D3D error");
         return kInitD3D;
     }
+    // The device was made for the game's monitor as it is now, and the client was just told the
+    // game's window: of what the start found, only a full-screen change is left to apply (an adapter
+    // check now would hold the first passes up for nothing).
+    ApplyGameChanges(parts_.tracker.Windows().TakeChanges() & WindowManager::kFullScreenChanged);
     const int simulated = static_cast<int>(Registry::ReadDword(Registry::kOverlayKey, Registry::kSimulateInitError));
     if (simulated != 0) {
         QM_LOG_ERROR(kFn, L"simulate initialization error %d", simulated);
