@@ -97,10 +97,13 @@ TEST(EndToEnd, TheStatisticsRowsAddUpToTheFramesTheClientDrew) {
         EXPECT_LE(late, f);
         EXPECT_EQ(recreated, 0u);
         if (f > 0) {
-            EXPECT_GE(clientP50, 1.5);
-            EXPECT_GE(clientP99, 3.0);
             EXPECT_LE(clientP50, clientP99);
             EXPECT_LT(clientP50, p50);  // the rest of a frame is the host's
+        }
+        // A whole period's client time; the stop's short one shares its frames with the stop.
+        if (seconds >= 1.9) {
+            EXPECT_GE(clientP50, 2.0);
+            EXPECT_GE(clientP99, 3.0);
         }
         frames += f;
         placements += placed;
