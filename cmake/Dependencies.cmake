@@ -4,14 +4,20 @@
 
 set(QM_CACHE_DIR "${CMAKE_CURRENT_SOURCE_DIR}/.cache" CACHE PATH "Where scripts/setup.sh keeps fetched sources")
 
-if(NOT QM_JSONCPP_SOURCE_DIR)
-  file(GLOB _qm_jsoncpp_dirs LIST_DIRECTORIES true "${QM_CACHE_DIR}/jsoncpp/libjsoncpp-*")
-  foreach(_d IN LISTS _qm_jsoncpp_dirs)
-    if(EXISTS "${_d}/CMakeLists.txt")
-      set(QM_JSONCPP_SOURCE_DIR "${_d}")
+# `out_var` (unless set already): the folder matching `pattern` in the cache that holds `marker`.
+function(qm_cached_sources out_var pattern marker)
+  if(${out_var})
+    return()
+  endif()
+  file(GLOB _dirs LIST_DIRECTORIES true "${QM_CACHE_DIR}/${pattern}")
+  foreach(_d IN LISTS _dirs)
+    if(EXISTS "${_d}/${marker}")
+      set(${out_var} "${_d}" PARENT_SCOPE)
     endif()
   endforeach()
-endif()
+endfunction()
+
+qm_cached_sources(QM_JSONCPP_SOURCE_DIR "jsoncpp/libjsoncpp-*" CMakeLists.txt)
 
 if(QM_JSONCPP_SOURCE_DIR)
   set(JSONCPP_WITH_TESTS OFF CACHE BOOL "" FORCE)
@@ -37,14 +43,7 @@ endif()
 
 # Dear ImGui with its Direct3D 11 and Win32 backends, for the second reference client: Debian's
 # sources built here, or vcpkg's "imgui" (features dx11-binding and win32-binding).
-if(NOT QM_IMGUI_SOURCE_DIR)
-  file(GLOB _qm_imgui_dirs LIST_DIRECTORIES true "${QM_CACHE_DIR}/imgui/imgui-*")
-  foreach(_d IN LISTS _qm_imgui_dirs)
-    if(EXISTS "${_d}/backends/imgui_impl_dx11.cpp")
-      set(QM_IMGUI_SOURCE_DIR "${_d}")
-    endif()
-  endforeach()
-endif()
+qm_cached_sources(QM_IMGUI_SOURCE_DIR "imgui/imgui-*" backends/imgui_impl_dx11.cpp)
 if(QM_IMGUI_SOURCE_DIR)
   add_library(qm_imgui STATIC
     ${QM_IMGUI_SOURCE_DIR}/imgui.cpp

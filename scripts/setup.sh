@@ -45,8 +45,21 @@ if [ ! -f "$src_list" ]; then
   need_update=1
 fi
 
-jsoncpp_dir=$(find "$cache/jsoncpp" -maxdepth 1 -mindepth 1 -type d -name 'libjsoncpp-*' 2>/dev/null | head -n 1 || true)
-imgui_dir=$(find "$cache/imgui" -maxdepth 1 -mindepth 1 -type d -name 'imgui-*' 2>/dev/null | head -n 1 || true)
+# The unpacked source folder of $1 in the cache (named like $2), or nothing.
+source_dir() { find "$cache/$1" -maxdepth 1 -mindepth 1 -type d -name "$2" 2>/dev/null | head -n 1 || true; }
+# Debian's source package $3 unpacked into the cache as $1, whole or not at all; prints the folder.
+fetch_source() {
+  echo "setup: fetching the $1 sources" >&2
+  rm -rf "$cache/$1.tmp"
+  mkdir -p "$cache/$1.tmp"
+  (cd "$cache/$1.tmp" && apt-get source -q "$3" >&2)
+  rm -rf "${cache:?}/$1"
+  mv "$cache/$1.tmp" "$cache/$1"
+  source_dir "$1" "$2"
+}
+
+jsoncpp_dir=$(source_dir jsoncpp 'libjsoncpp-*')
+imgui_dir=$(source_dir imgui 'imgui-*')
 
 if [ ${#missing[@]} -gt 0 ] || [ -z "$jsoncpp_dir" ] || [ -z "$imgui_dir" ]; then
   stamp="$cache/apt-updated"
@@ -61,24 +74,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-if [ -z "$jsoncpp_dir" ]; then
-  echo "setup: fetching the jsoncpp sources"
-  rm -rf "$cache/jsoncpp.tmp"
-  mkdir -p "$cache/jsoncpp.tmp"
-  (cd "$cache/jsoncpp.tmp" && apt-get source -q libjsoncpp)
-  rm -rf "$cache/jsoncpp"
-  mv "$cache/jsoncpp.tmp" "$cache/jsoncpp"
-  jsoncpp_dir=$(find "$cache/jsoncpp" -maxdepth 1 -mindepth 1 -type d -name 'libjsoncpp-*' | head -n 1)
-fi
-if [ -z "$imgui_dir" ]; then
-  echo "setup: fetching the Dear ImGui sources"
-  rm -rf "$cache/imgui.tmp"
-  mkdir -p "$cache/imgui.tmp"
-  (cd "$cache/imgui.tmp" && apt-get source -q imgui)
-  rm -rf "$cache/imgui"
-  mv "$cache/imgui.tmp" "$cache/imgui"
-  imgui_dir=$(find "$cache/imgui" -maxdepth 1 -mindepth 1 -type d -name 'imgui-*' | head -n 1)
-fi
+[ -n "$jsoncpp_dir" ] || jsoncpp_dir=$(fetch_source jsoncpp 'libjsoncpp-*' libjsoncpp)
+[ -n "$imgui_dir" ] || imgui_dir=$(fetch_source imgui 'imgui-*' imgui)
 [ -f "$imgui_dir/backends/imgui_impl_dx11.cpp" ] || { echo "setup: Dear ImGui sources not found in $cache/imgui" >&2; exit 1; }
 [ -f "$jsoncpp_dir/CMakeLists.txt" ] || { echo "setup: jsoncpp sources not found in $cache/jsoncpp" >&2; exit 1; }
 [ -f /usr/src/googletest/CMakeLists.txt ] || { echo "setup: GoogleTest sources not found" >&2; exit 1; }
