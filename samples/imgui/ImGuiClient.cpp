@@ -188,7 +188,8 @@ private:
         if (FAILED(swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(device.GetAddressOf())))) {
             return false;
         }
-        if (device != device_) {
+        // Raw pointers: some ComPtr headers have no comparison, and two ComPtrs then compare as bools.
+        if (device.Get() != device_.Get()) {
             ReleaseTarget();
             // The old device goes with the backend: nothing may stay bound to its context then.
             if (context_) {

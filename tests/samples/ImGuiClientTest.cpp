@@ -80,3 +80,24 @@ TEST(ImGuiClient, DrawsTakesItsClicksAndGivesThemBack) {
     ASSERT_NE(stop, std::string::npos);
     EXPECT_NE(calls.find("clearClient", stop), std::string::npos);
 }
+
+// The device is lost after some frames and making it again fails twice: the client's backend moves
+// to the new device and draws there, and the stop is clean.
+TEST(ImGuiClient, DrawsOnTheNewDeviceAfterADeviceLoss) {
+    test::TempDir dir;
+    const std::wstring record = dir / L"record.txt";
+    test::HostRun run(test::Environment{{L"QMSAMPLE_RECORD", record}, {L"QM_TEST_DEVICE_REMOVED", L"30,2"}}, true,
+                      L"--pos 200,150 --size 640x480", L"imgui-client");
+    ASSERT_TRUE(run.Running());
+    ASSERT_TRUE(test::WaitUntil([&] { return Has(record, "backend on device 2"); }, 15000)) << test::ReadFileBytes(record);
+    const RECT area = run.game.ClientOnScreen();
+    const POINT body{area.left + 24 + 200, area.top + 24 + 90};
+    EXPECT_TRUE(test::WaitUntil([&] {
+        const COLORREF c = test::ScreenPixel(body);
+        return GetRValue(c) < 48 && GetGValue(c) < 48 && GetBValue(c) < 48;
+    }, 10000)) << std::hex << test::ScreenPixel(body);
+    ::PostMessageW(run.client.Window(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(run.client.Exited(5000));
+    run.ExpectCleanExit(5000);
+    run.ExpectStopRows();
+}
