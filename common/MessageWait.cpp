@@ -41,7 +41,10 @@ int MessageWaiter::Wait(int64_t dueUs, DWORD pollMs, const HANDLE* handles, DWOR
     if (left > 0) {
         if (!KeepsTimeByTimeOuts() && ArmTimer(dueUs, left)) {
             all[n++] = timer_.Get();
-            timeoutMs = pollMs;
+            // A time-out just short of the timer's time tries the time-outs, so that a loop with
+            // no polls also learns whether they keep time; the wait for the rest uses the timer.
+            const int64_t probeMs = left / 1000;
+            timeoutMs = probeMs >= 1 && (pollMs == INFINITE || probeMs < pollMs) ? static_cast<DWORD>(probeMs) : pollMs;
         } else {
             armedDueUs_ = 0;
             // Rounded up: a wait cut short would only bring the caller back to wait again.

@@ -14,7 +14,8 @@ int64_t NowMicroseconds();
 // handles. The due time is kept by a high-resolution timer where the system has one, set again only
 // when the due time changes (each setting is a call into the system, and a loop that also polls
 // wakes several times per due time). Where the wait's own millisecond time-outs are seen to end on
-// time (judged at run time from those that ran out), the due time is kept by them instead, rounded
+// time (judged at run time from those that ran out: until then a wait ends by a time-out just short
+// of its due time, and the next waits for the rest), the due time is kept by them instead, rounded
 // up to the millisecond, and the timer is not set at all.
 class MessageWaiter {
 public:

@@ -65,8 +65,9 @@ bool GameTracker::UpdateShown(HWND game) {
 
 bool GameTracker::NothingChanged(int64_t nowUs, const OverlayWindow& overlay) {
     // What the system does not report (a game window shown or hidden, another window of the game
-    // chosen, a hung game) is looked at this often.
-    constexpr int64_t kLookAnywayUs = 250000;
+    // chosen, a hung game) is looked at once a second: such a look costs some thirty server round
+    // trips under Wine, and these changes are rare.
+    constexpr int64_t kLookAnywayUs = 1000000;
     // The looks between passes cover the game's rectangle while they run: one that finds it
     // changed places the overlay at once.
     constexpr int64_t kLookedLatelyUs = (kStillPollMs + 1) * 1000;
@@ -86,10 +87,10 @@ bool GameTracker::NothingChanged(int64_t nowUs, const OverlayWindow& overlay) {
         }
     }
     if (events_.Take(Events::kForeground | Events::kOrder)) return false;
-    // The foreground and the window stack, where the system does not report them, are looked at
-    // every other frame at 90 a second (every frame at 60): each look is a server round trip, and a
-    // change shows within two frames.
-    constexpr int64_t kStackLookEveryUs = 16000;
+    // The foreground and the window stack, where the system does not report them, are looked at ten
+    // times a second: the three round trips a look costs would otherwise outweigh a frame's own, and
+    // another window between the overlay and the game is rare and harmless for a tenth of a second.
+    constexpr int64_t kStackLookEveryUs = 100000;
     if (nowUs - stackLookUs_ < kStackLookEveryUs) return true;
     stackLookUs_ = nowUs;
     if (!events_.Delivered(Events::kForeground) && ::GetForegroundWindow() != overlay.LastForeground()) return false;

@@ -18,9 +18,11 @@
 class GameTracker {
 public:
     // Where the system does not report the game's moves, it is looked at this often while it is being
-    // moved and while it is still.
+    // moved and while it is still. A still game is looked at once a frame (at 60 frames a second and
+    // more, the look after each frame's wait is the only one): each look is a server round trip under
+    // Wine, and the first move of a drag is seen within a frame, the rest within a millisecond.
     static constexpr DWORD kFollowPollMs = 1;
-    static constexpr DWORD kStillPollMs = 6;
+    static constexpr DWORD kStillPollMs = 16;
 
     explicit GameTracker(OverlayFacts& facts) : facts_(facts), windows_(facts) {}
     GameTracker(const GameTracker&) = delete;

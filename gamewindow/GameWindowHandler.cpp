@@ -73,11 +73,12 @@ bool GameWindowHandler::ReadGameRect(HWND game, RECT& rect) {
         RECT client{};
         if (!::GetClientRect(game, &client)) return false;
         AdjustClientRect(game, client);
-        POINT topLeft{client.left, client.top};
-        POINT bottomRight{client.right, client.bottom};
-        ::ClientToScreen(game, &topLeft);
-        ::ClientToScreen(game, &bottomRight);
-        rect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+        // Both corners in one call: under Wine each call is a server round trip.
+        ::SetLastError(0);
+        if (::MapWindowPoints(game, nullptr, reinterpret_cast<POINT*>(&client), 2) == 0 && ::GetLastError() != 0) {
+            return false;
+        }
+        rect = client;
         // The rectangle as last read needs no second look: a read mixing two places would differ.
         if (i == 0 && ::EqualRect(&rect, &lastRead_)) return true;
         if (i > 0 && ::EqualRect(&rect, &previous)) break;

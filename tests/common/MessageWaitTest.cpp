@@ -42,6 +42,25 @@ TEST(MessageWaiter, ATimerThatFiredUnseenDoesNotEndTheNextWait) {
     EXPECT_GE(NowMicroseconds(), next - 1000);
 }
 
+// A loop that waits only for its due times, with no polls, still comes to keep them by time-outs
+// where the system's time-outs end on time: each due time set on a timer costs calls of its own.
+TEST(MessageWaiter, WaitsWithoutPollsLearnWhetherTimeOutsKeepTime) {
+    int onTime = 0;
+    for (int i = 0; i < 20; ++i) {
+        const int64_t start = NowMicroseconds();
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, 3, 0, 0);
+        onTime += NowMicroseconds() - start <= 3000 + 2000;
+    }
+    MessageWaiter waiter;
+    for (int frame = 0; frame < 40; ++frame) {
+        const int64_t due = NowMicroseconds() + 4500;
+        while (waiter.Wait(due, INFINITE) == MessageWaiter::kTimeOut && NowMicroseconds() < due) {
+        }
+        EXPECT_GE(NowMicroseconds(), due - 1000);
+    }
+    if (onTime == 20) EXPECT_TRUE(waiter.KeepsTimeByTimeOuts());
+}
+
 TEST(MessageWaiter, EndsForAHandleOrAMessageBeforeTheDueTime) {
     MessageWaiter waiter;
     base::UniqueHandle unset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));

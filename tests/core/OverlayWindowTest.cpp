@@ -165,14 +165,14 @@ TEST(OverlayStacking, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlay
         ::SetWindowPos(other, overlay, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         return VisibleAbove(game.Window()) == other && VisibleAbove(other) == overlay;
     }, 5000));
-    // The stack is looked at once 16 ms have passed since the last look; Wine now and then settles a
-    // placement a moment later, so a few passes may run, all well before the quarter-second look
+    // The stack is looked at once 100 ms have passed since the last look; Wine now and then settles a
+    // placement a moment later, so a few passes may run, all well before the look each second
     // that needs no change.
     EXPECT_TRUE(test::WaitUntil([&] {
         ::Sleep(20);
         m.Pass();
         return VisibleAbove(game.Window()) == overlay && VisibleAbove(overlay) == other;
-    }, 150)) << "above the game " << VisibleAbove(game.Window()) << ", above the overlay " << VisibleAbove(overlay)
+    }, 200)) << "above the game " << VisibleAbove(game.Window()) << ", above the overlay " << VisibleAbove(overlay)
       << ", other " << other << ", foreground " << ::GetForegroundWindow();
 }
 
