@@ -1,10 +1,13 @@
 // The least a Direct3D 11 overlay can do, as a baseline for the host's CPU use: one window, its
 // swap chain cleared and presented 90 times a second, paced by sleeping until the next frame is due.
 //
-//   bare-d3d-loop.exe --pos X,Y --size WxH [--sync N] [--frames MAPPING]
+//   bare-d3d-loop.exe --pos X,Y --size WxH [--sync N] [--frames MAPPING] [--wait sleep|messages]
 //
 // --sync is Present's sync interval, 1 by default: the host presents its frames with 1 whenever it
 // does not draw the cursor.
+//
+// --wait messages waits for the next frame as the host's loop does, for messages or the due time
+// (MsgWaitForMultipleObjectsEx), rather than sleeping: what that wait costs, measured alone.
 //
 // --frames names a file mapping that the benchmark made; the number of frames presented so far is
 // kept there. The loop ends when its window is closed.
@@ -36,12 +39,14 @@ int main() {
     int x = 100, y = 100, width = 640, height = 480;
     const wchar_t* mappingName = nullptr;
     UINT sync = 1;
+    bool messageWait = false;
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::wcscmp(argv[i], L"--pos") == 0) std::swscanf(argv[++i], L"%d,%d", &x, &y);
         else if (std::wcscmp(argv[i], L"--size") == 0) std::swscanf(argv[++i], L"%dx%d", &width, &height);
         else if (std::wcscmp(argv[i], L"--frames") == 0) mappingName = argv[++i];
+        else if (std::wcscmp(argv[i], L"--wait") == 0) messageWait = std::wcscmp(argv[++i], L"messages") == 0;
         else if (std::wcscmp(argv[i], L"--sync") == 0) sync = static_cast<UINT>(std::wcstoul(argv[++i], nullptr, 10));
     }
 
@@ -98,6 +103,10 @@ int main() {
         due += kFrameMs;
         const double now = bench::NowMs();
         if (due < now) due = now;  // late frames are not made up for
-        ::Sleep(static_cast<DWORD>(due - now));
+        if (messageWait) {
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(due - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        } else {
+            ::Sleep(static_cast<DWORD>(due - now));
+        }
     }
 }
