@@ -45,20 +45,35 @@ TEST(MessageWaiter, ATimerThatFiredUnseenDoesNotEndTheNextWait) {
 // A loop that waits only for its due times, with no polls, still comes to keep them by time-outs
 // where the system's time-outs end on time: each due time set on a timer costs calls of its own.
 TEST(MessageWaiter, WaitsWithoutPollsLearnWhetherTimeOutsKeepTime) {
-    int onTime = 0;
-    for (int i = 0; i < 20; ++i) {
-        const int64_t start = NowMicroseconds();
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, 3, 0, 0);
-        onTime += NowMicroseconds() - start <= 3000 + 2000;
-    }
+    // A loaded test bed may make one wait late and the waiter rightly distrust time-outs again: a
+    // few tries, each judged against the system's own time-outs just before.
     MessageWaiter waiter;
-    for (int frame = 0; frame < 40; ++frame) {
-        const int64_t due = NowMicroseconds() + 4500;
-        while (waiter.Wait(due, INFINITE) == MessageWaiter::kTimeOut && NowMicroseconds() < due) {
+    bool judged = false, learned = false;
+    for (int attempt = 0; attempt < 3 && !learned; ++attempt) {
+        int onTime = 0;
+        for (int i = 0; i < 20; ++i) {
+            const int64_t start = NowMicroseconds();
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, 3, 0, 0);
+            onTime += NowMicroseconds() - start <= 3000 + 2000;
         }
-        EXPECT_GE(NowMicroseconds(), due - 1000);
+        for (int frame = 0; frame < 40; ++frame) {
+            const int64_t due = NowMicroseconds() + 4500;
+            while (waiter.Wait(due, INFINITE) == MessageWaiter::kTimeOut && NowMicroseconds() < due) {
+            }
+            EXPECT_GE(NowMicroseconds(), due - 1000);
+        }
+        judged = judged || onTime == 20;
+        learned = onTime == 20 && waiter.KeepsTimeByTimeOuts();
     }
-    if (onTime == 20) EXPECT_TRUE(waiter.KeepsTimeByTimeOuts());
+    if (judged) EXPECT_TRUE(learned);
+    // However it keeps a near due time, what came meanwhile ends the wait.
+    base::UniqueHandle set(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    const HANDLE handles[] = {set.Get()};
+    EXPECT_EQ(waiter.Wait(NowMicroseconds() + 8000, INFINITE, handles, 1), 0);
+    ASSERT_TRUE(::PostThreadMessageW(::GetCurrentThreadId(), WM_APP, 0, 0));
+    EXPECT_EQ(waiter.Wait(NowMicroseconds() + 8000, INFINITE), MessageWaiter::kInput);
+    MSG msg;
+    EXPECT_TRUE(::PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE));
 }
 
 TEST(MessageWaiter, EndsForAHandleOrAMessageBeforeTheDueTime) {

@@ -172,7 +172,7 @@ TEST(OverlayStacking, APassThatLooksOnlyOnChangesSeesAWindowPutBetweenTheOverlay
         ::Sleep(20);
         m.Pass();
         return VisibleAbove(game.Window()) == overlay && VisibleAbove(overlay) == other;
-    }, 200)) << "above the game " << VisibleAbove(game.Window()) << ", above the overlay " << VisibleAbove(overlay)
+    }, 600)) << "above the game " << VisibleAbove(game.Window()) << ", above the overlay " << VisibleAbove(overlay)
       << ", other " << other << ", foreground " << ::GetForegroundWindow();
 }
 
