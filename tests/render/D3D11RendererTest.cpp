@@ -271,7 +271,9 @@ TEST(D3D11Renderer, AReCreationLeavesTheWindowsThreadFree) {
     }
     EXPECT_TRUE(made);
     EXPECT_GE(base::NowMicroseconds() - start, 300000);
-    EXPECT_LT(longest, 50000);
+    // Waiting for the device thread would take its 300 ms; a loaded test bed's own hiccups stay
+    // well under this.
+    EXPECT_LT(longest, 150000);
 }
 
 namespace {
