@@ -191,11 +191,6 @@ private:
         // Raw pointers: some ComPtr headers have no comparison, and two ComPtrs then compare as bools.
         if (device.Get() != device_.Get()) {
             ReleaseTarget();
-            // The old device goes with the backend: nothing may stay bound to its context then.
-            if (context_) {
-                context_->ClearState();
-                context_->Flush();
-            }
             if (device_) ImGui_ImplDX11_Shutdown();
             device_ = device;
             context_.Reset();
